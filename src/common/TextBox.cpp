@@ -1,0 +1,153 @@
+#include "TextBox.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QValidator>
+
+namespace {
+
+// The upper half of Windows-1252 that differs from Latin-1 (0x80..0x9F); 0 marks an unused code.
+constexpr char16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// Refuses a user edit that makes the text longer than the limit, but never an edit that shortens an overlong text.
+class LengthLimit : public QValidator
+{
+public:
+    LengthLimit(const QLineEdit* edit, int limit)
+        : QValidator(const_cast<QLineEdit*>(edit))
+        , m_edit(edit)
+        , m_limit(limit)
+    {
+    }
+    State validate(QString& input, int&) const override
+    {
+        if (input.size() > m_limit && input.size() > m_edit->text().size()) {
+            return Invalid;
+        }
+        return Acceptable;
+    }
+
+private:
+    const QLineEdit* m_edit;
+    int m_limit;
+};
+
+// The control code a key produces in a Windows text field, or -1 when the key types no character.
+int controlCode(const QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Tab:
+        return 9;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Escape:
+        return 27;
+    default:
+        break;
+    }
+    if ((event->modifiers() & Qt::ControlModifier) && event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z) {
+        return event->key() - Qt::Key_A + 1;
+    }
+    return -1;
+}
+
+} // namespace
+
+TextBox::TextBox(QWidget* parent)
+    : QLineEdit(parent)
+{
+    connect(this, &QLineEdit::textChanged, this, &TextBox::Change);
+}
+
+void TextBox::setMaxLength(int length)
+{
+    m_maxLength = qMax(0, length);
+    delete validator();
+    setValidator(m_maxLength > 0 ? new LengthLimit(this, m_maxLength) : nullptr);
+}
+
+int TextBox::toCodePage(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+        return u;
+    }
+    for (int i = 0; i < 32; ++i) {
+        if (kCp1252High[i] != 0 && kCp1252High[i] == u) {
+            return 0x80 + i;
+        }
+    }
+    return '?';
+}
+
+QChar TextBox::fromCodePage(int code)
+{
+    if (code >= 0x80 && code <= 0x9F) {
+        const char16_t u = kCp1252High[code - 0x80];
+        return u ? QChar(u) : QChar(char16_t(code));
+    }
+    return QChar(char16_t(code & 0xFF));
+}
+
+void TextBox::keyPressEvent(QKeyEvent* event)
+{
+    int code = controlCode(event);
+    const QString typed = event->text();
+    const bool printable = code < 0 && typed.size() >= 1 && typed.at(0).isPrint();
+    if (code < 0 && !printable) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    if (printable) {
+        code = toCodePage(typed.at(0));
+    }
+    const int original = code;
+    emit KeyPress(code);
+    if (code == 0) {
+        event->accept();
+        return;
+    }
+    if (code != original) {
+        // The handler replaced the character: type the replacement instead.
+        if (code >= 32) {
+            QKeyEvent replaced(event->type(), event->key(), event->modifiers(), QString(fromCodePage(code)));
+            QLineEdit::keyPressEvent(&replaced);
+        }
+        return;
+    }
+    if (event->matches(QKeySequence::Paste) && m_maxLength > 0) {
+        pasteWithinLimit();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+// Pasting into a limited field inserts as much of the clipboard as fits, like typing it would.
+bool TextBox::pasteWithinLimit()
+{
+    if (isReadOnly()) {
+        return false;
+    }
+    QString clip = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
+    const int room = m_maxLength - (text().size() - selectedText().size());
+    if (room <= 0) {
+        return false;
+    }
+    clip.truncate(room);
+    insert(clip);
+    return true;
+}
+
+void TextBox::focusInEvent(QFocusEvent* event)
+{
+    QLineEdit::focusInEvent(event);
+    emit GotFocus();
+}

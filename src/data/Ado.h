@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <stdexcept>
+
+// A small ADO-like layer over Qt SQL: the windows open a Connection from a connection string, send SQL text through
+// a Command and read a forward-only Recordset, the way the program was designed to talk to its database.
+namespace ado {
+
+// Every failure of the layer; description() is the text shown to the user.
+class Error : public std::runtime_error
+{
+public:
+    explicit Error(const QString& description);
+    QString description() const { return m_description; }
+
+private:
+    QString m_description;
+};
+
+// ADO's CommandType value for SQL text.
+constexpr int adCmdText = 1;
+// ADO's "options unspecified".
+constexpr int adOptionUnspecified = -1;
+
+// Resolves a connection string to the file it names. Accepts the provider "Microsoft.Jet.OLEDB.4.0" (served by
+// SQLite); "\" and "/" both separate folders, and the file name is matched without regard to case in its folder.
+// Throws Error for an unknown provider or a missing Data Source. Does not look at the file's content.
+QString dataSourcePath(const QString& connectionString);
+
+class Connection
+{
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    QString ConnectionString;
+
+    // Opens the database named by connectionString, or by ConnectionString when it is empty. Never creates a file:
+    // a missing file, an empty file, a Jet file or any file that is not a SQLite database throws Error.
+    void Open(const QString& connectionString = {},
+              const QString& userId = {},
+              const QString& password = {},
+              int options = adOptionUnspecified);
+    void Close();
+    bool isOpen() const;
+
+    // The full path of the open file.
+    QString filePath() const { return m_filePath; }
+    QSqlDatabase database() const;
+
+private:
+    QString m_connectionName;
+    QString m_filePath;
+};
+
+// A forward-only pass over a query result.
+class Recordset
+{
+public:
+    Recordset();
+    ~Recordset();
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    // Runs source on the connection. Throws Error when the connection is closed or the query fails.
+    void Open(const QString& source, const std::shared_ptr<Connection>& activeConnection);
+
+    // True once past the last row, and at once for an empty result. (EOF itself is a C macro.)
+    bool isEOF() const { return m_eof; }
+    void MoveNext();
+
+    int fieldCount() const;
+    QString fieldName(int position) const;
+    // Value of the current row; a null QVariant where the row holds NULL. Throws Error for an unknown name,
+    // a position out of range, or when there is no current row.
+    QVariant Fields(const QString& name) const;
+    QVariant Fields(int position) const;
+    // Position of a column, or -1 (names compared without regard to case).
+    int fieldIndex(const QString& name) const;
+
+private:
+    friend class Command;
+    void start(QSqlQuery&& query, const std::shared_ptr<Connection>& connection);
+
+    std::shared_ptr<Connection> m_connection;
+    QSqlQuery m_query;
+    bool m_eof = true;
+    QStringList m_names;
+};
+
+class Command
+{
+public:
+    std::shared_ptr<Connection> ActiveConnection;
+    int CommandType = adCmdText;
+    QString CommandText;
+
+    // Sends CommandText exactly as it stands. A statement that returns rows gives a Recordset standing on its first
+    // row; any other statement returns nullptr and, when recordsAffected is given, stores the rows it changed.
+    // Throws Error with the engine's description on failure.
+    std::shared_ptr<Recordset> Execute(int* recordsAffected = nullptr,
+                                       const QVariant& parameters = {},
+                                       int options = adOptionUnspecified);
+};
+
+} // namespace ado
