@@ -1,0 +1,399 @@
+#include "Ado.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QUrl>
+
+namespace ado {
+namespace {
+
+const QString jetProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
+
+QString shown(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The engine's own words where it gave any.
+QString describe(const QSqlError& error)
+{
+    const QString engine = error.databaseText().trimmed();
+    return engine.isEmpty() ? error.text().trimmed() : engine;
+}
+
+// keyword=value pairs separated by ";"; keywords without regard to case or repeated spaces, values optionally in
+// single or double quotes (a quote inside written twice).
+QHash<QString, QString> parseConnectionString(const QString& text)
+{
+    const auto invalid = [&text]() {
+        return Error(QStringLiteral("La stringa di connessione non è valida: \"%1\".").arg(text));
+    };
+    QHash<QString, QString> values;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        while (i < n && (text.at(i).isSpace() || text.at(i) == QLatin1Char(';'))) {
+            ++i;
+        }
+        if (i >= n) {
+            break;
+        }
+        const qsizetype keyStart = i;
+        while (i < n && text.at(i) != QLatin1Char('=') && text.at(i) != QLatin1Char(';')) {
+            ++i;
+        }
+        const QString keyword = text.mid(keyStart, i - keyStart).simplified().toLower();
+        if (i >= n || text.at(i) != QLatin1Char('=') || keyword.isEmpty()) {
+            throw invalid();
+        }
+        ++i;
+        while (i < n && text.at(i).isSpace()) {
+            ++i;
+        }
+        QString value;
+        if (i < n && (text.at(i) == QLatin1Char('"') || text.at(i) == QLatin1Char('\''))) {
+            const QChar quote = text.at(i++);
+            for (;; ++i) {
+                if (i >= n) {
+                    throw invalid();
+                }
+                if (text.at(i) == quote) {
+                    if (i + 1 < n && text.at(i + 1) == quote) {
+                        ++i;
+                    } else {
+                        break;
+                    }
+                }
+                value.append(text.at(i));
+            }
+            ++i;
+            while (i < n && text.at(i).isSpace()) {
+                ++i;
+            }
+            if (i < n && text.at(i) != QLatin1Char(';')) {
+                throw invalid();
+            }
+        } else {
+            const qsizetype valueStart = i;
+            while (i < n && text.at(i) != QLatin1Char(';')) {
+                ++i;
+            }
+            value = text.mid(valueStart, i - valueStart).trimmed();
+        }
+        values.insert(keyword, value);
+    }
+    return values;
+}
+
+// The file of that name in its folder: the exact name when it exists, otherwise the first name that differs from it
+// only in letter case, otherwise the name as given.
+QString matchFileName(const QString& absolutePath)
+{
+    const QFileInfo info(absolutePath);
+    if (info.exists()) {
+        return absolutePath;
+    }
+    const QDir folder = info.absoluteDir();
+    const QStringList entries =
+        folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& entry : entries) {
+        if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
+            return folder.filePath(entry);
+        }
+    }
+    return absolutePath;
+}
+
+// Refuses, before SQLite sees it, every file that is not a SQLite database: SQLite itself would treat an empty
+// file as a new database, and its own message for a foreign file names no path.
+void checkDatabaseFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        throw Error(QStringLiteral("Impossibile trovare il file '%1'.").arg(shown(path)));
+    }
+    if (info.isDir()) {
+        throw Error(QStringLiteral("'%1' è una cartella, non un file di database.").arg(shown(path)));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw Error(QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), file.errorString()));
+    }
+    const QByteArray head = file.read(32);
+    if (head.isEmpty()) {
+        throw Error(QStringLiteral("Il file '%1' è vuoto: non contiene un database.").arg(shown(path)));
+    }
+    if (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB") {
+        throw Error(QStringLiteral("Il file '%1' è un database Microsoft Access (Jet): questo formato non è "
+                                   "supportato, serve un database SQLite.")
+                        .arg(shown(path)));
+    }
+    if (!head.startsWith(QByteArrayView("SQLite format 3\0", 16))) {
+        throw Error(QStringLiteral("Il file '%1' non è un database SQLite.").arg(shown(path)));
+    }
+    if (!info.isWritable()) {
+        throw Error(QStringLiteral("Il file '%1' è di sola lettura: le modifiche non potrebbero essere salvate.")
+                        .arg(shown(path)));
+    }
+}
+
+QString nextConnectionName()
+{
+    static QAtomicInt counter;
+    return QStringLiteral("velmarin-ado-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+} // namespace
+
+Error::Error(const QString& description)
+    : std::runtime_error(description.toStdString())
+    , m_description(description)
+{
+}
+
+QString dataSourcePath(const QString& connectionString)
+{
+    const QHash<QString, QString> values = parseConnectionString(connectionString);
+    const auto provider = values.constFind(QStringLiteral("provider"));
+    if (provider == values.cend() || provider->isEmpty()) {
+        throw Error(QStringLiteral("La stringa di connessione non indica il provider (Provider=%1).").arg(jetProvider));
+    }
+    if (provider->compare(jetProvider, Qt::CaseInsensitive) != 0) {
+        throw Error(QStringLiteral("Impossibile trovare il provider '%1'. È possibile che non sia installato "
+                                   "correttamente.")
+                        .arg(*provider));
+    }
+    QString source = values.value(QStringLiteral("data source"));
+    if (source.isEmpty()) {
+        throw Error(QStringLiteral("La stringa di connessione non indica il file del database (Data Source)."));
+    }
+    source.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return matchFileName(QDir::cleanPath(QFileInfo(source).absoluteFilePath()));
+}
+
+Connection::Connection() = default;
+
+Connection::~Connection()
+{
+    Close();
+}
+
+void Connection::Open(const QString& connectionString, const QString&, const QString&, int)
+{
+    if (isOpen()) {
+        throw Error(QStringLiteral("Operazione non consentita quando l'oggetto è aperto."));
+    }
+    if (!connectionString.isEmpty()) {
+        ConnectionString = connectionString;
+    }
+    const QString path = dataSourcePath(ConnectionString);
+    checkDatabaseFile(path);
+
+    const QString name = nextConnectionName();
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        // mode=rw: SQLite must never create the file, even if it vanished since the check above.
+        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QLatin1String("?mode=rw"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=3000"));
+        if (!db.open()) {
+            failure = QStringLiteral("Impossibile aprire il database '%1': %2").arg(shown(path), describe(db.lastError()));
+        } else {
+            // Reading the schema makes a damaged or locked file fail here rather than at the first statement.
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")) || !probe.next()) {
+                failure = QStringLiteral("Impossibile leggere il database '%1': %2")
+                              .arg(shown(path), describe(probe.lastError()));
+            }
+        }
+        if (!failure.isEmpty()) {
+            db.close();
+        }
+    }
+    if (!failure.isEmpty()) {
+        QSqlDatabase::removeDatabase(name);
+        throw Error(failure);
+    }
+    m_connectionName = name;
+    m_filePath = path;
+}
+
+// Queries still alive on this connection are finalized by the driver when it closes; their Recordsets see the
+// connection gone and refuse to read instead of touching a freed statement.
+void Connection::Close()
+{
+    if (m_connectionName.isEmpty()) {
+        return;
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+    m_connectionName.clear();
+    m_filePath.clear();
+}
+
+bool Connection::isOpen() const
+{
+    return !m_connectionName.isEmpty() && QSqlDatabase::database(m_connectionName, false).isOpen();
+}
+
+QSqlDatabase Connection::database() const
+{
+    if (m_connectionName.isEmpty()) {
+        return {};
+    }
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+namespace {
+
+std::shared_ptr<Connection> openConnection(const std::shared_ptr<Connection>& connection)
+{
+    if (!connection || !connection->isOpen()) {
+        throw Error(QStringLiteral("Operazione non consentita quando la connessione è chiusa."));
+    }
+    return connection;
+}
+
+// Moves to the next row; false past the last one. A finished statement lets go of its read lock at once rather
+// than when the Recordset is released.
+bool step(QSqlQuery& query)
+{
+    if (query.next()) {
+        return true;
+    }
+    const QSqlError error = query.lastError();
+    query.finish();
+    if (error.isValid()) {
+        throw Error(describe(error));
+    }
+    return false;
+}
+
+void requireCurrentRow(const QSqlQuery& query, bool eof)
+{
+    if (!query.driver() || !query.driver()->isOpen()) {
+        throw Error(QStringLiteral("Operazione non consentita quando la connessione è chiusa."));
+    }
+    if (eof) {
+        throw Error(QStringLiteral("BOF o EOF è True oppure il record corrente è stato eliminato."));
+    }
+}
+
+} // namespace
+
+Recordset::Recordset() = default;
+
+Recordset::~Recordset() = default;
+
+void Recordset::Open(const QString& source, const std::shared_ptr<Connection>& activeConnection)
+{
+    QSqlQuery query(openConnection(activeConnection)->database());
+    query.setForwardOnly(true);
+    if (!query.exec(source)) {
+        throw Error(describe(query.lastError()));
+    }
+    start(std::move(query), activeConnection);
+}
+
+void Recordset::start(QSqlQuery&& query, const std::shared_ptr<Connection>& connection)
+{
+    m_connection = connection;
+    m_query = std::move(query);
+    m_names.clear();
+    const QSqlRecord record = m_query.record();
+    for (int i = 0; i < record.count(); ++i) {
+        m_names.append(record.fieldName(i));
+    }
+    m_eof = true; // stays so when the step fails
+    m_eof = !step(m_query);
+}
+
+void Recordset::MoveNext()
+{
+    requireCurrentRow(m_query, m_eof);
+    m_eof = true; // stays so when the step fails
+    m_eof = !step(m_query);
+}
+
+int Recordset::fieldCount() const
+{
+    return int(m_names.size());
+}
+
+QString Recordset::fieldName(int position) const
+{
+    if (position < 0 || position >= m_names.size()) {
+        throw Error(QStringLiteral("Nessun campo alla posizione %1.").arg(position));
+    }
+    return m_names.at(position);
+}
+
+QVariant Recordset::Fields(const QString& name) const
+{
+    const int position = fieldIndex(name);
+    if (position < 0) {
+        throw Error(QStringLiteral("Impossibile trovare il campo '%1'.").arg(name));
+    }
+    return Fields(position);
+}
+
+QVariant Recordset::Fields(int position) const
+{
+    if (position < 0 || position >= m_names.size()) {
+        throw Error(QStringLiteral("Nessun campo alla posizione %1.").arg(position));
+    }
+    requireCurrentRow(m_query, m_eof);
+    // A plain null whatever the column's declared type, so callers test isNull() alone.
+    if (m_query.isNull(position)) {
+        return {};
+    }
+    return m_query.value(position);
+}
+
+int Recordset::fieldIndex(const QString& name) const
+{
+    for (int i = 0; i < m_names.size(); ++i) {
+        if (m_names.at(i).compare(name, Qt::CaseInsensitive) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::shared_ptr<Recordset> Command::Execute(int* recordsAffected, const QVariant& parameters, int)
+{
+    if (CommandType != adCmdText) {
+        throw Error(QStringLiteral("Tipo di comando non supportato: %1.").arg(CommandType));
+    }
+    if (parameters.isValid()) {
+        throw Error(QStringLiteral("I parametri dei comandi non sono supportati."));
+    }
+    if (CommandText.trimmed().isEmpty()) {
+        throw Error(QStringLiteral("Il testo del comando è vuoto."));
+    }
+    QSqlQuery query(openConnection(ActiveConnection)->database());
+    query.setForwardOnly(true);
+    if (!query.exec(CommandText)) {
+        throw Error(describe(query.lastError()));
+    }
+    if (query.isSelect()) {
+        auto recordset = std::make_shared<Recordset>();
+        recordset->start(std::move(query), ActiveConnection);
+        return recordset;
+    }
+    if (recordsAffected) {
+        *recordsAffected = query.numRowsAffected();
+    }
+    return nullptr;
+}
+
+} // namespace ado

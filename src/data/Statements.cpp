@@ -1,0 +1,75 @@
+#include "Statements.h"
+
+namespace {
+
+QString literal(const QString& value)
+{
+    return QLatin1Char('\'') + quoted(value) + QLatin1Char('\'');
+}
+
+QString key(qint32 custId)
+{
+    return QString::number(custId);
+}
+
+} // namespace
+
+QString quoted(const QString& value)
+{
+    QString text = value;
+    return text.replace(QLatin1Char('\''), QLatin1String("''"));
+}
+
+QString ListQuery()
+{
+    return QStringLiteral("SELECT FirstName"
+                          "     , LastName"
+                          "     , Address"
+                          "     , City"
+                          "     , State"
+                          "     , Zip"
+                          "     , PhoneNumber"
+                          "     , CustID"
+                          "  FROM Customer "
+                          " ORDER BY LastName"
+                          "        , FirstName");
+}
+
+QString KeyQuery()
+{
+    return QStringLiteral("SELECT MAX(CustID) AS MaxID FROM Customer");
+}
+
+// Every text value is quoted with its ' doubled, State, Zip and PhoneNumber included: a quote pasted into one of
+// those fields must neither break the statement nor change what it does.
+QString InsertStatement(qint32 custId, const ContactFields& fields)
+{
+    return QStringLiteral("INSERT INTO Customer(  CustID"
+                          "            , FirstName"
+                          "            , LastName"
+                          "            , Address"
+                          "            , City"
+                          "            , State"
+                          "            , Zip"
+                          "            , PhoneNumber"
+                          "         ) VALUES (")
+        + key(custId) + QLatin1String(", ") + literal(fields.firstName) + QLatin1String(", ")
+        + literal(fields.lastName) + QLatin1String(", ") + literal(fields.address) + QLatin1String(", ")
+        + literal(fields.city) + QLatin1String(", ") + literal(fields.state) + QLatin1String(", ")
+        + literal(fields.zip) + QLatin1String(", ") + literal(fields.phoneNumber) + QLatin1Char(')');
+}
+
+QString UpdateStatement(const ContactFields& fields, qint32 custId)
+{
+    return QLatin1String("UPDATE Customer SET ") + QLatin1String("  FirstName   = ") + literal(fields.firstName)
+        + QLatin1String(", LastName    = ") + literal(fields.lastName) + QLatin1String(", Address     = ")
+        + literal(fields.address) + QLatin1String(", City        = ") + literal(fields.city)
+        + QLatin1String(", State       = ") + literal(fields.state) + QLatin1String(", Zip         = ")
+        + literal(fields.zip) + QLatin1String(", PhoneNumber = ") + literal(fields.phoneNumber)
+        + QLatin1String(" WHERE CustID = ") + key(custId);
+}
+
+QString DeleteStatement(qint32 custId)
+{
+    return QLatin1String("DELETE FROM Customer WHERE CustID = ") + key(custId);
+}
