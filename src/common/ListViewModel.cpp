@@ -1,0 +1,319 @@
+#include "ListViewModel.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <numeric>
+
+ListViewModel::ListViewModel(QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_collator(QLocale(QLocale::Italian, QLocale::Italy))
+{
+    // Case is ignored, accents are not: "Élise" sorts among the E's, right after "Elise".
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    m_collator.setNumericMode(false);
+    m_collator.setIgnorePunctuation(false);
+}
+
+ListViewModel::~ListViewModel() = default;
+
+int ListViewModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ListViewModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+QVariant ListViewModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || size_t(index.row()) >= m_rows.size())
+        return {};
+    const Row& row = m_rows[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return index.column() < row.texts.size() ? row.texts.at(index.column()) : QString();
+    case Qt::DecorationRole:
+        if (index.column() == 0 && !row.iconKey.isEmpty()) {
+            const auto icon = m_icons.constFind(row.iconKey);
+            if (icon != m_icons.constEnd())
+                return *icon;
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant ListViewModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.size())
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_columns.at(section).text;
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+}
+
+Qt::ItemFlags ListViewModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void ListViewModel::clearColumns()
+{
+    if (m_columns.isEmpty())
+        return;
+    beginRemoveColumns({}, 0, int(m_columns.size()) - 1);
+    m_columns.clear();
+    endRemoveColumns();
+}
+
+int ListViewModel::addColumn(const Column& column)
+{
+    const int section = int(m_columns.size());
+    beginInsertColumns({}, section, section);
+    m_columns.append(column);
+    endInsertColumns();
+    return section;
+}
+
+void ListViewModel::setColumnWidth(int section, double widthTwips)
+{
+    m_columns[section].widthTwips = widthTwips;
+}
+
+void ListViewModel::clearRows()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_dictionaries.clear();
+    endResetModel();
+}
+
+int ListViewModel::addRow(const QString& text, const QString& iconKey)
+{
+    int at = int(m_rows.size());
+    if (m_sorted) {
+        // After every row that sorts before it or equal to it, where a stable sort would have put it. Only the row
+        // text exists yet: a list sorted by a sub-item takes the new row among its empty texts.
+        Dictionary& dict = dictionary(m_sortKey);
+        const QCollatorSortKey key = keyOf(dict, slotFor(dict, m_sortKey == 0 ? text : QString()));
+        const bool ascending = m_sortOrder == Qt::AscendingOrder;
+        const auto place = std::partition_point(m_rows.begin(), m_rows.end(), [&](const Row& other) {
+            const int c = keyOf(dict, slotFor(dict, textOf(other, m_sortKey))).compare(key);
+            return ascending ? c <= 0 : c >= 0;
+        });
+        at = int(place - m_rows.begin());
+    }
+    beginInsertRows({}, at, at);
+    m_rows.insert(m_rows.begin() + at, Row{QStringList{text}, iconKey});
+    endInsertRows();
+    return at;
+}
+
+void ListViewModel::removeRow(int row)
+{
+    beginRemoveRows({}, row, row);
+    m_rows.erase(m_rows.begin() + row);
+    endRemoveRows();
+}
+
+void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
+{
+    beginResetModel();
+    m_rows.clear();
+    m_dictionaries.clear();
+    m_rows.reserve(size_t(rows.size()));
+    for (QStringList& texts : rows)
+        m_rows.push_back(Row{std::move(texts), iconKey});
+    endResetModel();
+    if (m_sorted)
+        applySort();
+}
+
+QString ListViewModel::text(int row, int k) const
+{
+    return textOf(m_rows[size_t(row)], k);
+}
+
+void ListViewModel::setText(int row, int k, const QString& text)
+{
+    QStringList& texts = m_rows[size_t(row)].texts;
+    if (k >= texts.size())
+        texts.resize(k + 1);
+    texts[k] = text;
+    if (k < m_columns.size()) {
+        const QModelIndex cell = index(row, k);
+        emit dataChanged(cell, cell, {Qt::DisplayRole});
+    }
+}
+
+void ListViewModel::setIcon(const QString& key, const QIcon& icon)
+{
+    m_icons.insert(key, icon);
+    if (!m_rows.empty() && !m_columns.isEmpty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
+}
+
+void ListViewModel::applySort()
+{
+    m_orderedBy = m_sorted ? m_sortKey : -1;
+    m_orderedAs = m_sortOrder;
+    if (m_sorted)
+        sortByText(m_sortKey, m_sortOrder);
+}
+
+QString ListViewModel::textOf(const Row& row, int k)
+{
+    return k >= 0 && k < row.texts.size() ? row.texts.at(k) : QString();
+}
+
+ListViewModel::Dictionary& ListViewModel::dictionary(int k)
+{
+    if (m_dictionaries.size() <= size_t(k))
+        m_dictionaries.resize(size_t(k) + 1);
+    return m_dictionaries[size_t(k)];
+}
+
+int ListViewModel::slotFor(Dictionary& dict, const QString& text)
+{
+    const auto found = dict.slotOf.constFind(text);
+    if (found != dict.slotOf.constEnd())
+        return *found;
+    const int slot = int(dict.entries.size());
+    dict.entries.push_back({text, std::nullopt, kUnranked});
+    dict.slotOf.insert(text, slot);
+    ++dict.unranked;
+    return slot;
+}
+
+const QCollatorSortKey& ListViewModel::keyOf(Dictionary& dict, int slot)
+{
+    Dictionary::Entry& entry = dict.entries[size_t(slot)];
+    if (!entry.key)
+        entry.key = m_collator.sortKey(entry.text);
+    return *entry.key;
+}
+
+void ListViewModel::rank(Dictionary& dict)
+{
+    // The entries ranked before keep their order; only the new ones are compared, then merged in.
+    std::vector<int> known;
+    std::vector<int> added;
+    known.reserve(dict.entries.size() - size_t(dict.unranked));
+    added.reserve(size_t(dict.unranked));
+    for (int slot = 0; slot < int(dict.entries.size()); ++slot)
+        (dict.entries[size_t(slot)].rank == kUnranked ? added : known).push_back(slot);
+
+    std::sort(known.begin(), known.end(), [&](int a, int b) {
+        return dict.entries[size_t(a)].rank < dict.entries[size_t(b)].rank;
+    });
+    const auto byKey = [&](int a, int b) {
+        return keyOf(dict, a).compare(keyOf(dict, b)) < 0;
+    };
+    std::sort(added.begin(), added.end(), byKey);
+    std::vector<int> merged(dict.entries.size());
+    std::merge(known.begin(), known.end(), added.begin(), added.end(), merged.begin(), byKey);
+
+    std::vector<quint32> ranks(merged.size());
+    quint32 next = 0;
+    for (size_t i = 0; i < merged.size(); ++i) {
+        if (i > 0) {
+            const Dictionary::Entry& previous = dict.entries[size_t(merged[i - 1])];
+            const Dictionary::Entry& current = dict.entries[size_t(merged[i])];
+            const bool equal = previous.rank != kUnranked && current.rank != kUnranked
+                ? previous.rank == current.rank
+                : keyOf(dict, merged[i - 1]).compare(keyOf(dict, merged[i])) == 0;
+            if (!equal)
+                ++next;
+        }
+        ranks[i] = next;
+    }
+    for (size_t i = 0; i < merged.size(); ++i)
+        dict.entries[size_t(merged[i])].rank = ranks[i];
+    dict.unranked = 0;
+}
+
+void ListViewModel::compact(Dictionary& dict, std::vector<int>& rowSlots)
+{
+    // Texts that no row holds any more are dropped once they outnumber the live ones; the ranks keep their order.
+    std::vector<int> newSlot(dict.entries.size(), -1);
+    for (int slot : rowSlots)
+        newSlot[size_t(slot)] = 0;
+    const size_t live = size_t(std::count(newSlot.begin(), newSlot.end(), 0));
+    if (dict.entries.size() < 1024 || dict.entries.size() - live <= live)
+        return;
+
+    std::vector<Dictionary::Entry> kept;
+    kept.reserve(live);
+    dict.slotOf.clear();
+    dict.unranked = 0;
+    for (size_t slot = 0; slot < dict.entries.size(); ++slot) {
+        if (newSlot[slot] < 0)
+            continue;
+        newSlot[slot] = int(kept.size());
+        dict.slotOf.insert(dict.entries[slot].text, int(kept.size()));
+        if (dict.entries[slot].rank == kUnranked)
+            ++dict.unranked;
+        kept.push_back(std::move(dict.entries[slot]));
+    }
+    dict.entries.swap(kept);
+    for (int& slot : rowSlots)
+        slot = newSlot[size_t(slot)];
+}
+
+void ListViewModel::sortByText(int k, Qt::SortOrder order)
+{
+    if (k < 0)
+        return;
+    Dictionary& dict = dictionary(k);
+    const size_t n = m_rows.size();
+    std::vector<int> rowSlots(n);
+    for (size_t i = 0; i < n; ++i)
+        rowSlots[i] = slotFor(dict, textOf(m_rows[i], k));
+    compact(dict, rowSlots);
+    if (dict.unranked > 0)
+        rank(dict);
+
+    // A counting sort on the ranks: linear, and stable, so rows with equal texts keep their relative order.
+    quint32 top = 0;
+    for (const Dictionary::Entry& entry : dict.entries)
+        top = std::max(top, entry.rank);
+    const auto bucketOf = [&](size_t row) {
+        const quint32 r = dict.entries[size_t(rowSlots[row])].rank;
+        return size_t(order == Qt::AscendingOrder ? r : top - r);
+    };
+    std::vector<int> start(size_t(top) + 2, 0);
+    for (size_t i = 0; i < n; ++i)
+        ++start[bucketOf(i) + 1];
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    std::vector<int> newRowOf(n);
+    bool unchanged = true;
+    for (size_t i = 0; i < n; ++i) {
+        newRowOf[i] = start[bucketOf(i)]++;
+        unchanged = unchanged && newRowOf[i] == int(i);
+    }
+    if (unchanged)
+        return;
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<Row> sorted(n);
+    for (size_t i = 0; i < n; ++i)
+        sorted[size_t(newRowOf[i])] = std::move(m_rows[i]);
+    m_rows.swap(sorted);
+
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& old : from)
+        to.append(index(newRowOf[size_t(old.row())], old.column()));
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QCollator>
+#include <QHash>
+#include <QIcon>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// The rows and column headers behind ListView. A row is its texts (row text, then sub-items 1..n) and the key of
+// its small icon, nothing more. Sorting keeps, per column, a dictionary of the distinct texts with their collation
+// keys and their rank among each other: the expensive collation work is done once per distinct text, and a sort is
+// a dictionary look-up per row plus a counting sort on the ranks. A row whose text changes is simply looked up again.
+class ListViewModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    struct Column
+    {
+        QString text;
+        double widthTwips = 0;
+        QString key;
+    };
+
+    explicit ListViewModel(QObject* parent = nullptr);
+    ~ListViewModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    void clearColumns();
+    int addColumn(const Column& column); // returns its 0-based section
+    const Column& column(int section) const { return m_columns.at(section); }
+    void setColumnWidth(int section, double widthTwips);
+
+    // The sort settings are only stored here; applySort() orders the rows by them.
+    bool sorted() const { return m_sorted; }
+    void setSorted(bool sorted) { m_sorted = sorted; }
+    int sortKey() const { return m_sortKey; }
+    void setSortKey(int k) { m_sortKey = k; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+    void setSortOrder(Qt::SortOrder order) { m_sortOrder = order; }
+    void applySort();
+    // The column and order the rows were last sorted by, -1 when refresh() has not sorted them.
+    int orderedBy() const { return m_orderedBy; }
+    Qt::SortOrder orderedAs() const { return m_orderedAs; }
+
+    void clearRows();
+    // Appends the row, or inserts it where its text belongs when the list is sorted. Returns its 0-based row.
+    int addRow(const QString& text, const QString& iconKey);
+    void removeRow(int row);
+    // Replaces every row; each row is its text followed by its sub-items. A sorted list is sorted afterwards.
+    void setRows(QList<QStringList> rows, const QString& iconKey);
+
+    // k is 0 for the row text, k for sub-item k; a text never written reads as empty.
+    QString text(int row, int k) const;
+    void setText(int row, int k, const QString& text);
+    QString iconKey(int row) const { return m_rows[size_t(row)].iconKey; }
+
+    void setIcon(const QString& key, const QIcon& icon);
+
+private:
+    struct Row
+    {
+        QStringList texts;
+        QString iconKey;
+    };
+
+    // The distinct texts of one column seen so far. `rank` orders the entries as the collator does; equal texts
+    // share a rank, and entries added since the last sort wait unranked until the next one.
+    struct Dictionary
+    {
+        struct Entry
+        {
+            QString text;
+            std::optional<QCollatorSortKey> key;
+            quint32 rank = 0;
+        };
+        QHash<QString, int> slotOf;
+        std::vector<Entry> entries;
+        int unranked = 0;
+    };
+    static constexpr quint32 kUnranked = 0xffffffffu;
+
+    static QString textOf(const Row& row, int k);
+
+    Dictionary& dictionary(int k);
+    int slotFor(Dictionary& dict, const QString& text);
+    const QCollatorSortKey& keyOf(Dictionary& dict, int slot);
+    void rank(Dictionary& dict);
+    void compact(Dictionary& dict, std::vector<int>& rowSlots);
+    void sortByText(int k, Qt::SortOrder order);
+
+    std::vector<Row> m_rows;
+    QList<Column> m_columns;
+    QHash<QString, QIcon> m_icons;
+    std::vector<Dictionary> m_dictionaries; // by column k
+    QCollator m_collator;
+    bool m_sorted = false;
+    int m_sortKey = 0;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    int m_orderedBy = -1;
+    Qt::SortOrder m_orderedAs = Qt::AscendingOrder;
+};
