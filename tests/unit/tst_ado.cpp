@@ -22,6 +22,7 @@ private slots:
     void resolvesDataSource_data();
     void resolvesDataSource();
     void prefersExactFileName();
+    void opensPathWithAwkwardCharacters();
     void opensAndReopens();
     void readsFieldsByNameAndPosition();
     void readsNullAsNull();
@@ -246,6 +247,29 @@ void TestAdo::prefersExactFileName()
     // No exact match: the first in name order, every time.
     QCOMPARE(ado::dataSourcePath(connectionString(dir.filePath(QStringLiteral("Cust.mdb")))),
              dir.filePath(QStringLiteral("CUST.MDB")));
+}
+
+// The file is handed to SQLite as a URI: characters that mean something in a URI must still name the file.
+void TestAdo::opensPathWithAwkwardCharacters()
+{
+    const QString folderName = QString::fromUtf8("Rubrica di Forlì #1 %20 ?x=y&mode=ro;");
+    QVERIFY(QDir(m_dir->path()).mkdir(folderName));
+    const QString path = QDir(m_dir->path()).filePath(folderName + QStringLiteral("/Cust.mdb"));
+    QCOMPARE(mkdb::createCustomerDatabase(path), QString());
+
+    auto connection = std::make_shared<ado::Connection>();
+    connection->Open(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"%1\"").arg(path));
+    QCOMPARE(connection->filePath(), path);
+    int rows = 0;
+    ado::Command command;
+    command.ActiveConnection = connection;
+    command.CommandText = QStringLiteral("INSERT INTO Customer (CustID) VALUES (1)");
+    command.Execute(&rows);
+    QCOMPARE(rows, 1);
+    connection->Close();
+    // Written to that very file, and nothing created beside it.
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files), QStringList{QStringLiteral("Cust.mdb")});
+    QCOMPARE(mkdb::insertContacts(path, {{1, "Rossi", {}, {}, {}, {}, {}, {}}}).isEmpty(), false);
 }
 
 void TestAdo::opensAndReopens()
