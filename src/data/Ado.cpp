@@ -31,9 +31,8 @@ QString describe(const QSqlError& error)
 // single or double quotes (a quote inside written twice).
 QHash<QString, QString> parseConnectionString(const QString& text)
 {
-    const auto invalid = [&text]() {
-        return Error(QStringLiteral("La stringa di connessione non è valida: \"%1\".").arg(text));
-    };
+    const auto invalid
+        = [&text]() { return Error(QStringLiteral("La stringa di connessione non è valida: \"%1\".").arg(text)); };
     QHash<QString, QString> values;
     const qsizetype n = text.size();
     qsizetype i = 0;
@@ -100,8 +99,8 @@ QString matchFileName(const QString& absolutePath)
         return absolutePath;
     }
     const QDir folder = info.absoluteDir();
-    const QStringList entries =
-        folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    const QStringList entries
+        = folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& entry : entries) {
         if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
             return folder.filePath(entry);
@@ -203,7 +202,8 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
         db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QLatin1String("?mode=rw"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=3000"));
         if (!db.open()) {
-            failure = QStringLiteral("Impossibile aprire il database '%1': %2").arg(shown(path), describe(db.lastError()));
+            failure
+                = QStringLiteral("Impossibile aprire il database '%1': %2").arg(shown(path), describe(db.lastError()));
         } else {
             // Reading the schema makes a damaged or locked file fail here rather than at the first statement.
             QSqlQuery probe(db);

@@ -47,7 +47,7 @@ std::optional<PhoneFields> parseLayout(const QString& text)
     if (!text.startsWith(QLatin1Char('(')) || close < 0 || dash < close + 2) {
         return std::nullopt;
     }
-    PhoneFields fields{text.mid(1, close - 1), text.mid(close + 2, dash - close - 2), text.mid(dash + 1)};
+    PhoneFields fields {text.mid(1, close - 1), text.mid(close + 2, dash - close - 2), text.mid(dash + 1)};
     const QString digits = JoinPhoneFields(fields.area, fields.prefix, fields.line);
     if (!isDigits(digits) || areaLength(digits.size()) == 0 || layout(digits) != text) {
         return std::nullopt;

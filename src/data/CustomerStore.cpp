@@ -56,7 +56,7 @@ qint32 CustomerStore::GetNextCustID()
     {
         CustomerStore& store;
         ~Release() { store.releaseRecordset(); }
-    } release{*this};
+    } release {*this};
 
     ado::Recordset& rs = openQuery(KeyQuery());
     if (rs.isEOF()) {

@@ -53,10 +53,10 @@ QString InsertStatement(qint32 custId, const ContactFields& fields)
                           "            , Zip"
                           "            , PhoneNumber"
                           "         ) VALUES (")
-        + key(custId) + QLatin1String(", ") + literal(fields.firstName) + QLatin1String(", ")
-        + literal(fields.lastName) + QLatin1String(", ") + literal(fields.address) + QLatin1String(", ")
-        + literal(fields.city) + QLatin1String(", ") + literal(fields.state) + QLatin1String(", ")
-        + literal(fields.zip) + QLatin1String(", ") + literal(fields.phoneNumber) + QLatin1Char(')');
+        + key(custId) + QLatin1String(", ") + literal(fields.firstName) + QLatin1String(", ") + literal(fields.lastName)
+        + QLatin1String(", ") + literal(fields.address) + QLatin1String(", ") + literal(fields.city)
+        + QLatin1String(", ") + literal(fields.state) + QLatin1String(", ") + literal(fields.zip) + QLatin1String(", ")
+        + literal(fields.phoneNumber) + QLatin1Char(')');
 }
 
 QString UpdateStatement(const ContactFields& fields, qint32 custId)

@@ -95,7 +95,8 @@ void TestCustomerStore::connectionText_data()
 
     QTest::newRow("drive root") << "C:\\" << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Cust.mdb";
     QTest::newRow("folder") << "C:\\Prog\\" << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Prog\\Cust.mdb";
-    QTest::newRow("unix folder") << "/opt/velmarin/" << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/opt/velmarin/Cust.mdb";
+    QTest::newRow("unix folder") << "/opt/velmarin/"
+                                 << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/opt/velmarin/Cust.mdb";
 }
 
 void TestCustomerStore::connectionText()
