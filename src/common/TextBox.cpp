@@ -13,26 +13,28 @@ constexpr char16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x
                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// Refuses a user edit that makes the text longer than the limit, but never an edit that shortens an overlong text.
+// Refuses a user edit (a drop, a paste from the context menu) that makes the text longer than the limit, but never
+// an edit that shortens an overlong text. The line edit has already applied the edit when it validates, so the
+// length to compare with is the one of the last accepted text.
 class LengthLimit : public QValidator
 {
 public:
-    LengthLimit(const QLineEdit* edit, int limit)
-        : QValidator(const_cast<QLineEdit*>(edit))
-        , m_edit(edit)
+    LengthLimit(QObject* parent, const int* committedLength, int limit)
+        : QValidator(parent)
+        , m_committedLength(committedLength)
         , m_limit(limit)
     {
     }
     State validate(QString& input, int&) const override
     {
-        if (input.size() > m_limit && input.size() > m_edit->text().size()) {
+        if (input.size() > m_limit && input.size() > *m_committedLength) {
             return Invalid;
         }
         return Acceptable;
     }
 
 private:
-    const QLineEdit* m_edit;
+    const int* m_committedLength;
     int m_limit;
 };
 
@@ -63,14 +65,17 @@ int controlCode(const QKeyEvent* event)
 TextBox::TextBox(QWidget* parent)
     : QLineEdit(parent)
 {
-    connect(this, &QLineEdit::textChanged, this, &TextBox::Change);
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_committedLength = int(text.size());
+        emit Change();
+    });
 }
 
 void TextBox::setMaxLength(int length)
 {
     m_maxLength = qMax(0, length);
     delete validator();
-    setValidator(m_maxLength > 0 ? new LengthLimit(this, m_maxLength) : nullptr);
+    setValidator(m_maxLength > 0 ? new LengthLimit(this, &m_committedLength, m_maxLength) : nullptr);
 }
 
 int TextBox::toCodePage(QChar c)
@@ -111,6 +116,11 @@ void TextBox::keyPressEvent(QKeyEvent* event)
     const int original = code;
     emit KeyPress(code);
     if (code == 0) {
+        event->accept();
+        return;
+    }
+    if (code >= 32 && m_maxLength > 0 && text().size() - selectedText().size() + 1 > m_maxLength) {
+        // A full field takes no more typed characters, even when code set a longer text.
         event->accept();
         return;
     }

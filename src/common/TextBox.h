@@ -30,4 +30,5 @@ protected:
 private:
     bool pasteWithinLimit();
     int m_maxLength = 0;
+    int m_committedLength = 0;
 };
