@@ -114,6 +114,10 @@ int ListViewModel::addRow(const QString& text, const QString& iconKey)
     }
     beginInsertRows({}, at, at);
     m_rows.insert(m_rows.begin() + at, Row{QStringList{text}, iconKey});
+    for (Dictionary& dict : m_dictionaries) {
+        if (!dict.rowSlots.empty())
+            dict.rowSlots.insert(dict.rowSlots.begin() + at, -1);
+    }
     endInsertRows();
     return at;
 }
@@ -122,6 +126,10 @@ void ListViewModel::removeRow(int row)
 {
     beginRemoveRows({}, row, row);
     m_rows.erase(m_rows.begin() + row);
+    for (Dictionary& dict : m_dictionaries) {
+        if (!dict.rowSlots.empty())
+            dict.rowSlots.erase(dict.rowSlots.begin() + row);
+    }
     endRemoveRows();
 }
 
@@ -149,6 +157,8 @@ void ListViewModel::setText(int row, int k, const QString& text)
     if (k >= texts.size())
         texts.resize(k + 1);
     texts[k] = text;
+    if (size_t(k) < m_dictionaries.size() && !m_dictionaries[size_t(k)].rowSlots.empty())
+        m_dictionaries[size_t(k)].rowSlots[size_t(row)] = -1;
     if (k < m_columns.size()) {
         const QModelIndex cell = index(row, k);
         emit dataChanged(cell, cell, {Qt::DisplayRole});
@@ -170,9 +180,10 @@ void ListViewModel::applySort()
         sortByText(m_sortKey, m_sortOrder);
 }
 
-QString ListViewModel::textOf(const Row& row, int k)
+const QString& ListViewModel::textOf(const Row& row, int k)
 {
-    return k >= 0 && k < row.texts.size() ? row.texts.at(k) : QString();
+    static const QString empty;
+    return k >= 0 && k < row.texts.size() ? row.texts.at(k) : empty;
 }
 
 ListViewModel::Dictionary& ListViewModel::dictionary(int k)
@@ -241,8 +252,9 @@ void ListViewModel::rank(Dictionary& dict)
     dict.unranked = 0;
 }
 
-void ListViewModel::compact(Dictionary& dict, std::vector<int>& rowSlots)
+void ListViewModel::compact(Dictionary& dict)
 {
+    std::vector<int>& rowSlots = dict.rowSlots;
     // Texts that no row holds any more are dropped once they outnumber the live ones; the ranks keep their order.
     std::vector<int> newSlot(dict.entries.size(), -1);
     for (int slot : rowSlots)
@@ -275,10 +287,14 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
         return;
     Dictionary& dict = dictionary(k);
     const size_t n = m_rows.size();
-    std::vector<int> rowSlots(n);
-    for (size_t i = 0; i < n; ++i)
-        rowSlots[i] = slotFor(dict, textOf(m_rows[i], k));
-    compact(dict, rowSlots);
+    std::vector<int>& rowSlots = dict.rowSlots;
+    if (rowSlots.size() != n)
+        rowSlots.assign(n, -1);
+    for (size_t i = 0; i < n; ++i) {
+        if (rowSlots[i] < 0)
+            rowSlots[i] = slotFor(dict, textOf(m_rows[i], k));
+    }
+    compact(dict);
     if (dict.unranked > 0)
         rank(dict);
 
@@ -308,6 +324,14 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
     for (size_t i = 0; i < n; ++i)
         sorted[size_t(newRowOf[i])] = std::move(m_rows[i]);
     m_rows.swap(sorted);
+    for (Dictionary& other : m_dictionaries) {
+        if (other.rowSlots.empty())
+            continue;
+        std::vector<int> moved(n);
+        for (size_t i = 0; i < n; ++i)
+            moved[size_t(newRowOf[i])] = other.rowSlots[i];
+        other.rowSlots.swap(moved);
+    }
 
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;

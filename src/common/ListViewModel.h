@@ -84,16 +84,19 @@ private:
         QHash<QString, int> slotOf;
         std::vector<Entry> entries;
         int unranked = 0;
+        // Each row's entry, row by row once the column has been sorted (empty before); -1 for a row added or
+        // rewritten since, to be looked up at the next sort.
+        std::vector<int> rowSlots;
     };
     static constexpr quint32 kUnranked = 0xffffffffu;
 
-    static QString textOf(const Row& row, int k);
+    static const QString& textOf(const Row& row, int k);
 
     Dictionary& dictionary(int k);
     int slotFor(Dictionary& dict, const QString& text);
     const QCollatorSortKey& keyOf(Dictionary& dict, int slot);
     void rank(Dictionary& dict);
-    void compact(Dictionary& dict, std::vector<int>& rowSlots);
+    void compact(Dictionary& dict);
     void sortByText(int k, Qt::SortOrder order);
 
     std::vector<Row> m_rows;
