@@ -56,6 +56,8 @@ CRViewer91::CRViewer91(QWidget* parent)
     prvReport = new QPrintPreviewWidget(m_printer.get(), this);
     prvReport->setObjectName(QStringLiteral("prvReport"));
     prvReport->setZoomMode(QPrintPreviewWidget::FitToWidth);
+    // Nothing to show until a report has been displayed.
+    prvReport->hide();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -97,17 +99,19 @@ void CRViewer91::ViewReport()
         }
     } catch (...) {
         // Pages of an earlier display must not stay on screen as if they were current.
-        prvReport->updatePreview();
+        prvReport->hide();
+        updateNavigation();
         throw;
     }
     prvReport->updatePreview();
+    prvReport->setVisible(m_displayed);
     prvReport->fitToWidth();
     showPage(1);
 }
 
 int CRViewer91::pageCount() const
 {
-    return prvReport->pageCount();
+    return m_displayed ? prvReport->pageCount() : 0;
 }
 
 int CRViewer91::currentPage() const

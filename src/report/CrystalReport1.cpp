@@ -84,7 +84,7 @@ public:
 
         startPage(true);
         for (const QStringList& record : records) {
-            const double height = placeRow(record, m_report.DetailSection1.Name(), false, m_y, nullptr);
+            const double height = placeRow(record, m_report.DetailSection1.Name(), false, 0, nullptr);
             if (m_y + height > m_footerTop && m_detailsOnPage > 0) {
                 finishPage();
                 startPage(false);
