@@ -1,0 +1,8 @@
+#pragma once
+
+// Loads the main window and runs the program until its last window closes. When Cust.mdb cannot be opened or read,
+// shows why and returns 1 without showing any window.
+int runVelmarin();
+
+// Qt's standard buttons in Italian ("Sì", "No"), whatever the system language.
+void installItalianTranslations();

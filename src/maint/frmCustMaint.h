@@ -1,0 +1,97 @@
+#pragma once
+
+#include "CustomerStore.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class ListView;
+class QGroupBox;
+class QLabel;
+class QToolButton;
+class TextBox;
+class Visualizza;
+
+// The contact maintenance window: the list of contacts on top, the selected contact's fields in a frame below and
+// the command buttons on the right. It browses, or edits one contact as an insert ("ADD") or an update ("EDIT").
+class frmCustMaint : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmCustMaint(QWidget* parent = nullptr);
+    ~frmCustMaint() override;
+
+    // Centres the window, connects to Cust.mdb in the application folder and fills the list. Throws ado::Error when
+    // the database cannot be opened or read; the window must then not be shown.
+    void Form_Load();
+
+    QString maintMode() const { return mstrMaintMode; }
+    bool editPending() const { return mblnEditPending; }
+    bool activated() const { return mblnActivated; }
+    Visualizza* printWindow() const;
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void Form_Activate();
+    void cmdAdd_Click();
+    void cmdUpdate_Click();
+    void cmdDelete_Click();
+    void cmdSave_Click();
+    void cmdCancel_Click();
+    void cmdClose_Click();
+    void Command1_Click();
+    void lvwCustomer_ColumnClick(int position);
+    void lvwCustomer_ItemClick(int index);
+
+    void txtState_KeyPress(int& KeyAscii);
+    void txtNumber_KeyPress(int& KeyAscii);
+    void txtState_Change();
+    void txtZip_Change();
+    void txtArea_Change();
+    void txtPrfx_Change();
+
+private:
+    void buildLayout();
+    void wireEvents();
+
+    bool Form_Unload();
+    void ConnectToDatabase();
+    void CloseDatabase();
+    qint32 GetNextCustID();
+    void SetupListView();
+    void LoadCustomerList();
+    void SetFormState(bool browse);
+    void ClearCurrentRecord();
+    void UpdateListItem(int index);
+    qint32 selectedKey() const;
+
+    ListView* lvwCustomer = nullptr;
+    QLabel* lblPhysMaint = nullptr;
+    QLabel* Image1 = nullptr;
+    QToolButton* cmdAdd = nullptr;
+    QToolButton* cmdUpdate = nullptr;
+    QToolButton* cmdDelete = nullptr;
+    QToolButton* cmdClose = nullptr;
+    QToolButton* cmdSave = nullptr;
+    QToolButton* cmdCancel = nullptr;
+    QToolButton* Command1 = nullptr;
+    QGroupBox* fraCurrentRec = nullptr;
+    TextBox* txtFirst = nullptr;
+    TextBox* txtLast = nullptr;
+    TextBox* txtAddr = nullptr;
+    TextBox* txtCity = nullptr;
+    TextBox* txtState = nullptr;
+    TextBox* txtZip = nullptr;
+    TextBox* txtArea = nullptr;
+    TextBox* txtPrfx = nullptr;
+    TextBox* txtLine = nullptr;
+
+    QString mstrMaintMode;
+    bool mblnEditPending = false;
+    bool mblnActivated = false;
+    CustomerStore m_store;
+    QPointer<Visualizza> m_printWindow;
+};
