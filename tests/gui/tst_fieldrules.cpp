@@ -1,0 +1,253 @@
+// Typing into the main window's fields: select on entry, the province and number filters, full fields hand on.
+#include "MainWindowDriver.h"
+#include "TestDatabase.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+
+using mkdb::ContactRow;
+
+namespace {
+
+QList<ContactRow> oneContact(const QString& state = QStringLiteral("MI"))
+{
+    return {ContactRow{1, "Rossi", "Anna", "Via Roma 1", "Milano", state, "3331234567", "0212345678"}};
+}
+
+// Puts the window in the edit state of an existing contact, with the focus in the given field and all its text
+// selected, as a user who tabbed there.
+void editField(const MainWindowDriver& main, const char* name)
+{
+    main.click("cmdUpdate");
+    TextBox* f = main.field(name);
+    f->setFocus(Qt::TabFocusReason);
+    QVERIFY(f->hasFocus());
+}
+
+} // namespace
+
+class TestFieldRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void provinceMadeCapitalsAndHandsOn();
+    void provinceRefusesOtherCharacters_data();
+    void provinceRefusesOtherCharacters();
+    void numbersRefuseOtherCharacters_data();
+    void numbersRefuseOtherCharacters();
+    void fullFieldHandsFocusOn_data();
+    void fullFieldHandsFocusOn();
+    void typingStopsAtMaximumLength();
+    void selectingRowMovesNoFocus();
+    void overlongProvinceHandsOnWhenEditedDown();
+    void tabbingSelectsWholeText();
+    void pastedTextIsNotFiltered();
+    void wholeContactTypedWithoutTab();
+    void labelsNameTheirFields_data();
+    void labelsNameTheirFields();
+};
+
+void TestFieldRules::provinceMadeCapitalsAndHandsOn()
+{
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    main.field("txtZip")->setText(QStringLiteral("3330001112")); // so the selection there can be seen
+    main.field("txtState")->setFocus();
+    typeText(main.field("txtState"), QStringLiteral("mi"));
+    QCOMPARE(main.field("txtState")->text(), QStringLiteral("MI"));
+    QVERIFY(main.field("txtZip")->hasFocus());
+    QCOMPARE(main.field("txtZip")->selectedText(), QStringLiteral("3330001112"));
+}
+
+void TestFieldRules::provinceRefusesOtherCharacters_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("digit") << "1" << "";
+    QTest::newRow("full stop") << "." << "";
+    QTest::newRow("space") << " " << "";
+    QTest::newRow("accented") << "è" << "";
+    QTest::newRow("capital accented") << "À" << "";
+    QTest::newRow("capital passes") << "T" << "T";
+    QTest::newRow("letters around junk") << "t-o" << "TO";
+}
+
+void TestFieldRules::provinceRefusesOtherCharacters()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    main.field("txtState")->setFocus();
+    typeText(main.field("txtState"), typed);
+    QCOMPARE(main.field("txtState")->text(), expected);
+}
+
+void TestFieldRules::numbersRefuseOtherCharacters_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    for (const char* name : {"txtZip", "txtArea", "txtPrfx", "txtLine"}) {
+        QTest::newRow(name) << QByteArray(name);
+    }
+}
+
+void TestFieldRules::numbersRefuseOtherCharacters()
+{
+    QFETCH(QByteArray, name);
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    TextBox* f = main.field(name.constData());
+    f->setFocus();
+    typeText(f, QStringLiteral("a Z.-è1"));
+    QCOMPARE(f->text(), QStringLiteral("1"));
+    QTest::keyClick(f, Qt::Key_Backspace);
+    QCOMPARE(f->text(), QString());
+}
+
+void TestFieldRules::fullFieldHandsFocusOn_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QByteArray>("next");
+    QTest::newRow("mobile") << QByteArray("txtZip") << 10 << QByteArray("txtArea");
+    QTest::newRow("area") << QByteArray("txtArea") << 4 << QByteArray("txtPrfx");
+    QTest::newRow("prefix") << QByteArray("txtPrfx") << 8 << QByteArray("txtLine");
+    QTest::newRow("line stays") << QByteArray("txtLine") << 4 << QByteArray("txtLine");
+}
+
+void TestFieldRules::fullFieldHandsFocusOn()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, length);
+    QFETCH(QByteArray, next);
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    TextBox* f = main.field(name.constData());
+    f->setFocus();
+    typeText(f, QString(length - 1, QLatin1Char('7')));
+    QVERIFY(f->hasFocus());
+    QTest::keyClick(f, Qt::Key_8);
+    QCOMPARE(f->text(), QString(length - 1, QLatin1Char('7')) + QLatin1Char('8'));
+    QVERIFY(main.field(next.constData())->hasFocus());
+}
+
+void TestFieldRules::typingStopsAtMaximumLength()
+{
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    TextBox* line = main.field("txtLine");
+    line->setFocus();
+    typeText(line, QStringLiteral("123456"));
+    QCOMPARE(line->text(), QStringLiteral("1234"));
+}
+
+void TestFieldRules::selectingRowMovesNoFocus()
+{
+    TestDatabase db({ContactRow{1, "Rossi", "Anna", "", "", "MI", "3331234567", ""},
+                     ContactRow{2, "Verdi", "Bruno", "", "", "TO", "3337654321", ""}});
+    MainWindowDriver main;
+    main.clickRow(2);
+    QCOMPARE(main.field("txtState")->text(), QStringLiteral("TO"));
+    QCOMPARE(main.field("txtZip")->text(), QStringLiteral("3337654321"));
+    QVERIFY(main.list()->isAncestorOf(QApplication::focusWidget()));
+}
+
+void TestFieldRules::overlongProvinceHandsOnWhenEditedDown()
+{
+    TestDatabase db(oneContact(QStringLiteral("ABC")));
+    MainWindowDriver main;
+    QCOMPARE(main.field("txtState")->text(), QStringLiteral("ABC")); // text set by code is never cut
+    editField(main, "txtState");
+    TextBox* state = main.field("txtState");
+    QTest::keyClick(state, Qt::Key_End);
+    QTest::keyClick(state, Qt::Key_X); // still too long to type into
+    QCOMPARE(state->text(), QStringLiteral("ABC"));
+    QVERIFY(state->hasFocus());
+    QTest::keyClick(state, Qt::Key_Backspace);
+    QCOMPARE(state->text(), QStringLiteral("AB"));
+    QVERIFY(main.field("txtZip")->hasFocus());
+}
+
+void TestFieldRules::tabbingSelectsWholeText()
+{
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdUpdate");
+    const QStringList expected = main.fields();
+    QVERIFY(main.field("txtFirst")->hasFocus());
+    QCOMPARE(main.field("txtFirst")->selectedText(), expected.at(0));
+    const char* names[] = {"txtLast", "txtAddr", "txtCity", "txtState", "txtZip", "txtArea", "txtPrfx", "txtLine"};
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        TextBox* f = main.field(names[i]);
+        QVERIFY2(f->hasFocus(), names[i]);
+        QCOMPARE(f->selectedText(), expected.at(i + 1));
+    }
+}
+
+void TestFieldRules::pastedTextIsNotFiltered()
+{
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    QApplication::clipboard()->setText(QStringLiteral("mi-9"));
+    TextBox* state = main.field("txtState");
+    state->setFocus();
+    QTest::keySequence(state, QKeySequence::Paste);
+    // Only typed keys are filtered; the maximum length still holds.
+    QCOMPARE(state->text(), QStringLiteral("mi"));
+    TextBox* zip = main.field("txtZip");
+    zip->setFocus();
+    zip->clear();
+    QTest::keySequence(zip, QKeySequence::Paste);
+    QCOMPARE(zip->text(), QStringLiteral("mi-9"));
+}
+
+void TestFieldRules::wholeContactTypedWithoutTab()
+{
+    TestDatabase db;
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    main.field("txtState")->setFocus();
+    typeText(nullptr, QStringLiteral("fc3471234567"));
+    typeText(nullptr, QStringLiteral("0543"));
+    typeText(nullptr, QStringLiteral("12345678"));
+    typeText(nullptr, QStringLiteral("9012"));
+    QVERIFY(main.field("txtLine")->hasFocus());
+    QCOMPARE(main.fields().mid(4), (QStringList{"FC", "3471234567", "0543", "12345678", "9012"}));
+    main.click("cmdSave");
+    QCOMPARE(db.rows().first().mid(5), (QStringList{"FC", "3471234567", "0543123456789012"}));
+}
+
+void TestFieldRules::labelsNameTheirFields_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("spoken");
+    QTest::newRow("txtFirst") << QByteArray("txtFirst") << "Cognome";
+    QTest::newRow("txtLast") << QByteArray("txtLast") << "Nome";
+    QTest::newRow("txtState") << QByteArray("txtState") << "PR";
+    QTest::newRow("txtZip") << QByteArray("txtZip") << "Cellulare";
+    QTest::newRow("txtArea") << QByteArray("txtArea") << "Telefono";
+}
+
+void TestFieldRules::labelsNameTheirFields()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, spoken);
+    TestDatabase db;
+    MainWindowDriver main;
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(main.field(name.constData()));
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), spoken);
+}
+
+QTEST_MAIN(TestFieldRules)
+#include "tst_fieldrules.moc"
