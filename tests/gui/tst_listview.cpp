@@ -1,0 +1,239 @@
+#include "ListView.h"
+
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+namespace {
+
+QStringList texts(const ListView& list, int k)
+{
+    QStringList out;
+    for (int i = 1; i <= list.itemCount(); ++i)
+        out << (k == 0 ? list.itemText(i) : list.subItem(i, k));
+    return out;
+}
+
+QPoint rowCentre(const ListView& list, int index)
+{
+    QTreeView* view = list.view();
+    return view->visualRect(view->model()->index(index - 1, 0)).center();
+}
+
+} // namespace
+
+class TestListView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void rowsAndSubItems();
+    void sortByText_data();
+    void sortByText();
+    void addedRowTakesItsPlaceInASortedList();
+    void userSelectionRaisesItemClick_data();
+    void userSelectionRaisesItemClick();
+    void selectionByCodeRaisesNothing();
+    void headerClickAndHiddenColumn();
+    void ensureVisibleScrollsTheRowIn();
+    void disabledListTakesNoClicks();
+
+private:
+    ListView* m_list = nullptr;
+};
+
+void TestListView::init()
+{
+    m_list = new ListView();
+    m_list->resize(400, 200);
+    m_list->addColumnHeader(QStringLiteral("Cognome"), 2000);
+    m_list->addColumnHeader(QStringLiteral("Nome"), 2000);
+    m_list->addColumnHeader(QStringLiteral("ID"), 0);
+    m_list->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_list));
+}
+
+void TestListView::cleanup()
+{
+    delete m_list;
+    m_list = nullptr;
+}
+
+void TestListView::rowsAndSubItems()
+{
+    const int a = m_list->addItem(QStringLiteral("Rossi"), QStringLiteral("Custs"));
+    m_list->setSubItem(a, 1, QStringLiteral("Mario"));
+    const int b = m_list->addItem(QStringLiteral("Bianchi"));
+    m_list->setSubItem(b, 2, QStringLiteral("7"));
+    m_list->addItem(QStringLiteral("Verdi"));
+    QCOMPARE(m_list->itemCount(), 3);
+    QCOMPARE(texts(*m_list, 0), QStringList({"Rossi", "Bianchi", "Verdi"}));
+    QCOMPARE(m_list->subItem(b, 1), QString()); // never written
+    QCOMPARE(m_list->subItem(b, 2), QStringLiteral("7"));
+    QCOMPARE(m_list->itemSmallIcon(a), QStringLiteral("Custs"));
+
+    m_list->setSelectedIndex(3);
+    m_list->removeItem(1);
+    QCOMPARE(texts(*m_list, 0), QStringList({"Bianchi", "Verdi"}));
+    QCOMPARE(m_list->subItem(1, 2), QStringLiteral("7"));
+    QCOMPARE(m_list->selectedIndex(), 2); // the selection follows its row
+
+    m_list->setRows({{"Uno", "a"}, {"Due", "b", "x"}});
+    QCOMPARE(texts(*m_list, 0), QStringList({"Uno", "Due"}));
+    QCOMPARE(texts(*m_list, 1), QStringList({"a", "b"}));
+    QCOMPARE(m_list->subItem(2, 2), QStringLiteral("x"));
+    m_list->clearItems();
+    QCOMPARE(m_list->itemCount(), 0);
+    QCOMPARE(m_list->selectedIndex(), 0);
+}
+
+void TestListView::sortByText_data()
+{
+    QTest::addColumn<QStringList>("given");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList names = {"Esposito", "de Luca", "Colombo", "D'Angelo", "Élise", "esposito", "Emma", "ZANON", ""};
+    QTest::newRow("Italian order, case and accents ignored")
+        << names << int(ListView::lvwAscending)
+        << QStringList({"", "Colombo", "D'Angelo", "de Luca", "Élise", "Emma", "Esposito", "esposito", "ZANON"});
+    QTest::newRow("descending is the reverse")
+        << names << int(ListView::lvwDescending)
+        << QStringList({"ZANON", "esposito", "Esposito", "Emma", "Élise", "de Luca", "D'Angelo", "Colombo", ""});
+    QTest::newRow("digits sort as text") << QStringList({"10", "9", "100"}) << int(ListView::lvwAscending)
+                                         << QStringList({"10", "100", "9"});
+}
+
+void TestListView::sortByText()
+{
+    QFETCH(QStringList, given);
+    QFETCH(int, order);
+    QFETCH(QStringList, expected);
+    for (const QString& name : given) {
+        const int i = m_list->addItem(QStringLiteral("row"));
+        m_list->setSubItem(i, 1, name);
+    }
+    m_list->setSortKey(1);
+    m_list->setSortOrder(order);
+    m_list->setSorted(true);
+    m_list->refresh();
+    // Keys equal but for case keep no particular order, so the texts are compared case-folded.
+    const auto folded = [](const QStringList& l) { return l.join('|').toLower(); };
+    QCOMPARE(folded(texts(*m_list, 1)), folded(expected));
+
+    // Flipping the order of a sorted list reverses it.
+    m_list->setSortOrder(order == ListView::lvwAscending ? ListView::lvwDescending : ListView::lvwAscending);
+    m_list->refresh();
+    QCOMPARE(folded(texts(*m_list, 1)), folded(QStringList(expected.rbegin(), expected.rend())));
+}
+
+void TestListView::addedRowTakesItsPlaceInASortedList()
+{
+    for (const char* name : {"Rossi", "Bianchi", "Verdi"})
+        m_list->addItem(QString::fromLatin1(name));
+    m_list->setSortKey(0);
+    m_list->setSorted(true);
+    m_list->refresh();
+    m_list->setSelectedIndex(3); // Verdi
+    const int at = m_list->addItem(QStringLiteral("Conti"));
+    QCOMPARE(at, 2);
+    QCOMPARE(texts(*m_list, 0), QStringList({"Bianchi", "Conti", "Rossi", "Verdi"}));
+    QCOMPARE(m_list->itemText(m_list->selectedIndex()), QStringLiteral("Verdi"));
+}
+
+void TestListView::userSelectionRaisesItemClick_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("key"); // 0: a mouse click on row 2
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("mouse") << 1 << 0 << 2;
+    QTest::newRow("click on the selected row") << 2 << 0 << 2;
+    QTest::newRow("down arrow") << 1 << int(Qt::Key_Down) << 2;
+    QTest::newRow("up arrow") << 3 << int(Qt::Key_Up) << 2;
+    QTest::newRow("home") << 3 << int(Qt::Key_Home) << 1;
+    QTest::newRow("end") << 1 << int(Qt::Key_End) << 3;
+}
+
+void TestListView::userSelectionRaisesItemClick()
+{
+    QFETCH(int, from);
+    QFETCH(int, key);
+    QFETCH(int, expected);
+    m_list->setRows({{"Uno"}, {"Due"}, {"Tre"}});
+    m_list->setSelectedIndex(from);
+    m_list->view()->setCurrentIndex(m_list->view()->model()->index(from - 1, 0));
+    QSignalSpy clicks(m_list, &ListView::ItemClick);
+    if (key == 0) {
+        QTest::mouseClick(m_list->view()->viewport(), Qt::LeftButton, {}, rowCentre(*m_list, 2));
+    } else {
+        m_list->view()->setFocus();
+        QTest::keyClick(m_list->view(), Qt::Key(key));
+    }
+    QCOMPARE(clicks.size(), 1);
+    QCOMPARE(clicks.first().first().toInt(), expected);
+    QCOMPARE(m_list->selectedIndex(), expected);
+}
+
+void TestListView::selectionByCodeRaisesNothing()
+{
+    m_list->setRows({{"Uno"}, {"Due"}, {"Tre"}});
+    QSignalSpy clicks(m_list, &ListView::ItemClick);
+    m_list->setSelectedIndex(2);
+    m_list->setSortKey(0);
+    m_list->setSorted(true);
+    m_list->refresh(); // the selected row moves
+    m_list->removeItem(1);
+    m_list->setSelectedIndex(0);
+    QCOMPARE(clicks.size(), 0);
+    QCOMPARE(m_list->selectedIndex(), 0);
+}
+
+void TestListView::headerClickAndHiddenColumn()
+{
+    QHeaderView* header = m_list->view()->header();
+    QVERIFY(header->isSectionHidden(2) || header->sectionSize(2) == 0); // "ID" has width 0
+    QSignalSpy clicks(m_list, &ListView::ColumnClick);
+    const QPoint second(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, second);
+    QCOMPARE(clicks.size(), 1);
+    QCOMPARE(clicks.first().first().toInt(), 2);
+    QVERIFY(!m_list->sorted()); // sorting is the window's business
+}
+
+void TestListView::ensureVisibleScrollsTheRowIn()
+{
+    QList<QStringList> rows;
+    for (int i = 1; i <= 1000; ++i)
+        rows.append({QString::number(i)});
+    m_list->setRows(rows);
+    QVERIFY(m_list->isItemVisible(1));
+    QVERIFY(!m_list->isItemVisible(900));
+    m_list->ensureVisible(900);
+    QVERIFY(m_list->isItemVisible(900));
+    m_list->ensureVisible(1);
+    QVERIFY(m_list->isItemVisible(1));
+}
+
+void TestListView::disabledListTakesNoClicks()
+{
+    m_list->setRows({{"Uno"}, {"Due"}});
+    m_list->setSelectedIndex(1);
+    m_list->setEnabled(false);
+    QSignalSpy items(m_list, &ListView::ItemClick);
+    QSignalSpy columns(m_list, &ListView::ColumnClick);
+    QTest::mouseClick(m_list->view()->viewport(), Qt::LeftButton, {}, rowCentre(*m_list, 2));
+    QHeaderView* header = m_list->view()->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(5, header->height() / 2));
+    QTest::keyClick(m_list->view(), Qt::Key_Down);
+    QCOMPARE(items.size(), 0);
+    QCOMPARE(columns.size(), 0);
+    QCOMPARE(m_list->selectedIndex(), 1);
+}
+
+QTEST_MAIN(TestListView)
+#include "tst_listview.moc"
