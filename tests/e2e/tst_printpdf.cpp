@@ -1,0 +1,156 @@
+#include "AppInfo.h"
+#include "ListView.h"
+#include "Module5.h"
+#include "PrinterDevice.h"
+#include "ScriptedMessageBox.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Word
+{
+    int page = 0;
+    QString text;
+    double x = 0; // left edge, in units of the printable area (0..100)
+    double y = 0; // top edge, likewise
+};
+
+// Reads every word of a PDF back with its position, mapped onto the 100 x 100 grid of the printable area.
+QList<Word> readWords(const QString& pdf, int* pages)
+{
+    QProcess run;
+    run.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    if (!run.waitForFinished(30000) || run.exitCode() != 0)
+        return {};
+    const QString html = QString::fromUtf8(run.readAllStandardOutput());
+    static const QRegularExpression pageRe(QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)">)re"));
+    static const QRegularExpression wordRe(
+        QStringLiteral(R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re"));
+    const double margin = kPdfMarginMillimetres * 72.0 / 25.4;
+    QList<Word> words;
+    *pages = 0;
+    for (const QString& chunk : html.split(QStringLiteral("<page "), Qt::SkipEmptyParts).mid(1)) {
+        const auto page = pageRe.match(QStringLiteral("<page ") + chunk);
+        if (!page.hasMatch())
+            continue;
+        ++*pages;
+        const double w = page.captured(1).toDouble() - 2 * margin;
+        const double h = page.captured(2).toDouble() - 2 * margin;
+        for (auto it = wordRe.globalMatch(chunk); it.hasNext();) {
+            const auto m = it.next();
+            words.append({*pages,
+                          m.captured(3),
+                          (m.captured(1).toDouble() - margin) * 100 / w,
+                          (m.captured(2).toDouble() - margin) * 100 / h});
+        }
+    }
+    return words;
+}
+
+const Word* find(const QList<Word>& words, int page, const QString& text, double nearY = -1)
+{
+    for (const Word& w : words) {
+        if (w.page == page && w.text == text && (nearY < 0 || qAbs(w.y - nearY) < 1.5))
+            return &w;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestPrintPdf : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void contactListReadBack();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestPrintPdf::init()
+{
+    QVERIFY(m_dir.isValid());
+    QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+    AppInfo::setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 30)); });
+    const QString pdf = m_dir.filePath(QStringLiteral("elenco.pdf"));
+    setPrinterFactory([pdf] { return createPdfPrinterDevice(pdf); });
+}
+
+void TestPrintPdf::cleanup()
+{
+    setPrinterFactory({});
+    AppInfo::setClock({});
+}
+
+// The production drawing path writes a real PDF; what pdftotext reads back stands where the layout puts it.
+void TestPrintPdf::contactListReadBack()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        QFAIL("pdftotext is missing: scripts/install-deps installs poppler-utils");
+
+    ListView list;
+    const QStringList headings = {"Cognome", "Nome", "Indirizzo", "Città", "PR", "Cellulare", "Telefono"};
+    const double widths[] = {800, 2000, 2000, 2000, 500, 1500, 1500};
+    for (int i = 0; i < headings.size(); ++i)
+        list.addColumnHeader(headings.at(i), widths[i]);
+    QList<QStringList> rows;
+    for (int i = 1; i <= 30; ++i) {
+        rows.append({QStringLiteral("Rossi%1").arg(i),
+                     QStringLiteral("Mario"),
+                     QStringLiteral("Via Roma"),
+                     QStringLiteral("Forlì"),
+                     QStringLiteral("FC"),
+                     QStringLiteral("3331234567"),
+                     QStringLiteral("(054) 312-3456")});
+    }
+    list.setRows(rows);
+
+    ScriptedMessageBox boxes; // any box here is a failure
+    ImprimerListView(list, QStringLiteral("  Elenco  "), QStringLiteral("Velmarin"), QStringLiteral("Arial"), 10);
+
+    int pages = 0;
+    const QList<Word> words = readWords(m_dir.filePath(QStringLiteral("elenco.pdf")), &pages);
+    QCOMPARE(pages, 2); // 22 rows on the first page, 8 on the second
+
+    const double headingX[] = {0, 7.767, 27.417, 46.417, 65.417, 69.854, 84.563};
+    for (int page = 1; page <= pages; ++page) {
+        const Word* title = find(words, page, QStringLiteral("ELENCO"), 3);
+        QVERIFY2(title, qPrintable(QStringLiteral("title on page %1").arg(page)));
+        const Word* pageWord = find(words, page, QStringLiteral("Page"), 3);
+        QVERIFY(pageWord);
+        QVERIFY(qAbs(pageWord->x - 90) < 1);
+        QVERIFY(find(words, page, QString::number(page), 3));
+        QVERIFY(title->x < 50 && title->x > 45); // centred
+        for (int i = 0; i < headings.size(); ++i) {
+            const Word* h = find(words, page, headings.at(i), 10);
+            QVERIFY2(h, qPrintable(headings.at(i)));
+            QVERIFY2(qAbs(h->x - headingX[i]) < 1, qPrintable(QStringLiteral("%1 at %2").arg(h->text).arg(h->x)));
+        }
+        const Word* footer = find(words, page, QStringLiteral("Velmarin"), 93);
+        QVERIFY(footer);
+        QVERIFY(qAbs(footer->x - 5) < 1);
+        QVERIFY(find(words, page, QStringLiteral("v1.0.0"), 93));
+        const Word* date = find(words, page, QStringLiteral("07/12/2026"), 93);
+        QVERIFY2(date, "date in the footer");
+        QVERIFY(qAbs(date->x - 85) < 1);
+    }
+    // The rows, each once and nowhere over the footer.
+    for (int i = 1; i <= 30; ++i) {
+        const QString name = QStringLiteral("Rossi%1").arg(i);
+        const Word* row = find(words, i <= 22 ? 1 : 2, name);
+        QVERIFY2(row, qPrintable(name));
+        QVERIFY(row->y > 13 && row->y < 90);
+    }
+}
+
+QTEST_MAIN(TestPrintPdf)
+#include "tst_printpdf.moc"
