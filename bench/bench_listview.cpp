@@ -1,109 +1,101 @@
 #include "benches.h"
 
-#include "CustDatabase.h"
 #include "ListView.h"
+#include "TextBox.h"
+#include "frmCustMaint.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QTest>
 #include <QTextStream>
 #include <QTreeView>
 
+#include <algorithm>
+
 namespace {
 
-QList<QStringList> contactRows(int n)
-{
-    const QList<mkdb::ContactRow> contacts = mkdb::generatedContacts(n);
-    QList<QStringList> rows;
-    rows.reserve(contacts.size());
-    for (const mkdb::ContactRow& c : contacts) {
-        const QString phone = c.phoneNumber.toString();
-        const QString phoneText =
-            QStringLiteral("(%1) %2-%3").arg(phone.left(3), phone.mid(3, 3), phone.right(4));
-        rows.append({c.firstName.toString(),
-                     c.lastName.toString(),
-                     c.address.toString(),
-                     c.city.toString(),
-                     c.state.toString(),
-                     c.zip.toString(),
-                     phoneText,
-                     c.custId.toString()});
-    }
-    return rows;
-}
+constexpr int kSelections = 21;
 
-void setupColumns(ListView& list)
+ListView* listOf(frmCustMaint& window)
 {
-    const char* const headers[] = {"Cognome", "Nome", "Indirizzo", "Città", "PR", "Cellulare", "Telefono"};
-    const double fractions[] = {0.15, 0.12, 0.2, 0.15, 0.06, 0.1, 0.2};
-    for (int i = 0; i < 7; ++i)
-        list.addColumnHeader(QString::fromUtf8(headers[i]), double(float(list.widthTwips())) * fractions[i]);
-    list.addColumnHeader(QStringLiteral("ID"), 0);
-}
-
-// Time of fn plus the events it leaves behind (the view's layout and paint).
-template<typename Fn>
-double timed(Fn fn)
-{
-    QElapsedTimer timer;
-    timer.start();
-    fn();
-    QApplication::processEvents();
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-// A header click as the main window handles it: flip when the column is the sort key, else ascending on it.
-void columnClick(ListView& list, int k)
-{
-    if (list.sorted() && list.sortKey() == k) {
-        list.setSortOrder(list.sortOrder() == ListView::lvwAscending ? ListView::lvwDescending
-                                                                     : ListView::lvwAscending);
-    } else {
-        list.setSorted(true);
-        list.setSortKey(k);
-        list.setSortOrder(ListView::lvwAscending);
-    }
-    list.refresh();
-    if (list.selectedIndex() > 0)
-        list.ensureVisible(list.selectedIndex());
+    return window.findChild<ListView*>(QStringLiteral("lvwCustomer"));
 }
 
 } // namespace
 
-void benchListView()
+void clickHeader(frmCustMaint& window, int position)
 {
-    constexpr int n = 100000;
-    QTextStream out(stdout);
-    const QList<QStringList> rows = contactRows(n);
+    QHeaderView* header = listOf(window)->view()->header();
+    const int x = header->sectionViewportPosition(position - 1) + header->sectionSize(position - 1) / 2;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+}
 
-    ListView list;
-    list.setGeometry(8, 40, 8895 / 15, 3855 / 15);
-    setupColumns(list);
+void clickEveryHeader(frmCustMaint& window, HeaderSamples& samples)
+{
+    for (int c = 0; c < HeaderSamples::kColumns; ++c) {
+        samples.names[c] = listOf(window)->columnHeaderText(c + 1);
+        samples.first[c].append(timedMs([&] { clickHeader(window, c + 1); }));
+        samples.flip[c].append(timedMs([&] { clickHeader(window, c + 1); }));
+    }
+}
 
-    out << "ListView, " << n << " rows of 8 columns (ms)\n";
-    out << "  setRows + show:          " << timed([&] {
-        list.setRows(rows);
-        list.show();
-        list.setSelectedIndex(1);
-    }) << "\n";
+void reportHeaderClicks(Report& report, const HeaderSamples& samples, double floorMs)
+{
+    // The slowest column is the figure; every column's medians follow the table.
+    int worstFirst = 0;
+    int worstFlip = 0;
+    double first[HeaderSamples::kColumns];
+    double flip[HeaderSamples::kColumns];
+    QString detail = QStringLiteral("header clicks per column, median ms (first click / flip):");
+    for (int c = 0; c < HeaderSamples::kColumns; ++c) {
+        first[c] = medianOf(samples.first[c]);
+        flip[c] = medianOf(samples.flip[c]);
+        worstFirst = first[c] > first[worstFirst] ? c : worstFirst;
+        worstFlip = flip[c] > flip[worstFlip] ? c : worstFlip;
+        detail += QStringLiteral("\n  %1 %2 / %3")
+                      .arg(QStringLiteral("%1. %2").arg(c + 1).arg(samples.names[c]), -16)
+                      .arg(first[c], 8, 'f', 1)
+                      .arg(flip[c], 6, 'f', 1);
+    }
+    report.add({QStringLiteral("header click, first on a column (slowest)"),
+                first[worstFirst],
+                QStringLiteral("ms"),
+                100,
+                floorMs,
+                QStringLiteral("column %1 (%2); %3 windows")
+                    .arg(worstFirst + 1)
+                    .arg(samples.names[worstFirst])
+                    .arg(samples.first[0].size())});
+    report.add({QStringLiteral("header click, flip of the order (slowest)"),
+                flip[worstFlip],
+                QStringLiteral("ms"),
+                100,
+                floorMs,
+                QStringLiteral("column %1 (%2)").arg(worstFlip + 1).arg(samples.names[worstFlip])});
+    report.detail(detail);
+}
 
-    out << "  sort by column 1:        " << timed([&] { columnClick(list, 1); }) << "\n";
-    out << "  flip column 1:           " << timed([&] { columnClick(list, 1); }) << "\n";
-    out << "  sort by column 3:        " << timed([&] { columnClick(list, 3); }) << "\n";
-    out << "  sort by column 6 (uniq): " << timed([&] { columnClick(list, 6); }) << "\n";
-    out << "  back to column 1:        " << timed([&] { columnClick(list, 1); }) << "\n";
-    out << "  sort by column 7 (ID):   " << timed([&] { columnClick(list, 7); }) << "\n";
-
-    ListView added;
-    added.setGeometry(8, 40, 8895 / 15, 3855 / 15);
-    setupColumns(added);
-    added.show();
-    out << "  addItem x " << n << ":        " << timed([&] {
-        for (const QStringList& row : rows) {
-            const int index = added.addItem(row.at(0), QStringLiteral("Custs"));
-            for (int k = 1; k < row.size(); ++k)
-                added.setSubItem(index, k, row.at(k));
-        }
-    }) << "\n";
-    out << "  clearItems:              " << timed([&] { added.clearItems(); }) << "\n";
-    out.flush();
+void benchRowSelection(Report& report, frmCustMaint& window, double floorMs)
+{
+    ListView* list = listOf(window);
+    QTreeView* view = list->view();
+    auto* name = window.findChild<TextBox*>(QStringLiteral("txtLast"));
+    const int top = view->indexAt(QPoint(4, 4)).row();
+    QList<double> samples;
+    int missed = 0;
+    for (int i = 0; i < kSelections; ++i) {
+        // Different rows one after another, all on screen, as a user goes down the list.
+        const QModelIndex at = view->model()->index(top + i % 5, 0);
+        samples.append(
+            timedMs([&] { QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(at).center()); }));
+        if (list->selectedIndex() != at.row() + 1 || name->text() != list->subItem(at.row() + 1, 1))
+            ++missed;
+    }
+    if (missed > 0)
+        QTextStream(stderr) << "ItemClick: " << missed << " clicks did not show their row\n";
+    report.add({QStringLiteral("row selection: click, fields filled"),
+                medianOf(samples),
+                QStringLiteral("ms"),
+                30,
+                floorMs,
+                QStringLiteral("%1 clicks on rows in view").arg(kSelections)});
 }
