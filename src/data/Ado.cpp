@@ -10,6 +10,10 @@
 #include <QSqlRecord>
 #include <QUrl>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace ado {
 namespace {
 
@@ -20,9 +24,40 @@ QString shown(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
-// The engine's own words where it gave any.
+// SQLite's primary result codes for the failures a user can do something about.
+enum EngineCode {
+    Busy = 5,
+    Locked = 6,
+    ReadOnly = 8,
+    IoError = 10,
+    Corrupt = 11,
+    Full = 13,
+    CantOpen = 14,
+    NotADb = 26
+};
+
+// The engine's own words where it gave any; the failures that come from the file or from other programs rather than
+// from the statement are told in Italian.
 QString describe(const QSqlError& error)
 {
+    switch (error.nativeErrorCode().toInt() & 0xff) {
+    case Busy:
+    case Locked:
+        return QStringLiteral("Il database è in uso da parte di un altro programma: riprovare tra qualche istante.");
+    case ReadOnly:
+        return QStringLiteral("Il file del database è di sola lettura: le modifiche non possono essere salvate.");
+    case IoError:
+        return QStringLiteral("Errore di lettura o scrittura sul file del database.");
+    case Corrupt:
+    case NotADb:
+        return QStringLiteral("Il file del database è danneggiato o non è un database.");
+    case Full:
+        return QStringLiteral("Il disco è pieno: le modifiche non possono essere salvate.");
+    case CantOpen:
+        return QStringLiteral("Impossibile accedere al file del database o alla sua cartella.");
+    default:
+        break;
+    }
     const QString engine = error.databaseText().trimmed();
     return engine.isEmpty() ? error.text().trimmed() : engine;
 }
@@ -129,16 +164,12 @@ void checkDatabaseFile(const QString& path)
         throw Error(QStringLiteral("Il file '%1' è vuoto: non contiene un database.").arg(shown(path)));
     }
     if (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB") {
-        throw Error(QStringLiteral("Il file '%1' è un database Microsoft Access (Jet): questo formato non è "
-                                   "supportato, serve un database SQLite.")
+        throw Error(QStringLiteral("Il file '%1' è un database in formato Jet: questo formato non è supportato, serve "
+                                   "un database SQLite.")
                         .arg(shown(path)));
     }
     if (!head.startsWith(QByteArrayView("SQLite format 3\0", 16))) {
         throw Error(QStringLiteral("Il file '%1' non è un database SQLite.").arg(shown(path)));
-    }
-    if (!info.isWritable()) {
-        throw Error(QStringLiteral("Il file '%1' è di sola lettura: le modifiche non potrebbero essere salvate.")
-                        .arg(shown(path)));
     }
 }
 
@@ -193,12 +224,20 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
     }
     const QString path = dataSourcePath(ConnectionString);
     checkDatabaseFile(path);
+    const FileStamp stamp = stampOf(path);
+    m_connectionName = attach(path);
+    m_filePath = path;
+    m_stamp = stamp;
+}
 
+QString Connection::attach(const QString& path)
+{
     const QString name = nextConnectionName();
     QString failure;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        // mode=rw: SQLite must never create the file, even if it vanished since the check above.
+        // mode=rw: SQLite must never create the file, even if it vanished since the check above. A file that cannot
+        // be written is opened for reading only, so the contacts can still be browsed and printed.
         db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QLatin1String("?mode=rw"));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=3000"));
         if (!db.open()) {
@@ -220,8 +259,48 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
         QSqlDatabase::removeDatabase(name);
         throw Error(failure);
     }
+    return name;
+}
+
+Connection::FileStamp Connection::stampOf(const QString& path)
+{
+    FileStamp stamp;
+    const QFileInfo info(path);
+    stamp.exists = info.isFile();
+    stamp.writable = stamp.exists && info.isWritable();
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (stamp.exists && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
+        stamp.device = quint64(status.st_dev);
+        stamp.inode = quint64(status.st_ino);
+    }
+#endif
+    return stamp;
+}
+
+void Connection::checkFile()
+{
+    if (m_connectionName.isEmpty()) {
+        return;
+    }
+    const FileStamp now = stampOf(m_filePath);
+    if (!now.exists) {
+        throw Error(QStringLiteral("Il file del database '%1' non è più disponibile: è stato spostato o eliminato.")
+                        .arg(shown(m_filePath)));
+    }
+    if (now == m_stamp) {
+        return;
+    }
+    // The new file is opened before the old connection is let go, so a refused file leaves things as they were.
+    checkDatabaseFile(m_filePath);
+    const QString name = attach(m_filePath);
+    {
+        QSqlDatabase old = QSqlDatabase::database(m_connectionName, false);
+        old.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
     m_connectionName = name;
-    m_filePath = path;
+    m_stamp = now;
 }
 
 // Queries still alive on this connection are finalized by the driver when it closes; their Recordsets see the
@@ -238,6 +317,7 @@ void Connection::Close()
     QSqlDatabase::removeDatabase(m_connectionName);
     m_connectionName.clear();
     m_filePath.clear();
+    m_stamp = {};
 }
 
 bool Connection::isOpen() const
@@ -260,6 +340,7 @@ std::shared_ptr<Connection> openConnection(const std::shared_ptr<Connection>& co
     if (!connection || !connection->isOpen()) {
         throw Error(QStringLiteral("Operazione non consentita quando la connessione è chiusa."));
     }
+    connection->checkFile();
     return connection;
 }
 

@@ -44,7 +44,8 @@ public:
     QString ConnectionString;
 
     // Opens the database named by connectionString, or by ConnectionString when it is empty. Never creates a file:
-    // a missing file, an empty file, a Jet file or any file that is not a SQLite database throws Error.
+    // a missing file, an empty file, a Jet file or any file that is not a SQLite database throws Error. A file that
+    // cannot be written is opened for reading; statements that would change it then throw Error.
     void Open(const QString& connectionString = {},
               const QString& userId = {},
               const QString& password = {},
@@ -56,9 +57,32 @@ public:
     QString filePath() const { return m_filePath; }
     QSqlDatabase database() const;
 
+    // Called before every statement. Throws Error when the file is no longer at its path; when another file was put
+    // there, or the file's write permission changed, opens that file instead, so statements never reach a file that
+    // was deleted or replaced behind the program's back.
+    void checkFile();
+
 private:
+    // Identity and writability of the file at the path, as they were when it was opened.
+    struct FileStamp
+    {
+        bool exists = false;
+        bool writable = false;
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileStamp& other) const
+        {
+            return exists == other.exists && writable == other.writable && device == other.device
+                && inode == other.inode;
+        }
+    };
+    static FileStamp stampOf(const QString& path);
+    // Opens a new connection to the file; returns its name.
+    static QString attach(const QString& path);
+
     QString m_connectionName;
     QString m_filePath;
+    FileStamp m_stamp;
 };
 
 // A forward-only pass over a query result.

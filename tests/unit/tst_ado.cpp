@@ -92,8 +92,8 @@ void TestAdo::refusesToOpen_data()
     QTest::newRow("text") << "text" << "Il file '%1' non è un database SQLite.";
     QTest::newRow("short") << "short" << "Il file '%1' non è un database SQLite.";
     QTest::newRow("jet") << "jet"
-                         << "Il file '%1' è un database Microsoft Access (Jet): questo formato non è supportato, "
-                            "serve un database SQLite.";
+                         << "Il file '%1' è un database in formato Jet: questo formato non è supportato, serve "
+                            "un database SQLite.";
     QTest::newRow("folder") << "folder" << "'%1' è una cartella, non un file di database.";
     QTest::newRow("damaged") << "damaged" << "Impossibile leggere il database '%1': ";
 }
