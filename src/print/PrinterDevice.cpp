@@ -9,10 +9,20 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 namespace {
+
+bool endsWithPdfTrailer(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(std::max<qint64>(0, file.size() - 64))) {
+        return false;
+    }
+    return file.readAll().contains("%%EOF");
+}
 
 // Draws through QPainter on a QPrinter. The pages are kept as a list of drawing operations and only sent to the
 // printer when the document ends, so that cancelling really prints nothing (Qt cannot withdraw a job it started).
@@ -173,6 +183,13 @@ public:
         m_painter.reset();
         if (!ended || m_printer->printerState() == QPrinter::Error) {
             throw PrinterError(QStringLiteral("La stampa non è stata completata."));
+        }
+        // The PDF writer does not report a failed write (a full disk): a file without its end marker is cut short.
+        if (!m_pdfPath.isEmpty() && !endsWithPdfTrailer(m_pdfPath)) {
+            QFile::remove(m_pdfPath);
+            throw PrinterError(
+                QStringLiteral("Impossibile scrivere per intero il file PDF \"%1\": il disco potrebbe essere pieno.")
+                    .arg(m_pdfPath));
         }
     }
 
