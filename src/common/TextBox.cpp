@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QValidator>
 
+#include <limits>
+
 namespace {
 
 // The upper half of Windows-1252 that differs from Latin-1 (0x80..0x9F); 0 marks an unused code.
@@ -65,6 +67,8 @@ int controlCode(const QKeyEvent* event)
 TextBox::TextBox(QWidget* parent)
     : QLineEdit(parent)
 {
+    // The line edit's own limit (32767 by default) would cut longer texts, set by code or pasted, without a word.
+    QLineEdit::setMaxLength(std::numeric_limits<int>::max());
     connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_committedLength = int(text.size());
         emit Change();
@@ -151,7 +155,8 @@ bool TextBox::pasteWithinLimit()
     if (room <= 0) {
         return false;
     }
-    clip.truncate(room);
+    // Never half of a character made of two UTF-16 units: the database cannot store a lone half.
+    clip.truncate(clip.size() > room && clip.at(room - 1).isHighSurrogate() ? room - 1 : room);
     insert(clip);
     return true;
 }
