@@ -6,18 +6,13 @@
 
 namespace {
 
-// SQLite reads statement text only up to a U+0000, and takes the unit after half of a surrogate pair as that pair's
-// other half, a closing quote included: either way the statement would not read as it was built. Such a statement is
-// never sent.
+// SQLite takes the unit after half of a surrogate pair as that pair's other half, a closing quote included: the
+// statement would not read as it was built. Such a statement is never sent.
 void refuseUnstorable(const QString& statement)
 {
     const qsizetype n = statement.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = statement.at(i);
-        if (c.isNull()) {
-            throw ado::Error(QStringLiteral("Un campo contiene il carattere nullo (U+0000), che il database non può "
-                                            "registrare: toglierlo e riprovare."));
-        }
         if (c.isHighSurrogate() && i + 1 < n && statement.at(i + 1).isLowSurrogate()) {
             ++i;
         } else if (c.isSurrogate()) {

@@ -1,10 +1,21 @@
 #include "Statements.h"
 
+#include <QStringList>
+
 namespace {
 
+// SQLite reads statement text only up to a U+0000, so a value holding one is written as its parts joined with
+// char(0); every other value is one quoted literal.
 QString literal(const QString& value)
 {
-    return QLatin1Char('\'') + quoted(value) + QLatin1Char('\'');
+    if (!value.contains(QChar(0))) {
+        return QLatin1Char('\'') + quoted(value) + QLatin1Char('\'');
+    }
+    QStringList parts = value.split(QChar(0));
+    for (QString& part : parts) {
+        part = QLatin1Char('\'') + quoted(part) + QLatin1Char('\'');
+    }
+    return parts.join(QLatin1String(" || char(0) || "));
 }
 
 QString key(qint32 custId)

@@ -71,7 +71,8 @@ void checkPhoneFields(const QString& area, const QString& prefix, const QString&
     const QString digits = JoinPhoneFields(area, prefix, line);
     require(digits == area + prefix + line, "JoinPhoneFields concatenates", {area, prefix, line, digits});
     const QString text = FormatPhoneFields(area, prefix, line);
-    require(joined(SplitPhoneText(text)) == digits, "phone fields survive format and split", {area, prefix, line, text});
+    require(
+        joined(SplitPhoneText(text)) == digits, "phone fields survive format and split", {area, prefix, line, text});
 }
 
 // The shape the phone text is laid out for keeps its exact 14-character form both ways.
@@ -82,7 +83,9 @@ void checkTenDigits(const QString& digits)
     const QString line = digits.right(4);
     const QString expected = QLatin1Char('(') + area + QLatin1String(") ") + prefix + QLatin1Char('-') + line;
     const QString fromFields = FormatPhoneFields(area, prefix, line);
-    require(fromFields.size() == 14 && fromFields == expected, "3+3+4 fields format as (aaa) ppp-llll", {digits, fromFields});
+    require(fromFields.size() == 14 && fromFields == expected,
+            "3+3+4 fields format as (aaa) ppp-llll",
+            {digits, fromFields});
     require(FormatStoredPhone(digits) == expected, "10 stored digits format as (aaa) ppp-llll", {digits});
     const PhoneFields back = SplitPhoneText(expected);
     require(back.area == area && back.prefix == prefix && back.line == line,
@@ -114,6 +117,13 @@ std::optional<Literals> readLiterals(const QString& sql)
                 if (i + 1 < sql.size() && sql.at(i + 1) == QLatin1Char('\'')) {
                     value += QLatin1Char('\'');
                     ++i;
+                    continue;
+                }
+                // A U+0000 is written between two literals as char(0).
+                static const QString nul = QStringLiteral(" || char(0) || '");
+                if (QStringView(sql).mid(i + 1).startsWith(nul)) {
+                    value += QChar(0);
+                    i += nul.size();
                     continue;
                 }
                 break;
@@ -157,13 +167,8 @@ QString updateSkeleton(qint32 custId)
 
 QStringList valuesOf(const ContactFields& fields)
 {
-    return {fields.firstName,
-            fields.lastName,
-            fields.address,
-            fields.city,
-            fields.state,
-            fields.zip,
-            fields.phoneNumber};
+    return {
+        fields.firstName, fields.lastName, fields.address, fields.city, fields.state, fields.zip, fields.phoneNumber};
 }
 
 void checkStatement(const QString& sql, const QString& skeleton, const ContactFields& fields)
@@ -171,7 +176,8 @@ void checkStatement(const QString& sql, const QString& skeleton, const ContactFi
     const std::optional<Literals> read = readLiterals(sql);
     require(read.has_value(), "every literal is closed", {sql});
     require(read->skeleton == skeleton, "the text outside the literals is fixed", {sql, read->skeleton, skeleton});
-    require(read->values == valuesOf(fields), "each literal reads back as its field", valuesOf(fields) + QStringList{sql});
+    require(
+        read->values == valuesOf(fields), "each literal reads back as its field", valuesOf(fields) + QStringList {sql});
 }
 
 void checkStatements(const ContactFields& fields, qint32 custId)
@@ -258,18 +264,6 @@ bool anyContains(const QStringList& values, char16_t c)
     return false;
 }
 
-// SQLite reads statement text only up to the first U+0000, which always falls inside a literal: the statement must
-// be refused whole, never run cut short.
-void checkRefused(const ContactFields& fields, qint32 custId)
-{
-    QSqlQuery query(database());
-    require(!query.exec(InsertStatement(custId, fields)), "a statement cut at U+0000 is refused", valuesOf(fields));
-    QSqlQuery rest(database());
-    require(rest.exec(QStringLiteral("SELECT COUNT(*) FROM Customer")) && rest.next() && rest.value(0).toInt() == 0,
-            "a refused statement leaves the table as it was",
-            valuesOf(fields));
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -307,16 +301,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkTenDigits(digits);
     }
 
-    const ContactFields fields{lines.at(0), lines.at(1), lines.at(2), lines.at(3), lines.at(4), lines.at(5), lines.at(6)};
+    const ContactFields fields {
+        lines.at(0), lines.at(1), lines.at(2), lines.at(3), lines.at(4), lines.at(5), lines.at(6)};
     // The same values moved one column on, so the update changes every column that has more than one distinct value.
-    const ContactFields changed{lines.at(6), lines.at(0), lines.at(1), lines.at(2), lines.at(3), lines.at(4), lines.at(5)};
+    const ContactFields changed {
+        lines.at(6), lines.at(0), lines.at(1), lines.at(2), lines.at(3), lines.at(4), lines.at(5)};
     const qint32 custId = keyOf(lines.at(fieldCount));
     checkStatements(fields, custId);
 
     const QStringList values = valuesOf(fields);
-    if (anyContains(values, 0)) {
-        checkRefused(fields, custId);
-    } else if (!anyContains(values, 0xfffe) && !anyContains(values, 0xffff)) {
+    if (!anyContains(values, 0xfffe) && !anyContains(values, 0xffff)) {
         // SQLite reads those two noncharacters back as U+FFFD; they are not text anyone types.
         checkDatabase(fields, changed, custId);
     }

@@ -21,7 +21,7 @@ private slots:
 
 namespace {
 
-const ContactFields rossi{"Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "0212345678"};
+const ContactFields rossi {"Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "0212345678"};
 
 } // namespace
 
@@ -43,15 +43,25 @@ void TestStatements::insertStatement_data()
 
     QTest::newRow("plain") << 7 << rossi
                            << "7, 'Rossi', 'Mario', 'Via Roma 12', 'Milano', 'MI', '3351234567', '0212345678')";
-    QTest::newRow("all empty") << 1 << ContactFields{} << "1, '', '', '', '', '', '', '')";
-    QTest::newRow("apostrophes") << 2
-                                 << ContactFields{"D'Angelo", "Lucia", "Via dell'Indipendenza 8", "Sant'Elia", "", "",
-                                                  "0815551234"}
-                                 << "2, 'D''Angelo', 'Lucia', 'Via dell''Indipendenza 8', 'Sant''Elia', '', '', "
-                                    "'0815551234')";
-    QTest::newRow("largest key") << 2147483647 << ContactFields{"x", "", "", "", "", "", ""}
+    QTest::newRow("all empty") << 1 << ContactFields {} << "1, '', '', '', '', '', '', '')";
+    QTest::newRow("apostrophes")
+        << 2 << ContactFields {"D'Angelo", "Lucia", "Via dell'Indipendenza 8", "Sant'Elia", "", "", "0815551234"}
+        << "2, 'D''Angelo', 'Lucia', 'Via dell''Indipendenza 8', 'Sant''Elia', '', '', "
+           "'0815551234')";
+    QTest::newRow("largest key") << 2147483647 << ContactFields {"x", "", "", "", "", "", ""}
                                  << "2147483647, 'x', '', '', '', '', '', '')";
-    QTest::newRow("negative key") << -12 << ContactFields{} << "-12, '', '', '', '', '', '', '')";
+    QTest::newRow("negative key") << -12 << ContactFields {} << "-12, '', '', '', '', '', '', '')";
+    // SQLite would stop reading at the U+0000 itself.
+    QTest::newRow("NUL inside, at the ends, twice")
+        << 3
+        << ContactFields {QStringLiteral("a") + QChar(0) + QStringLiteral("'b"),
+                          QString(QChar(0)),
+                          "",
+                          "",
+                          "",
+                          "",
+                          QStringLiteral("1") + QChar(0) + QChar(0)}
+        << "3, 'a' || char(0) || '''b', '' || char(0) || '', '', '', '', '', '1' || char(0) || '' || char(0) || '')";
 }
 
 void TestStatements::insertStatement()
@@ -78,10 +88,10 @@ void TestStatements::updateStatement_data()
                               "Roma 12', City        = 'Milano', State       = 'MI', Zip         = '3351234567', "
                               "PhoneNumber = '0212345678' WHERE CustID = 7";
     QTest::newRow("empty address")
-        << ContactFields{"Bianchi", "Giulia", "", "Forlì", "FC", "", ""} << 3
+        << ContactFields {"Bianchi", "Giulia", "", "Forlì", "FC", "", ""} << 3
         << "UPDATE Customer SET   FirstName   = 'Bianchi', LastName    = 'Giulia', Address     = '', City        = "
            "'Forlì', State       = 'FC', Zip         = '', PhoneNumber = '' WHERE CustID = 3";
-    QTest::newRow("negative key") << ContactFields{} << -2147483647 - 1
+    QTest::newRow("negative key") << ContactFields {} << -2147483647 - 1
                                   << "UPDATE Customer SET   FirstName   = '', LastName    = '', Address     = '', City "
                                      "       = '', State       = '', Zip         = '', PhoneNumber = '' WHERE CustID "
                                      "= -2147483648";
@@ -96,7 +106,7 @@ void TestStatements::updateStatement()
     const QString text = UpdateStatement(fields, custId);
     QCOMPARE(text, expected);
     // Every assignment is 17 characters up to its value, so the "=" signs line up.
-    const QStringList names{"  FirstName", ", LastName", ", Address", ", City", ", State", ", Zip", ", PhoneNumber"};
+    const QStringList names {"  FirstName", ", LastName", ", Address", ", City", ", State", ", Zip", ", PhoneNumber"};
     for (const QString& name : names) {
         const qsizetype at = text.indexOf(name);
         QVERIFY(at > 0);
@@ -130,12 +140,18 @@ void TestStatements::quoting_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("inStatement");
 
-    QTest::newRow("none") << "Rossi" << "Rossi";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("one") << "D'Angelo" << "D''Angelo";
-    QTest::newRow("first and last") << "'x'" << "''x''";
-    QTest::newRow("run") << "'''" << "''''''";
-    QTest::newRow("injection") << "'); DELETE FROM Customer; --" << "''); DELETE FROM Customer; --";
+    QTest::newRow("none") << "Rossi"
+                          << "Rossi";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("one") << "D'Angelo"
+                         << "D''Angelo";
+    QTest::newRow("first and last") << "'x'"
+                                    << "''x''";
+    QTest::newRow("run") << "'''"
+                         << "''''''";
+    QTest::newRow("injection") << "'); DELETE FROM Customer; --"
+                               << "''); DELETE FROM Customer; --";
     QTest::newRow("typographic quote kept") << QString::fromUtf8("D’Angelo") << QString::fromUtf8("D’Angelo");
 }
 
@@ -146,7 +162,7 @@ void TestStatements::quoting()
     QFETCH(QString, inStatement);
 
     QCOMPARE(quoted(value), inStatement);
-    const ContactFields fields{value, value, value, value, value, value, value};
+    const ContactFields fields {value, value, value, value, value, value, value};
     const QString literal = QLatin1Char('\'') + inStatement + QLatin1Char('\'');
     QCOMPARE(InsertStatement(1, fields).count(QLatin1String(", ") + literal), 7);
     QCOMPARE(UpdateStatement(fields, 1).count(QLatin1String("= ") + literal), 7);
