@@ -103,11 +103,10 @@ int ListViewModel::addRow(const QString& text, const QString& iconKey)
     if (m_sorted) {
         // After every row that sorts before it or equal to it, where a stable sort would have put it. Only the row
         // text exists yet: a list sorted by a sub-item takes the new row among its empty texts.
-        Dictionary& dict = dictionary(m_sortKey);
-        const QCollatorSortKey key = keyOf(dict, slotFor(dict, m_sortKey == 0 ? text : QString()));
+        const QString key = m_sortKey == 0 ? text : QString();
         const bool ascending = m_sortOrder == Qt::AscendingOrder;
         const auto place = std::partition_point(m_rows.begin(), m_rows.end(), [&](const Row& other) {
-            const int c = keyOf(dict, slotFor(dict, textOf(other, m_sortKey))).compare(key);
+            const int c = collate(textOf(other, m_sortKey), key);
             return ascending ? c <= 0 : c >= 0;
         });
         at = int(place - m_rows.begin());
@@ -195,57 +194,171 @@ ListViewModel::Dictionary& ListViewModel::dictionary(int k)
 
 int ListViewModel::slotFor(Dictionary& dict, const QString& text)
 {
-    const auto found = dict.slotOf.constFind(text);
-    if (found != dict.slotOf.constEnd())
-        return *found;
-    const int slot = int(dict.entries.size());
-    dict.entries.push_back({text, std::nullopt, kUnranked});
-    dict.slotOf.insert(text, slot);
-    ++dict.unranked;
+    // One hash look-up whether the text is new or not.
+    const qsizetype before = dict.slotOf.size();
+    int& slot = dict.slotOf[text];
+    if (dict.slotOf.size() != before) {
+        slot = int(dict.entries.size());
+        dict.entries.push_back({text, kUnranked});
+        ++dict.unranked;
+    }
     return slot;
 }
 
-const QCollatorSortKey& ListViewModel::keyOf(Dictionary& dict, int slot)
+int ListViewModel::collate(QStringView a, QStringView b) const
 {
-    Dictionary::Entry& entry = dict.entries[size_t(slot)];
-    if (!entry.key)
-        entry.key = m_collator.sortKey(entry.text);
-    return *entry.key;
+    // QCollator::compare puts an empty text before every other, where the collation keys find it equal to a text
+    // of ignorable characters only; the keys decide there, as they do for the rest through the same collator.
+    if (a.isEmpty() || b.isEmpty())
+        return m_collator.sortKey(a.toString()).compare(m_collator.sortKey(b.toString()));
+    return m_collator.compare(a, b);
 }
+
+namespace {
+
+// The first eight code units of a text, each cut to a byte, in one number that orders as they do.
+quint64 leadingUnits(QStringView text)
+{
+    quint64 value = 0;
+    for (qsizetype i = 0; i < 8; ++i)
+        value = (value << 8) | (i < text.size() ? std::min<quint64>(text[i].unicode(), 0xff) : 0);
+    return value;
+}
+
+// Sorts items by compare (negative, zero or positive), finding the runs already in order and merging them
+// pairwise: n comparisons when the items are in order, a few passes when they form a few runs. Returns whether they
+// were in order; then sameAsNext[i] tells whether items i and i + 1 compare equal.
+template<typename Compare>
+bool naturalMergeSort(std::vector<int>& items, Compare compare, std::vector<bool>& sameAsNext)
+{
+    const size_t n = items.size();
+    sameAsNext.assign(n, false);
+    std::vector<size_t> runs{0};
+    for (size_t i = 1; i < n; ++i) {
+        const int c = compare(items[i - 1], items[i]);
+        if (c > 0)
+            runs.push_back(i);
+        sameAsNext[i - 1] = c == 0;
+    }
+    runs.push_back(n);
+    if (runs.size() <= 2)
+        return true;
+    const auto less = [&](int a, int b) { return compare(a, b) < 0; };
+    std::vector<int> merged(n);
+    while (runs.size() > 2) {
+        std::vector<size_t> next{0};
+        for (size_t r = 0; r + 1 < runs.size(); r += 2) {
+            const auto first = items.begin() + qsizetype(runs[r]);
+            const auto middle = items.begin() + qsizetype(runs[r + 1]);
+            const size_t end = r + 2 < runs.size() ? runs[r + 2] : runs[r + 1];
+            std::merge(
+                first, middle, middle, items.begin() + qsizetype(end), merged.begin() + qsizetype(runs[r]), less);
+            next.push_back(end);
+        }
+        items.swap(merged);
+        runs.swap(next);
+    }
+    return false;
+}
+
+} // namespace
 
 void ListViewModel::rank(Dictionary& dict)
 {
-    // The entries ranked before keep their order; only the new ones are compared, then merged in.
+    const size_t count = dict.entries.size();
     std::vector<int> known;
     std::vector<int> added;
-    known.reserve(dict.entries.size() - size_t(dict.unranked));
+    known.reserve(count - size_t(dict.unranked));
     added.reserve(size_t(dict.unranked));
-    for (int slot = 0; slot < int(dict.entries.size()); ++slot)
-        (dict.entries[size_t(slot)].rank == kUnranked ? added : known).push_back(slot);
+    quint32 top = 0;
+    for (int slot = 0; slot < int(count); ++slot) {
+        const quint32 r = dict.entries[size_t(slot)].rank;
+        if (r == kUnranked) {
+            added.push_back(slot);
+        } else {
+            known.push_back(slot);
+            top = std::max(top, r);
+        }
+    }
 
-    std::sort(known.begin(), known.end(), [&](int a, int b) {
-        return dict.entries[size_t(a)].rank < dict.entries[size_t(b)].rank;
-    });
-    const auto byKey = [&](int a, int b) {
-        return keyOf(dict, a).compare(keyOf(dict, b)) < 0;
+    // The entries ranked before keep their order: a counting sort on their ranks.
+    if (!known.empty()) {
+        std::vector<int> start(size_t(top) + 2, 0);
+        for (int slot : known)
+            ++start[size_t(dict.entries[size_t(slot)].rank) + 1];
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        std::vector<int> byRank(known.size());
+        for (int slot : known)
+            byRank[size_t(start[size_t(dict.entries[size_t(slot)].rank)]++)] = slot;
+        known.swap(byRank);
+    }
+
+    // The new texts side by side in one block, so that comparing them reads memory in order. They are put in code
+    // unit order first, which is cheap and mostly the collator's order already, then the collator sorts the runs.
+    std::vector<qsizetype> offsets(added.size() + 1, 0);
+    for (size_t i = 0; i < added.size(); ++i)
+        offsets[i + 1] = offsets[i] + dict.entries[size_t(added[i])].text.size();
+    std::u16string block(size_t(offsets.back()), u'\0');
+    for (size_t i = 0; i < added.size(); ++i) {
+        const QString& text = dict.entries[size_t(added[i])].text;
+        std::copy_n(text.utf16(), text.size(), block.begin() + offsets[i]);
+    }
+    std::vector<int> blockOf(count, -1);
+    for (size_t i = 0; i < added.size(); ++i)
+        blockOf[size_t(added[i])] = int(i);
+    const auto textOfSlot = [&](int slot) {
+        const int i = blockOf[size_t(slot)];
+        return i < 0 ? QStringView(dict.entries[size_t(slot)].text)
+                     : QStringView(block.data() + offsets[size_t(i)], offsets[size_t(i) + 1] - offsets[size_t(i)]);
     };
-    std::sort(added.begin(), added.end(), byKey);
-    std::vector<int> merged(dict.entries.size());
-    std::merge(known.begin(), known.end(), added.begin(), added.end(), merged.begin(), byKey);
+    {
+        std::vector<std::pair<quint64, int>> keyed(added.size());
+        for (size_t i = 0; i < added.size(); ++i)
+            keyed[i] = {leadingUnits(textOfSlot(added[i])), added[i]};
+        std::sort(keyed.begin(), keyed.end(), [&](const std::pair<quint64, int>& a, const std::pair<quint64, int>& b) {
+            return a.first != b.first ? a.first < b.first : textOfSlot(a.second) < textOfSlot(b.second);
+        });
+        for (size_t i = 0; i < added.size(); ++i)
+            added[i] = keyed[i].second;
+    }
+    std::vector<bool> sameAsNext;
+    const bool addedInOrder = naturalMergeSort(
+        added, [&](int a, int b) { return collate(textOfSlot(a), textOfSlot(b)); }, sameAsNext);
+
+    // Every ranked entry that does not sort after a new text goes before it. A few new texts find their place by
+    // bisection; many are merged in one pass.
+    std::vector<int> merged;
+    merged.reserve(count);
+    const bool bisect = added.size() * 32 < known.size();
+    auto next = known.begin();
+    for (int slot : added) {
+        const QStringView text = textOfSlot(slot);
+        const auto notAfter = [&](int other) { return collate(textOfSlot(other), text) <= 0; };
+        const auto place = bisect ? std::partition_point(next, known.end(), notAfter)
+                                  : std::find_if_not(next, known.end(), notAfter);
+        merged.insert(merged.end(), next, place);
+        merged.push_back(slot);
+        next = place;
+    }
+    merged.insert(merged.end(), next, known.end());
 
     std::vector<quint32> ranks(merged.size());
-    quint32 next = 0;
+    quint32 rank = 0;
     for (size_t i = 0; i < merged.size(); ++i) {
         if (i > 0) {
             const Dictionary::Entry& previous = dict.entries[size_t(merged[i - 1])];
             const Dictionary::Entry& current = dict.entries[size_t(merged[i])];
-            const bool equal = previous.rank != kUnranked && current.rank != kUnranked
-                ? previous.rank == current.rank
-                : keyOf(dict, merged[i - 1]).compare(keyOf(dict, merged[i])) == 0;
+            bool equal = false;
+            if (previous.rank != kUnranked && current.rank != kUnranked)
+                equal = previous.rank == current.rank;
+            else if (known.empty() && addedInOrder)
+                equal = sameAsNext[i - 1]; // the new texts alone, compared pairwise while they were sorted
+            else
+                equal = collate(textOfSlot(merged[i - 1]), textOfSlot(merged[i])) == 0;
             if (!equal)
-                ++next;
+                ++rank;
         }
-        ranks[i] = next;
+        ranks[i] = rank;
     }
     for (size_t i = 0; i < merged.size(); ++i)
         dict.entries[size_t(merged[i])].rank = ranks[i];
@@ -290,6 +403,10 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
     std::vector<int>& rowSlots = dict.rowSlots;
     if (rowSlots.size() != n)
         rowSlots.assign(n, -1);
+    // Room for every text still to be looked up, so that the table is not rebuilt again and again while it fills.
+    const auto pending = std::count(rowSlots.begin(), rowSlots.end(), -1);
+    if (pending > 0)
+        dict.slotOf.reserve(dict.slotOf.size() + pending);
     for (size_t i = 0; i < n; ++i) {
         if (rowSlots[i] < 0)
             rowSlots[i] = slotFor(dict, textOf(m_rows[i], k));

@@ -6,13 +6,12 @@
 #include <QIcon>
 #include <QStringList>
 
-#include <optional>
 #include <vector>
 
 // The rows and column headers behind ListView. A row is its texts (row text, then sub-items 1..n) and the key of
-// its small icon, nothing more. Sorting keeps, per column, a dictionary of the distinct texts with their collation
-// keys and their rank among each other: the expensive collation work is done once per distinct text, and a sort is
-// a dictionary look-up per row plus a counting sort on the ranks. A row whose text changes is simply looked up again.
+// its small icon, nothing more. Sorting keeps, per column, a dictionary of the distinct texts with their rank among
+// each other: the collator places each distinct text once, and a sort is a dictionary look-up per row plus a
+// counting sort on the ranks. A row whose text changes is simply looked up again.
 class ListViewModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -71,14 +70,13 @@ private:
         QString iconKey;
     };
 
-    // The distinct texts of one column seen so far. `rank` orders the entries as the collator does; equal texts
-    // share a rank, and entries added since the last sort wait unranked until the next one.
+    // The distinct texts of one column seen so far. `rank` orders the entries as the collator does; texts the
+    // collator finds equal share a rank, and entries added since the last sort wait unranked until the next one.
     struct Dictionary
     {
         struct Entry
         {
             QString text;
-            std::optional<QCollatorSortKey> key;
             quint32 rank = 0;
         };
         QHash<QString, int> slotOf;
@@ -94,7 +92,8 @@ private:
 
     Dictionary& dictionary(int k);
     int slotFor(Dictionary& dict, const QString& text);
-    const QCollatorSortKey& keyOf(Dictionary& dict, int slot);
+    // The collator's order, with its collation keys' verdict where a text is empty.
+    int collate(QStringView a, QStringView b) const;
     void rank(Dictionary& dict);
     void compact(Dictionary& dict);
     void sortByText(int k, Qt::SortOrder order);

@@ -1,6 +1,8 @@
 #include "ListView.h"
 
+#include <QCollator>
 #include <QHeaderView>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
@@ -35,6 +37,8 @@ private slots:
     void sortByText_data();
     void sortByText();
     void addedRowTakesItsPlaceInASortedList();
+    void resortAfterEditsKeepsCollationOrder_data();
+    void resortAfterEditsKeepsCollationOrder();
     void userSelectionRaisesItemClick_data();
     void userSelectionRaisesItemClick();
     void selectionByCodeRaisesNothing();
@@ -143,6 +147,54 @@ void TestListView::addedRowTakesItsPlaceInASortedList()
     QCOMPARE(at, 2);
     QCOMPARE(texts(*m_list, 0), QStringList({"Bianchi", "Conti", "Rossi", "Verdi"}));
     QCOMPARE(m_list->itemText(m_list->selectedIndex()), QStringLiteral("Verdi"));
+}
+
+void TestListView::resortAfterEditsKeepsCollationOrder_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("edits");
+    // Few edits are placed among the sorted texts one by one, many are merged with them in one pass.
+    QTest::newRow("a few rows, every one rewritten") << 20 << 20;
+    QTest::newRow("thousands of rows, a few rewritten") << 3000 << 5;
+    QTest::newRow("thousands of rows, most rewritten") << 3000 << 2000;
+}
+
+// Whatever was sorted before, the rows end in the order of the collation keys, every text kept.
+void TestListView::resortAfterEditsKeepsCollationOrder()
+{
+    QFETCH(int, rows);
+    QFETCH(int, edits);
+    const QStringList odd = {"", "\u200B", "Rossi", "ROSSI", "rossi", "Élise", "e\u0301lise", "Elise", "de Luca",
+                             "D'Angelo", "a-b", "a(b", "(012) 345-6789", "0123", "Nicolò", "Nicolos", "ß", "ss",
+                             "\U0001F600", "~"};
+    QRandomGenerator rng(7);
+    const auto text = [&] {
+        const QString t = odd.at(rng.bounded(int(odd.size())));
+        return rng.bounded(2) ? t : t + QString::number(rng.bounded(40));
+    };
+    QList<QStringList> given;
+    for (int i = 0; i < rows; ++i)
+        given.append({QStringLiteral("row"), text()});
+    m_list->setRows(given);
+    m_list->setSortKey(1);
+    m_list->setSorted(true);
+    m_list->refresh();
+    for (int i = 0; i < edits; ++i)
+        m_list->setSubItem(1 + rng.bounded(m_list->itemCount()), 1, text());
+    m_list->setSubItem(m_list->addItem(QStringLiteral("row")), 1, text());
+
+    QStringList before = texts(*m_list, 1);
+    m_list->refresh();
+    QStringList after = texts(*m_list, 1);
+    QCollator collator(QLocale(QLocale::Italian, QLocale::Italy));
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    for (int i = 1; i < after.size(); ++i) {
+        if (collator.sortKey(after.at(i - 1)).compare(collator.sortKey(after.at(i))) > 0)
+            QFAIL(qPrintable(QStringLiteral("\"%1\" before \"%2\"").arg(after.at(i - 1), after.at(i))));
+    }
+    before.sort();
+    after.sort();
+    QCOMPARE(after, before);
 }
 
 void TestListView::userSelectionRaisesItemClick_data()
