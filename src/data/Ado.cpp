@@ -33,6 +33,7 @@ enum EngineCode {
     Corrupt = 11,
     Full = 13,
     CantOpen = 14,
+    Constraint = 19,
     NotADb = 26
 };
 
@@ -59,6 +60,13 @@ QString describe(const QSqlError& error)
         break;
     }
     const QString engine = error.databaseText().trimmed();
+    static const QString unique = QStringLiteral("UNIQUE constraint failed: ");
+    if ((error.nativeErrorCode().toInt() & 0xff) == Constraint && engine.startsWith(unique)) {
+        // Two programs adding at once pick the same key; the second one is told why and that saving again works.
+        return QStringLiteral("Il codice è già in uso (%1): forse un altro programma ha appena aggiunto un contatto. "
+                              "Riprovare a salvare.")
+            .arg(engine.mid(unique.size()));
+    }
     return engine.isEmpty() ? error.text().trimmed() : engine;
 }
 

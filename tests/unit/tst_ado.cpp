@@ -87,15 +87,21 @@ void TestAdo::refusesToOpen_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("description");
 
-    QTest::newRow("missing") << "missing" << "Impossibile trovare il file '%1'.";
-    QTest::newRow("empty") << "empty" << "Il file '%1' è vuoto: non contiene un database.";
-    QTest::newRow("text") << "text" << "Il file '%1' non è un database SQLite.";
-    QTest::newRow("short") << "short" << "Il file '%1' non è un database SQLite.";
+    QTest::newRow("missing") << "missing"
+                             << "Impossibile trovare il file '%1'.";
+    QTest::newRow("empty") << "empty"
+                           << "Il file '%1' è vuoto: non contiene un database.";
+    QTest::newRow("text") << "text"
+                          << "Il file '%1' non è un database SQLite.";
+    QTest::newRow("short") << "short"
+                           << "Il file '%1' non è un database SQLite.";
     QTest::newRow("jet") << "jet"
                          << "Il file '%1' è un database in formato Jet: questo formato non è supportato, serve "
                             "un database SQLite.";
-    QTest::newRow("folder") << "folder" << "'%1' è una cartella, non un file di database.";
-    QTest::newRow("damaged") << "damaged" << "Impossibile leggere il database '%1': ";
+    QTest::newRow("folder") << "folder"
+                            << "'%1' è una cartella, non un file di database.";
+    QTest::newRow("damaged") << "damaged"
+                             << "Impossibile leggere il database '%1': ";
 }
 
 void TestAdo::refusesToOpen()
@@ -268,7 +274,7 @@ void TestAdo::opensPathWithAwkwardCharacters()
     QCOMPARE(rows, 1);
     connection->Close();
     // Written to that very file, and nothing created beside it.
-    QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files), QStringList{QStringLiteral("Cust.mdb")});
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files), QStringList {QStringLiteral("Cust.mdb")});
     QCOMPARE(mkdb::insertContacts(path, {{1, "Rossi", {}, {}, {}, {}, {}, {}}}).isEmpty(), false);
 }
 
@@ -303,16 +309,16 @@ void TestAdo::opensAndReopens()
 void TestAdo::readsFieldsByNameAndPosition()
 {
     QCOMPARE(mkdb::createCustomerDatabase(databasePath()), QString());
-    QCOMPARE(mkdb::insertContacts(databasePath(),
-                                  {{7, "D'Angelo", "Lucia", "Corso Garibaldi 4", "Forlì", "FC", "3387654321",
-                                    "0815551234"},
-                                   {9, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "0212345678"}}),
-             QString());
+    QCOMPARE(
+        mkdb::insertContacts(databasePath(),
+                             {{7, "D'Angelo", "Lucia", "Corso Garibaldi 4", "Forlì", "FC", "3387654321", "0815551234"},
+                              {9, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "0212345678"}}),
+        QString());
     const auto connection = open();
     const auto rs = query(connection, QStringLiteral("SELECT * FROM Customer ORDER BY CustID"));
     QVERIFY(rs);
     QVERIFY(!rs->isEOF());
-    const QStringList columns{"CustID", "FirstName", "LastName", "Address", "State", "Zip", "PhoneNumber", "City"};
+    const QStringList columns {"CustID", "FirstName", "LastName", "Address", "State", "Zip", "PhoneNumber", "City"};
     QCOMPARE(rs->fieldCount(), 8);
     for (int i = 0; i < columns.size(); ++i) {
         QCOMPARE(rs->fieldName(i), columns.at(i));
@@ -409,7 +415,8 @@ void TestAdo::failingStatementCarriesEngineDescription()
     };
     QCOMPARE(describe(QStringLiteral("SELECT * FROM Nowhere")), QStringLiteral("no such table: Nowhere"));
     QCOMPARE(describe(QStringLiteral("INSERT INTO Customer (CustID) VALUES (1)")),
-             QStringLiteral("UNIQUE constraint failed: Customer.CustID"));
+             QStringLiteral("Il codice è già in uso (Customer.CustID): forse un altro programma ha appena aggiunto un "
+                            "contatto. Riprovare a salvare."));
     QCOMPARE(describe(QStringLiteral("UPDATE Customer SET Missing = 1")), QStringLiteral("no such column: Missing"));
     QVERIFY(describe(QStringLiteral("SELEC 1")).contains(QStringLiteral("syntax error")));
 }

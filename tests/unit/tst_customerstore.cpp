@@ -66,10 +66,10 @@ void TestCustomerStore::createDatabase(const QList<mkdb::ContactRow>& rows)
 
 QStringList TestCustomerStore::storedRow(qint32 custId)
 {
-    ado::Recordset& rs = m_store.openQuery(
-        QStringLiteral("SELECT CustID, FirstName, LastName, Address, City, State, Zip, PhoneNumber "
-                       "FROM Customer WHERE CustID = %1")
-            .arg(custId));
+    ado::Recordset& rs
+        = m_store.openQuery(QStringLiteral("SELECT CustID, FirstName, LastName, Address, City, State, Zip, PhoneNumber "
+                                           "FROM Customer WHERE CustID = %1")
+                                .arg(custId));
     QStringList row;
     if (!rs.isEOF()) {
         for (int i = 0; i < rs.fieldCount(); ++i) {
@@ -93,8 +93,10 @@ void TestCustomerStore::connectionText_data()
     QTest::addColumn<QString>("appPath");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("drive root") << "C:\\" << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Cust.mdb";
-    QTest::newRow("folder") << "C:\\Prog\\" << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Prog\\Cust.mdb";
+    QTest::newRow("drive root") << "C:\\"
+                                << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Cust.mdb";
+    QTest::newRow("folder") << "C:\\Prog\\"
+                            << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Prog\\Cust.mdb";
     QTest::newRow("unix folder") << "/opt/velmarin/"
                                  << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/opt/velmarin/Cust.mdb";
 }
@@ -143,11 +145,11 @@ void TestCustomerStore::nextKey_data()
     QTest::addColumn<QList<int>>("keys");
     QTest::addColumn<int>("next");
 
-    QTest::newRow("empty table") << QList<int>{} << 1;
-    QTest::newRow("gaps are not filled") << QList<int>{1, 2, 5} << 6;
-    QTest::newRow("one") << QList<int>{1} << 2;
-    QTest::newRow("negative only") << QList<int>{-7} << -6;
-    QTest::newRow("one below the largest") << QList<int>{2147483646} << 2147483647;
+    QTest::newRow("empty table") << QList<int> {} << 1;
+    QTest::newRow("gaps are not filled") << QList<int> {1, 2, 5} << 6;
+    QTest::newRow("one") << QList<int> {1} << 2;
+    QTest::newRow("negative only") << QList<int> {-7} << -6;
+    QTest::newRow("one below the largest") << QList<int> {2147483646} << 2147483647;
 }
 
 void TestCustomerStore::nextKey()
@@ -213,23 +215,28 @@ void TestCustomerStore::quotesCannotBreakStatements()
     QFETCH(QString, value);
 
     createDatabase(mkdb::generatedContacts(3));
-    const ContactFields typed{value, value, value, value, value, value, value};
+    const ContactFields typed {value, value, value, value, value, value, value};
     const qint32 key = m_store.GetNextCustID();
     QCOMPARE(m_store.execute(InsertStatement(key, typed)), 1);
-    const QStringList expected{QString::number(key), value, value, value, value, value, value, value};
+    const QStringList expected {QString::number(key), value, value, value, value, value, value, value};
     QCOMPARE(storedRow(key), expected);
     QCOMPARE(rowCount(), 4);
 
     const QStringList untouched = storedRow(2);
-    ContactFields others{"Bianchi", "Giulia", "Via Roma 1", "Forlì", "FC", "3471112233", "0543123456"};
-    for (QString* field : {&others.firstName, &others.lastName, &others.address, &others.city, &others.state,
-                           &others.zip, &others.phoneNumber}) {
+    ContactFields others {"Bianchi", "Giulia", "Via Roma 1", "Forlì", "FC", "3471112233", "0543123456"};
+    for (QString* field : {&others.firstName,
+                           &others.lastName,
+                           &others.address,
+                           &others.city,
+                           &others.state,
+                           &others.zip,
+                           &others.phoneNumber}) {
         const QString before = *field;
         *field = value;
         QCOMPARE(m_store.execute(UpdateStatement(others, 1)), 1);
         *field = before;
     }
-    QCOMPARE(storedRow(1), (QStringList{"1", "Bianchi", "Giulia", "Via Roma 1", "Forlì", "FC", "3471112233", value}));
+    QCOMPARE(storedRow(1), (QStringList {"1", "Bianchi", "Giulia", "Via Roma 1", "Forlì", "FC", "3471112233", value}));
     QCOMPARE(storedRow(2), untouched);
     QCOMPARE(rowCount(), 4);
 
@@ -243,12 +250,15 @@ void TestCustomerStore::executeReportsRowsChanged()
     QCOMPARE(m_store.execute(UpdateStatement({}, 99)), 0);
     QCOMPARE(m_store.execute(DeleteStatement(99)), 0);
     QCOMPARE(m_store.execute(UpdateStatement({}, 2)), 1);
-    QCOMPARE(storedRow(2), (QStringList{"2", "", "", "", "", "", "", ""}));
+    QCOMPARE(storedRow(2), (QStringList {"2", "", "", "", "", "", "", ""}));
     try {
         m_store.execute(InsertStatement(1, {}));
         QFAIL("a duplicate key was inserted");
     } catch (const ado::Error& e) {
-        QCOMPARE(e.description(), QStringLiteral("UNIQUE constraint failed: Customer.CustID"));
+        QCOMPARE(
+            e.description(),
+            QStringLiteral("Il codice è già in uso (Customer.CustID): forse un altro programma ha appena aggiunto un "
+                           "contatto. Riprovare a salvare."));
     }
 }
 
@@ -266,7 +276,7 @@ void TestCustomerStore::listQueryOrdersByNameThenSurname()
         rs.MoveNext();
     }
     m_store.releaseRecordset();
-    QCOMPARE(order, (QStringList{"Neri/4", "Bianchi/2", "Verdi/1", "Rossi/3"}));
+    QCOMPARE(order, (QStringList {"Neri/4", "Bianchi/2", "Verdi/1", "Rossi/3"}));
 }
 
 void TestCustomerStore::openQueryOfAStatementWithoutRowsFails()
