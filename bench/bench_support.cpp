@@ -116,6 +116,37 @@ double sqliteFloorMs(const QString& path, const QString& sql, int repetitions)
     return medianOf(samples);
 }
 
+WriteFloor sqliteWriteFloor(const QString& path, int repetitions)
+{
+    const QString name = QStringLiteral("bench-write-floor");
+    QList<double> inserts;
+    QList<double> deletes;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery query(db);
+            for (int r = 0; r < repetitions; ++r) {
+                const int key = 2000000000 + r;
+                QElapsedTimer timer;
+                timer.start();
+                query.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, City, State, "
+                                          "Zip, PhoneNumber) VALUES (%1, 'Zanetti', 'Paola', 'Via Emilia 1', "
+                                          "'Modena', 'MO', '3471000000', '0592000001')")
+                               .arg(key));
+                inserts.append(double(timer.nsecsElapsed()) / 1e6);
+                timer.restart();
+                query.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = %1").arg(key));
+                deletes.append(double(timer.nsecsElapsed()) / 1e6);
+            }
+            query.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return {medianOf(inserts), medianOf(deletes)};
+}
+
 Memory memoryNow()
 {
     Memory memory;

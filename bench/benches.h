@@ -74,6 +74,15 @@ private:
 // The connection is opened before the clock starts.
 double sqliteFloorMs(const QString& path, const QString& sql, int repetitions);
 
+// Median time a plain QSqlQuery takes to write one contact into the file and to delete it again, each committed:
+// what the disk asks of a save and of a delete.
+struct WriteFloor
+{
+    double insertMs = 0;
+    double deleteMs = 0;
+};
+WriteFloor sqliteWriteFloor(const QString& path, int repetitions);
+
 // VmHWM and VmRSS of this process, in MB; 0 where /proc does not tell.
 struct Memory
 {
