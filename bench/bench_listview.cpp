@@ -9,8 +9,6 @@
 #include <QTextStream>
 #include <QTreeView>
 
-#include <algorithm>
-
 namespace {
 
 constexpr int kSelections = 21;
