@@ -33,8 +33,15 @@ QVariant ListViewModel::data(const QModelIndex& index, int role) const
         return {};
     const Row& row = m_rows[size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole:
-        return index.column() < row.texts.size() ? row.texts.at(index.column()) : QString();
+    case Qt::DisplayRole: {
+        // No column is wider than a few hundred characters; laying out a whole megabyte of text for every paint
+        // would freeze the window. The row keeps its whole text.
+        constexpr qsizetype kShown = 2000;
+        const QString& text = textOf(row, index.column());
+        if (text.size() <= kShown)
+            return text;
+        return text.left(text.at(kShown - 1).isHighSurrogate() ? kShown - 1 : kShown);
+    }
     case Qt::DecorationRole:
         if (index.column() == 0 && !row.iconKey.isEmpty()) {
             const auto icon = m_icons.constFind(row.iconKey);
@@ -112,7 +119,7 @@ int ListViewModel::addRow(const QString& text, const QString& iconKey)
         at = int(place - m_rows.begin());
     }
     beginInsertRows({}, at, at);
-    m_rows.insert(m_rows.begin() + at, Row{QStringList{text}, iconKey});
+    m_rows.insert(m_rows.begin() + at, Row {QStringList {text}, iconKey});
     for (Dictionary& dict : m_dictionaries) {
         if (!dict.rowSlots.empty())
             dict.rowSlots.insert(dict.rowSlots.begin() + at, -1);
@@ -139,7 +146,7 @@ void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
     m_dictionaries.clear();
     m_rows.reserve(size_t(rows.size()));
     for (QStringList& texts : rows)
-        m_rows.push_back(Row{std::move(texts), iconKey});
+        m_rows.push_back(Row {std::move(texts), iconKey});
     endResetModel();
     if (m_sorted)
         applySort();
@@ -233,7 +240,7 @@ bool naturalMergeSort(std::vector<int>& items, Compare compare, std::vector<bool
 {
     const size_t n = items.size();
     sameAsNext.assign(n, false);
-    std::vector<size_t> runs{0};
+    std::vector<size_t> runs {0};
     for (size_t i = 1; i < n; ++i) {
         const int c = compare(items[i - 1], items[i]);
         if (c > 0)
@@ -246,7 +253,7 @@ bool naturalMergeSort(std::vector<int>& items, Compare compare, std::vector<bool
     const auto less = [&](int a, int b) { return compare(a, b) < 0; };
     std::vector<int> merged(n);
     while (runs.size() > 2) {
-        std::vector<size_t> next{0};
+        std::vector<size_t> next {0};
         for (size_t r = 0; r + 1 < runs.size(); r += 2) {
             const auto first = items.begin() + qsizetype(runs[r]);
             const auto middle = items.begin() + qsizetype(runs[r + 1]);
