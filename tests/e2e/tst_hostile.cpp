@@ -1,6 +1,7 @@
 // Hostile and odd input through the real window on a real file: pasted texts of every kind, a megabyte of address,
 // and rows written by other programs.
 #include "MainWindowDriver.h"
+#include "PdfWords.h"
 #include "PrinterDevice.h"
 #include "RecordingPrinter.h"
 #include "ScriptedMessageBox.h"
@@ -10,9 +11,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,42 +69,6 @@ qint64 printFromWindow(const MainWindowDriver& main, int rows)
     const qint64 elapsed = clock.elapsed();
     print->close();
     return elapsed;
-}
-
-struct PdfWord
-{
-    QString text;
-    double top; // in units of the 100 x 100 grid over the printable area
-    double bottom;
-};
-
-// Every word of a PDF with its vertical extent, read back by pdftotext.
-QList<PdfWord> readPdfWords(const QString& pdf, int* pages)
-{
-    QProcess run;
-    run.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
-    if (!run.waitForFinished(120000) || run.exitCode() != 0) {
-        return {};
-    }
-    const QString html = QString::fromUtf8(run.readAllStandardOutput());
-    static const QRegularExpression pageRe(QStringLiteral(R"re(<page width="[\d.]+" height="([\d.]+)">)re"));
-    static const QRegularExpression wordRe(
-        QStringLiteral(R"re(<word xMin="[\d.]+" yMin="([\d.]+)" xMax="[\d.]+" yMax="([\d.]+)">([^<]*)</word>)re"));
-    const double margin = kPdfMarginMillimetres * 72.0 / 25.4;
-    // Every page has the size of the first.
-    const double height = pageRe.match(html).captured(1).toDouble() - 2 * margin;
-    *pages = 0;
-    for (auto it = pageRe.globalMatch(html); it.hasNext(); it.next()) {
-        ++*pages;
-    }
-    QList<PdfWord> words;
-    for (auto it = wordRe.globalMatch(html); it.hasNext();) {
-        const auto m = it.next();
-        words.append({m.captured(3),
-                      (m.captured(1).toDouble() - margin) * 100 / height,
-                      (m.captured(2).toDouble() - margin) * 100 / height});
-    }
-    return words;
 }
 
 // Everything printed below the headings and above the footer keeps clear of the footer rule, and each column's lines

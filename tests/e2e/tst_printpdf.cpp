@@ -1,61 +1,20 @@
 #include "AppInfo.h"
 #include "ListView.h"
 #include "Module5.h"
+#include "PdfWords.h"
 #include "PrinterDevice.h"
 #include "ScriptedMessageBox.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-struct Word
+const PdfWord* find(const QList<PdfWord>& words, int page, const QString& text, double nearY = -1)
 {
-    int page = 0;
-    QString text;
-    double x = 0; // left edge, in units of the printable area (0..100)
-    double y = 0; // top edge, likewise
-};
-
-// Reads every word of a PDF back with its position, mapped onto the 100 x 100 grid of the printable area.
-QList<Word> readWords(const QString& pdf, int* pages)
-{
-    QProcess run;
-    run.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
-    if (!run.waitForFinished(30000) || run.exitCode() != 0)
-        return {};
-    const QString html = QString::fromUtf8(run.readAllStandardOutput());
-    static const QRegularExpression pageRe(QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)">)re"));
-    static const QRegularExpression wordRe(
-        QStringLiteral(R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re"));
-    const double margin = kPdfMarginMillimetres * 72.0 / 25.4;
-    QList<Word> words;
-    *pages = 0;
-    for (const QString& chunk : html.split(QStringLiteral("<page "), Qt::SkipEmptyParts).mid(1)) {
-        const auto page = pageRe.match(QStringLiteral("<page ") + chunk);
-        if (!page.hasMatch())
-            continue;
-        ++*pages;
-        const double w = page.captured(1).toDouble() - 2 * margin;
-        const double h = page.captured(2).toDouble() - 2 * margin;
-        for (auto it = wordRe.globalMatch(chunk); it.hasNext();) {
-            const auto m = it.next();
-            words.append({*pages,
-                          m.captured(3),
-                          (m.captured(1).toDouble() - margin) * 100 / w,
-                          (m.captured(2).toDouble() - margin) * 100 / h});
-        }
-    }
-    return words;
-}
-
-const Word* find(const QList<Word>& words, int page, const QString& text, double nearY = -1)
-{
-    for (const Word& w : words) {
-        if (w.page == page && w.text == text && (nearY < 0 || qAbs(w.y - nearY) < 1.5))
+    for (const PdfWord& w : words) {
+        if (w.page == page && w.text == text && (nearY < 0 || qAbs(w.top - nearY) < 1.5))
             return &w;
     }
     return nullptr;
@@ -118,37 +77,37 @@ void TestPrintPdf::contactListReadBack()
     ImprimerListView(list, QStringLiteral("  Elenco  "), QStringLiteral("Velmarin"), QStringLiteral("Arial"), 10);
 
     int pages = 0;
-    const QList<Word> words = readWords(m_dir.filePath(QStringLiteral("elenco.pdf")), &pages);
+    const QList<PdfWord> words = readPdfWords(m_dir.filePath(QStringLiteral("elenco.pdf")), &pages);
     QCOMPARE(pages, 2); // 22 rows on the first page, 8 on the second
 
     const double headingX[] = {0, 7.767, 27.417, 46.417, 65.417, 69.854, 84.563};
     for (int page = 1; page <= pages; ++page) {
-        const Word* title = find(words, page, QStringLiteral("ELENCO"), 3);
+        const PdfWord* title = find(words, page, QStringLiteral("ELENCO"), 3);
         QVERIFY2(title, qPrintable(QStringLiteral("title on page %1").arg(page)));
-        const Word* pageWord = find(words, page, QStringLiteral("Page"), 3);
+        const PdfWord* pageWord = find(words, page, QStringLiteral("Page"), 3);
         QVERIFY(pageWord);
-        QVERIFY(qAbs(pageWord->x - 90) < 1);
+        QVERIFY(qAbs(pageWord->left - 90) < 1);
         QVERIFY(find(words, page, QString::number(page), 3));
-        QVERIFY(title->x < 50 && title->x > 45); // centred
+        QVERIFY(title->left < 50 && title->left > 45); // centred
         for (int i = 0; i < headings.size(); ++i) {
-            const Word* h = find(words, page, headings.at(i), 10);
+            const PdfWord* h = find(words, page, headings.at(i), 10);
             QVERIFY2(h, qPrintable(headings.at(i)));
-            QVERIFY2(qAbs(h->x - headingX[i]) < 1, qPrintable(QStringLiteral("%1 at %2").arg(h->text).arg(h->x)));
+            QVERIFY2(qAbs(h->left - headingX[i]) < 1, qPrintable(QStringLiteral("%1 at %2").arg(h->text).arg(h->left)));
         }
-        const Word* footer = find(words, page, QStringLiteral("Velmarin"), 93);
+        const PdfWord* footer = find(words, page, QStringLiteral("Velmarin"), 93);
         QVERIFY(footer);
-        QVERIFY(qAbs(footer->x - 5) < 1);
+        QVERIFY(qAbs(footer->left - 5) < 1);
         QVERIFY(find(words, page, QStringLiteral("v1.0.0"), 93));
-        const Word* date = find(words, page, QStringLiteral("07/12/2026"), 93);
+        const PdfWord* date = find(words, page, QStringLiteral("07/12/2026"), 93);
         QVERIFY2(date, "date in the footer");
-        QVERIFY(qAbs(date->x - 85) < 1);
+        QVERIFY(qAbs(date->left - 85) < 1);
     }
     // The rows, each once and nowhere over the footer.
     for (int i = 1; i <= 30; ++i) {
         const QString name = QStringLiteral("Rossi%1").arg(i);
-        const Word* row = find(words, i <= 22 ? 1 : 2, name);
+        const PdfWord* row = find(words, i <= 22 ? 1 : 2, name);
         QVERIFY2(row, qPrintable(name));
-        QVERIFY(row->y > 13 && row->y < 90);
+        QVERIFY(row->top > 13 && row->top < 90);
     }
 }
 
