@@ -87,6 +87,12 @@ QString FormatStoredPhone(const QString& storedDigits)
     return storedDigits;
 }
 
+QString ReadablePhone(const QVariant& storedDigits)
+{
+    const QString stored = textOf(storedDigits);
+    return isDigits(stored) && areaLength(stored.size()) > 0 ? layout(stored) : stored;
+}
+
 // A text shown as stored goes whole into the prefix, the widest of the three fields.
 PhoneFields SplitPhoneText(const QString& phoneText)
 {

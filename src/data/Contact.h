@@ -21,6 +21,9 @@ QString FormatPhoneFields(const QString& area, const QString& prefix, const QStr
 // Phone text of stored digits; a null value counts as empty.
 QString FormatStoredPhone(const QVariant& storedDigits);
 QString FormatStoredPhone(const QString& storedDigits);
+// Phone text for reading only, as on a printed report: laid out like the list, but without the marker the list
+// needs to split a text back into the fields.
+QString ReadablePhone(const QVariant& storedDigits);
 // The three fields of a phone text.
 PhoneFields SplitPhoneText(const QString& phoneText);
 

@@ -125,7 +125,7 @@ private:
 
     void startPage(bool first)
     {
-        m_pages.append(ReportPage{});
+        m_pages.append(ReportPage {});
         m_y = m_area.top();
         m_detailsOnPage = 0;
         if (first) {
@@ -147,11 +147,11 @@ private:
             const QFont font = fontFor(line.pointSize, line.bold);
             const double height = QFontMetricsF(font, m_device).height();
             const QRectF rect(m_area.left(), y, m_area.width(), height);
-            const std::pair<const QString*, Qt::Alignment> parts[] = {
-                {&line.left, Qt::AlignLeft}, {&line.center, Qt::AlignHCenter}, {&line.right, Qt::AlignRight}};
+            const std::pair<const QString*, Qt::Alignment> parts[]
+                = {{&line.left, Qt::AlignLeft}, {&line.center, Qt::AlignHCenter}, {&line.right, Qt::AlignRight}};
             for (const auto& [text, alignment] : parts) {
                 if (page && !text->isEmpty()) {
-                    page->items.append(ReportItem{section.Name(), rect, expand(*text), font, alignment, false});
+                    page->items.append(ReportItem {section.Name(), rect, expand(*text), font, alignment, false});
                 }
             }
             y += height;
@@ -172,7 +172,8 @@ private:
     double placeRule(const QString& section, double y, ReportPage* page) const
     {
         if (page) {
-            page->items.append(ReportItem{section, QRectF(m_area.left(), y + mm(0.5), m_area.width(), 0), {}, {}, {}, true});
+            page->items.append(
+                ReportItem {section, QRectF(m_area.left(), y + mm(0.5), m_area.width(), 0), {}, {}, {}, true});
         }
         return y + mm(1);
     }
@@ -194,7 +195,7 @@ private:
                                   std::max(1.0, m_columns[i].width - 2 * padding),
                                   height);
                 if (!cells.value(i).isEmpty()) {
-                    page->items.append(ReportItem{section, rect, cells.value(i), font, Qt::AlignLeft, false});
+                    page->items.append(ReportItem {section, rect, cells.value(i), font, Qt::AlignLeft, false});
                 }
             }
         }
@@ -215,6 +216,10 @@ private:
         const QString pages = QString::number(m_pages.size());
         for (int i = 0; i < m_pages.size(); ++i) {
             for (ReportItem& item : m_pages[i].items) {
+                // Contact data is printed as stored, braces included.
+                if (item.section == m_report.DetailSection1.Name()) {
+                    continue;
+                }
                 item.text.replace(QLatin1String("{pages}"), pages);
                 item.text.replace(QLatin1String("{page}"), QString::number(i + 1));
             }
@@ -290,7 +295,8 @@ void CrystalReport1::loadDefinition(const QString& definitionPath)
 {
     QFile file(definitionPath);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw ReportError(QStringLiteral("Impossibile leggere il report %1: %2").arg(definitionPath, file.errorString()));
+        throw ReportError(
+            QStringLiteral("Impossibile leggere il report %1: %2").arg(definitionPath, file.errorString()));
     }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
@@ -315,11 +321,8 @@ void CrystalReport1::loadDefinition(const QString& definitionPath)
         const QJsonObject section = value.toObject();
         stored.insert(section.value(QStringLiteral("name")).toString(), section);
     }
-    for (ReportSection* section : {&ReportHeaderSection1,
-                                   &PageHeaderSection1,
-                                   &DetailSection1,
-                                   &PageFooterSection1,
-                                   &ReportFooterSection1}) {
+    for (ReportSection* section :
+         {&ReportHeaderSection1, &PageHeaderSection1, &DetailSection1, &PageFooterSection1, &ReportFooterSection1}) {
         if (!stored.contains(section->Name())) {
             throw ReportError(QStringLiteral("Il report %1 non ha la sezione %2").arg(definitionPath, section->Name()));
         }
@@ -353,7 +356,7 @@ void CrystalReport1::ReadRecords()
             }
             for (const ReportColumn& column : DetailSection1.columns) {
                 const QVariant value = recordset.Fields(column.field);
-                row.cells.append(column.phone ? FormatStoredPhone(value) : textOf(value));
+                row.cells.append(column.phone ? ReadablePhone(value) : textOf(value));
             }
             rows.append(row);
             recordset.MoveNext();
@@ -383,12 +386,15 @@ QList<ReportPage> CrystalReport1::layoutPages(const QPaintDevice* device) const
     if (!m_recordsRead) {
         return {};
     }
-    const QHash<QString, QString> fields{
+    const QHash<QString, QString> fields {
         {QStringLiteral("title"), m_title},
         {QStringLiteral("date"), QLocale().toString(AppInfo::now().date(), QLocale::ShortFormat)},
         {QStringLiteral("app"),
-         QStringLiteral("%1 %2.%3.%4").arg(AppInfo::title()).arg(AppInfo::major()).arg(AppInfo::minor()).arg(
-             AppInfo::revision())},
+         QStringLiteral("%1 %2.%3.%4")
+             .arg(AppInfo::title())
+             .arg(AppInfo::major())
+             .arg(AppInfo::minor())
+             .arg(AppInfo::revision())},
         {QStringLiteral("count"), QString::number(m_records.size())},
     };
     return PageBuilder(*this, m_font, device).build(m_records, fields);

@@ -25,8 +25,14 @@ namespace {
 
 mkdb::ContactRow contact(int id, const QVariant& surname, const QVariant& name, const QVariant& phone)
 {
-    return mkdb::ContactRow{id, surname, name, QStringLiteral("Via Po %1").arg(id), QStringLiteral("Torino"),
-                            QStringLiteral("TO"), QStringLiteral("333100%1").arg(id, 4, 10, QLatin1Char('0')), phone};
+    return mkdb::ContactRow {id,
+                             surname,
+                             name,
+                             QStringLiteral("Via Po %1").arg(id),
+                             QStringLiteral("Torino"),
+                             QStringLiteral("TO"),
+                             QStringLiteral("333100%1").arg(id, 4, 10, QLatin1Char('0')),
+                             phone};
 }
 
 // Given names run against the surnames, so the list query's own order is not the directory's.
@@ -102,7 +108,10 @@ class TestForm1 : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { AppInfo::setClock([] { return QDateTime(QDate(2026, 3, 14), QTime(10, 30)); }); }
+    void init()
+    {
+        AppInfo::setClock([] { return QDateTime(QDate(2026, 3, 14), QTime(10, 30)); });
+    }
     void cleanup() { AppInfo::setClock({}); }
 
     void loadHandsTheReportToTheViewer()
@@ -151,8 +160,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
 
         form->resize(twipsToPixels(widthTwips), twipsToPixels(heightTwips));
-        QTRY_COMPARE(form->CRViewer91->geometry(),
-                     QRect(0, 0, twipsToPixels(widthTwips), twipsToPixels(heightTwips)));
+        QTRY_COMPARE(form->CRViewer91->geometry(), QRect(0, 0, twipsToPixels(widthTwips), twipsToPixels(heightTwips)));
         QCOMPARE(form->CRViewer91->Top(), 0.0);
         QCOMPARE(form->CRViewer91->Left(), 0.0);
         QCOMPARE(form->CRViewer91->Height(), double(heightTwips));
@@ -192,8 +200,11 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("Pagina 1 di 1")));
         QVERIFY(text.contains(QStringLiteral("Numero di contatti: 5")));
 
-        const QStringList bySurname{QStringLiteral("Bianchi"), QStringLiteral("Colombo"), QStringLiteral("D'Angelo"),
-                                    QStringLiteral("Esposito"), QStringLiteral("Rossi")};
+        const QStringList bySurname {QStringLiteral("Bianchi"),
+                                     QStringLiteral("Colombo"),
+                                     QStringLiteral("D'Angelo"),
+                                     QStringLiteral("Esposito"),
+                                     QStringLiteral("Rossi")};
         qsizetype previous = -1;
         for (const QString& surname : bySurname) {
             QCOMPARE(text.count(surname), 1);
@@ -202,6 +213,22 @@ private slots:
         }
         QVERIFY(text.contains(QStringLiteral("(045) 123-4567")));
         QVERIFY(!text.contains(QStringLiteral("()")));
+    }
+
+    // Data is printed as stored: no page number put into a name, no marker the list needs in front of a phone.
+    void contactDataPrintedAsStored()
+    {
+        TestDatabase db({contact(1,
+                                 QStringLiteral("Studio {page} di {pages}"),
+                                 QStringLiteral("Anna"),
+                                 QStringLiteral("(045) 123-4567")),
+                         contact(2, QStringLiteral("Bianchi"), QStringLiteral("Zeno"), QStringLiteral("'abc"))});
+        CrystalReport1 report;
+        const QString text = printedPages(report).join(QLatin1Char('\n'));
+        QVERIFY2(text.contains(QStringLiteral("Studio {page} di {pages}")), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral(" (045) 123-4567")));
+        QVERIFY(!text.contains(QStringLiteral("'(045)")));
+        QVERIFY(text.contains(QStringLiteral(" 'abc")) && !text.contains(QStringLiteral("''abc")));
     }
 
     void longReportSplitsIntoNumberedPages_data()
@@ -337,7 +364,8 @@ private slots:
         QCOMPARE(box.asked().size(), 1);
         QCOMPARE(box.last().icon, MessageBox::Critical);
         QCOMPARE(box.last().title, QStringLiteral("Velmarin"));
-        QVERIFY2(box.last().text.contains(QStringLiteral("Cust.mdb"), Qt::CaseInsensitive), qPrintable(box.last().text));
+        QVERIFY2(box.last().text.contains(QStringLiteral("Cust.mdb"), Qt::CaseInsensitive),
+                 qPrintable(box.last().text));
         QVERIFY(!box.overrideCursorAtBox);
         QVERIFY(!QGuiApplication::overrideCursor());
 
