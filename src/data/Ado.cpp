@@ -77,6 +77,8 @@ QHash<QString, QString> parseConnectionString(const QString& text)
     const auto invalid
         = [&text]() { return Error(QStringLiteral("La stringa di connessione non è valida: \"%1\".").arg(text)); };
     QHash<QString, QString> values;
+    QString unquotedSource; // null unless the last pair read was an unquoted data source
+    qsizetype sourceEnd = 0; // where the last unquoted value ends, trailing spaces excluded
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (i < n) {
@@ -91,6 +93,17 @@ QHash<QString, QString> parseConnectionString(const QString& text)
             ++i;
         }
         const QString keyword = text.mid(keyStart, i - keyStart).simplified().toLower();
+        if ((i >= n || text.at(i) == QLatin1Char(';')) && !unquotedSource.isNull()) {
+            // No keyword: the ";" belongs to the folder name of an unquoted data source, kept as written.
+            qsizetype to = i;
+            while (to > keyStart && text.at(to - 1).isSpace()) {
+                --to;
+            }
+            unquotedSource += text.mid(sourceEnd, to - sourceEnd);
+            sourceEnd = to;
+            values.insert(QStringLiteral("data source"), unquotedSource);
+            continue;
+        }
         if (i >= n || text.at(i) != QLatin1Char('=') || keyword.isEmpty()) {
             throw invalid();
         }
@@ -99,7 +112,8 @@ QHash<QString, QString> parseConnectionString(const QString& text)
             ++i;
         }
         QString value;
-        if (i < n && (text.at(i) == QLatin1Char('"') || text.at(i) == QLatin1Char('\''))) {
+        const bool quoted = i < n && (text.at(i) == QLatin1Char('"') || text.at(i) == QLatin1Char('\''));
+        if (quoted) {
             const QChar quote = text.at(i++);
             for (;; ++i) {
                 if (i >= n) {
@@ -126,21 +140,23 @@ QHash<QString, QString> parseConnectionString(const QString& text)
             while (i < n && text.at(i) != QLatin1Char(';')) {
                 ++i;
             }
-            value = text.mid(valueStart, i - valueStart).trimmed();
+            sourceEnd = i;
+            while (sourceEnd > valueStart && text.at(sourceEnd - 1).isSpace()) {
+                --sourceEnd;
+            }
+            value = text.mid(valueStart, sourceEnd - valueStart);
         }
+        unquotedSource = keyword == QLatin1String("data source") && !quoted ? value : QString();
         values.insert(keyword, value);
     }
     return values;
 }
 
-// The file of that name in its folder: the exact name when it exists, otherwise the first name that differs from it
-// only in letter case, otherwise the name as given.
+// The file of that name in its folder, found without regard to letter case; the first in name order when several
+// names differ only in case, so "Cust.mdb" and "cust.mdb" always reach the same file. The name as given when none.
 QString matchFileName(const QString& absolutePath)
 {
     const QFileInfo info(absolutePath);
-    if (info.exists()) {
-        return absolutePath;
-    }
     const QDir folder = info.absoluteDir();
     const QStringList entries
         = folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -211,8 +227,18 @@ QString dataSourcePath(const QString& connectionString)
     if (source.isEmpty()) {
         throw Error(QStringLiteral("La stringa di connessione non indica il file del database (Data Source)."));
     }
-    source.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return matchFileName(QDir::cleanPath(QFileInfo(source).absoluteFilePath()));
+    // A backslash is a separator, but where the platform allows it it may also be part of a folder name: the
+    // backslashes are taken as separators from the right, one more at a time, until the file is found.
+    QString candidate = source;
+    qsizetype at = candidate.size();
+    for (;;) {
+        const QString found = matchFileName(QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()));
+        at = at > 0 ? candidate.lastIndexOf(QLatin1Char('\\'), at - 1) : -1;
+        if (at < 0 || QFileInfo::exists(found)) {
+            return found;
+        }
+        candidate[at] = QLatin1Char('/');
+    }
 }
 
 Connection::Connection() = default;

@@ -21,7 +21,9 @@ private slots:
     void refusesBadConnectionString();
     void resolvesDataSource_data();
     void resolvesDataSource();
-    void prefersExactFileName();
+    void caseVariantsReachOneFile();
+    void folderNameWithSeparatorCharacters_data();
+    void folderNameWithSeparatorCharacters();
     void opensPathWithAwkwardCharacters();
     void opensAndReopens();
     void readsFieldsByNameAndPosition();
@@ -241,18 +243,47 @@ void TestAdo::resolvesDataSource()
     QCOMPARE(connection.ConnectionString, text);
 }
 
-void TestAdo::prefersExactFileName()
+// The main window writes "Cust.mdb", the print window "cust.mdb": with both spellings present they must still open
+// the same file, the first in name order.
+void TestAdo::caseVariantsReachOneFile()
 {
     const QDir dir(m_dir->path());
-    QCOMPARE(mkdb::createCustomerDatabase(dir.filePath(QStringLiteral("CUST.MDB"))), QString());
     QCOMPARE(mkdb::createCustomerDatabase(dir.filePath(QStringLiteral("cust.mdb"))), QString());
-    QCOMPARE(ado::dataSourcePath(connectionString(dir.filePath(QStringLiteral("cust.mdb")))),
-             dir.filePath(QStringLiteral("cust.mdb")));
-    QCOMPARE(ado::dataSourcePath(connectionString(dir.filePath(QStringLiteral("CUST.MDB")))),
-             dir.filePath(QStringLiteral("CUST.MDB")));
-    // No exact match: the first in name order, every time.
-    QCOMPARE(ado::dataSourcePath(connectionString(dir.filePath(QStringLiteral("Cust.mdb")))),
-             dir.filePath(QStringLiteral("CUST.MDB")));
+    QCOMPARE(mkdb::createCustomerDatabase(dir.filePath(QStringLiteral("Cust.mdb"))), QString());
+    for (const char* name : {"Cust.mdb", "cust.mdb", "CUST.MDB"}) {
+        QCOMPARE(ado::dataSourcePath(connectionString(dir.filePath(QLatin1String(name)))),
+                 dir.filePath(QStringLiteral("Cust.mdb")));
+    }
+}
+
+void TestAdo::folderNameWithSeparatorCharacters_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("dataSource"); // %1: the folder's path
+
+    for (const char* folder : {"a;b", "a; b ;c", "x\\y", "p;q\\r"}) {
+        QTest::addRow("%s, main window", folder) << QString::fromLatin1(folder) << QStringLiteral("%1/Cust.mdb");
+        QTest::addRow("%s, print window", folder) << QString::fromLatin1(folder) << QStringLiteral("%1\\cust.mdb");
+    }
+}
+
+// Folder names may hold ";" and, outside Windows, "\\": an unquoted data source still names the file.
+void TestAdo::folderNameWithSeparatorCharacters()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, dataSource);
+#ifdef Q_OS_WIN
+    if (folder.contains(QLatin1Char('\\'))) {
+        QSKIP("a backslash is always a separator on Windows");
+    }
+#endif
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkdir(folder));
+    const QString path = dir.filePath(folder + QStringLiteral("/Cust.mdb"));
+    QCOMPARE(mkdb::createCustomerDatabase(path), QString());
+    const QString text = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=")
+        + QString(dataSource).replace(QStringLiteral("%1"), dir.filePath(folder));
+    QCOMPARE(ado::dataSourcePath(text), path);
 }
 
 // The file is handed to SQLite as a URI: characters that mean something in a URI must still name the file.
