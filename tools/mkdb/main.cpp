@@ -12,12 +12,14 @@ int main(int argc, char* argv[])
     QStringList args = app.arguments().mid(1);
     const bool demo = args.removeAll(QStringLiteral("--demo")) > 0;
     int generate = 0;
+    bool countOk = true;
     const int g = args.indexOf(QStringLiteral("--generate"));
-    if (g >= 0 && g + 1 < args.size()) {
-        generate = args.at(g + 1).toInt();
-        args.remove(g, 2);
+    if (g >= 0) {
+        generate = g + 1 < args.size() ? args.at(g + 1).toInt(&countOk) : 0;
+        countOk = countOk && generate > 0;
+        args.remove(g, qMin(2, int(args.size()) - g));
     }
-    if (args.size() != 1 || (demo && generate > 0)) {
+    if (args.size() != 1 || !countOk || (demo && generate > 0)) {
         err << "uso: velmarin-mkdb CARTELLA [--demo | --generate N]\n";
         return 2;
     }
