@@ -389,7 +389,7 @@ void TestFaults::keyTakenByAnotherProgramDuringSave()
     typeAll(main, typed);
     // The other program has chosen key 6 and is writing it: this save chooses 6 as well, waits for the lock, and
     // the database refuses the second 6.
-    std::unique_ptr<QProcess> other(startWriter(db.folder(), QStringLiteral("hold"), 77, 800));
+    std::unique_ptr<QProcess> other(startWriter(db.folder(), QStringLiteral("hold"), 77, 2000));
     QVERIFY(other->waitForReadyRead(10000));
     QCOMPARE(other->readLine().trimmed(), QByteArray("ready"));
     boxes.expect(MessageBox::Ok);
