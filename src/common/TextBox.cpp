@@ -164,5 +164,9 @@ bool TextBox::pasteWithinLimit()
 void TextBox::focusInEvent(QFocusEvent* event)
 {
     QLineEdit::focusInEvent(event);
-    emit GotFocus();
+    // Closing a context menu gives the focus back before its action runs, and a return from another program never
+    // left the field: selecting all here would make "Incolla" replace the whole text.
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason) {
+        emit GotFocus();
+    }
 }

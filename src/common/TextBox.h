@@ -4,7 +4,8 @@
 
 // A text field with the events the windows are written against: KeyPress receives each typed character as a
 // Windows-1252 code (or a control code below 32) and may replace it or discard it with 0; Change follows every change
-// of the text; GotFocus follows focus-in. MaxLength limits typing and pasting only: text set by code is never cut.
+// of the text; GotFocus follows focus-in from another control, not the return from a context menu or from another
+// program. MaxLength limits typing and pasting only: text set by code is never cut.
 class TextBox : public QLineEdit
 {
     Q_OBJECT

@@ -44,6 +44,8 @@ private slots:
     void selectingRowMovesNoFocus();
     void overlongProvinceHandsOnWhenEditedDown();
     void tabbingSelectsWholeText();
+    void focusReasonDecidesSelection_data();
+    void focusReasonDecidesSelection();
     void pastedTextIsNotFiltered();
     void wholeContactTypedWithoutTab();
     void labelsNameTheirFields_data();
@@ -190,6 +192,43 @@ void TestFieldRules::tabbingSelectsWholeText()
         TextBox* f = main.field(names[i]);
         QVERIFY2(f->hasFocus(), names[i]);
         QCOMPARE(f->selectedText(), expected.at(i + 1));
+    }
+}
+
+void TestFieldRules::focusReasonDecidesSelection_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("selectsAll");
+    // A closing context menu gives the focus back before its action runs; coming back from another program the
+    // field never lost it. Neither may select the whole text.
+    QTest::newRow("popup, selection") << int(Qt::PopupFocusReason) << 4 << false;
+    QTest::newRow("popup, caret") << int(Qt::PopupFocusReason) << 0 << false;
+    QTest::newRow("other program") << int(Qt::ActiveWindowFocusReason) << 4 << false;
+    QTest::newRow("tab") << int(Qt::TabFocusReason) << 4 << true;
+    QTest::newRow("backtab") << int(Qt::BacktabFocusReason) << 0 << true;
+    QTest::newRow("mouse") << int(Qt::MouseFocusReason) << 4 << true;
+    QTest::newRow("other") << int(Qt::OtherFocusReason) << 0 << true;
+}
+
+void TestFieldRules::focusReasonDecidesSelection()
+{
+    QFETCH(int, reason);
+    QFETCH(int, length);
+    QFETCH(bool, selectsAll);
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    editField(main, "txtAddr");
+    TextBox* addr = main.field("txtAddr");
+    addr->setCursorPosition(4);
+    addr->cursorForward(true, length);
+    QFocusEvent out(QEvent::FocusOut, Qt::FocusReason(reason));
+    QApplication::sendEvent(addr, &out);
+    QFocusEvent in(QEvent::FocusIn, Qt::FocusReason(reason));
+    QApplication::sendEvent(addr, &in);
+    QCOMPARE(addr->selectedText(), selectsAll ? QStringLiteral("Via Roma 1") : QStringLiteral("Roma").left(length));
+    if (!selectsAll) {
+        QCOMPARE(addr->cursorPosition(), 4 + length);
     }
 }
 
