@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QValidator>
 
@@ -62,6 +63,23 @@ int controlCode(const QKeyEvent* event)
     return -1;
 }
 
+// Whether a key's text is a typed character rather than a control code: anything from a space up, other than DEL and
+// the C1 controls, so a surrogate pair or a format character is filtered like a letter.
+bool typesCharacter(const QKeyEvent* event)
+{
+    const QString typed = event->text();
+    if (typed.isEmpty()) {
+        return false;
+    }
+    const char16_t u = typed.at(0).unicode();
+    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F)) {
+        return false;
+    }
+    // Some platforms give arrow and function keys text in U+F700..U+F8FF: those keys still move or edit.
+    const bool specialKey = event->key() >= Qt::Key_Escape && event->key() < Qt::Key_unknown;
+    return !(specialKey && u >= 0xF700 && u <= 0xF8FF);
+}
+
 } // namespace
 
 TextBox::TextBox(QWidget* parent)
@@ -108,14 +126,13 @@ QChar TextBox::fromCodePage(int code)
 void TextBox::keyPressEvent(QKeyEvent* event)
 {
     int code = controlCode(event);
-    const QString typed = event->text();
-    const bool printable = code < 0 && typed.size() >= 1 && typed.at(0).isPrint();
+    const bool printable = code < 0 && typesCharacter(event);
     if (code < 0 && !printable) {
         QLineEdit::keyPressEvent(event);
         return;
     }
     if (printable) {
-        code = toCodePage(typed.at(0));
+        code = toCodePage(event->text().at(0));
     }
     const int original = code;
     emit KeyPress(code);
@@ -123,7 +140,7 @@ void TextBox::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    if (code >= 32 && m_maxLength > 0 && text().size() - selectedText().size() + 1 > m_maxLength) {
+    if (code >= 32 && fullFor(1, 0)) {
         // A full field takes no more typed characters, even when code set a longer text.
         event->accept();
         return;
@@ -142,6 +159,51 @@ void TextBox::keyPressEvent(QKeyEvent* event)
         return;
     }
     QLineEdit::keyPressEvent(event);
+}
+
+// A dead key, a compose sequence or an IME hands over finished characters here, not as key presses: each one gets
+// the same KeyPress and length check as a typed key, and only what passes is committed. Composition in progress
+// (preedit only) is shown as it comes.
+void TextBox::inputMethodEvent(QInputMethodEvent* event)
+{
+    const QString committed = event->commitString();
+    if (committed.isEmpty() || isReadOnly()) {
+        QLineEdit::inputMethodEvent(event);
+        return;
+    }
+    QString accepted;
+    for (int i = 0; i < committed.size(); ++i) {
+        const bool pair
+            = committed.at(i).isHighSurrogate() && i + 1 < committed.size() && committed.at(i + 1).isLowSurrogate();
+        const QString character = committed.mid(i, pair ? 2 : 1);
+        i += pair ? 1 : 0;
+        if (character.at(0).isSurrogate() && !pair) {
+            continue; // half a character: nothing the database could store
+        }
+        int code = pair ? int('?') : toCodePage(character.at(0));
+        const int original = code;
+        emit KeyPress(code);
+        if (code < 32) {
+            // Discarded, or a control code: a committed text has no key to act on.
+            continue;
+        }
+        const QString piece = code == original ? character : QString(fromCodePage(code));
+        if (fullFor(int(piece.size()), int(accepted.size()) - event->replacementLength())) {
+            break;
+        }
+        accepted += piece;
+    }
+    QInputMethodEvent filtered(event->preeditString(), event->attributes());
+    filtered.setCommitString(accepted, event->replacementStart(), event->replacementLength());
+    QLineEdit::inputMethodEvent(&filtered);
+    event->setAccepted(filtered.isAccepted());
+}
+
+// Whether typing `units` more UTF-16 units, after `pending` ones not yet in the text, overflows MaxLength; typing
+// replaces the selection.
+bool TextBox::fullFor(int units, int pending) const
+{
+    return m_maxLength > 0 && text().size() - selectedText().size() + pending + units > m_maxLength;
 }
 
 // Pasting into a limited field inserts as much of the clipboard as fits, like typing it would.

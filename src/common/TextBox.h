@@ -5,7 +5,8 @@
 // A text field with the events the windows are written against: KeyPress receives each typed character as a
 // Windows-1252 code (or a control code below 32) and may replace it or discard it with 0; Change follows every change
 // of the text; GotFocus follows focus-in from another control, not the return from a context menu or from another
-// program. MaxLength limits typing and pasting only: text set by code is never cut.
+// program. Characters committed by an input method go through KeyPress like typed ones. MaxLength limits typing and
+// pasting only: text set by code is never cut.
 class TextBox : public QLineEdit
 {
     Q_OBJECT
@@ -27,9 +28,11 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
     bool pasteWithinLimit();
+    bool fullFor(int units, int pending) const;
     int m_maxLength = 0;
     int m_committedLength = 0;
 };

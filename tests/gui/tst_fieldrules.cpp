@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QTest>
 
 using mkdb::ContactRow;
@@ -46,6 +47,10 @@ private slots:
     void tabbingSelectsWholeText();
     void focusReasonDecidesSelection_data();
     void focusReasonDecidesSelection();
+    void composedAndUnusualCharactersAreFiltered_data();
+    void composedAndUnusualCharactersAreFiltered();
+    void editingKeysStillEdit_data();
+    void editingKeysStillEdit();
     void pastedTextIsNotFiltered();
     void wholeContactTypedWithoutTab();
     void labelsNameTheirFields_data();
@@ -230,6 +235,100 @@ void TestFieldRules::focusReasonDecidesSelection()
     if (!selectsAll) {
         QCOMPARE(addr->cursorPosition(), 4 + length);
     }
+}
+
+void TestFieldRules::composedAndUnusualCharactersAreFiltered_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    // "commit": finished by an input method (dead key, compose, IME); "key": a key press.
+    QTest::addColumn<QByteArray>("via");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    const QString emoji = QStringLiteral("\U0001F600");
+    const QString none;
+    const auto row = [](const char* tag, const char* name, const char* via, const QString& text, const QString& out) {
+        QTest::newRow(tag) << QByteArray(name) << QByteArray(via) << text << out;
+    };
+    row("state, composed è", "txtState", "commit", "è", none);
+    row("state, composed 1", "txtState", "commit", "1", none);
+    row("state, composed a", "txtState", "commit", "a", "A");
+    row("state, composed past the limit", "txtState", "commit", "a1bc", "AB");
+    row("zip, composed è", "txtZip", "commit", "è", none);
+    row("zip, composed 1", "txtZip", "commit", "1", "1");
+    row("zip, composed a", "txtZip", "commit", "a", none);
+    row("zip, composed mixed", "txtZip", "commit", "1è2" + emoji + "3", "123");
+    row("address, composed", "txtAddr", "commit", "è" + emoji, "è" + emoji);
+    row("address, composed lone half", "txtAddr", "commit", QStringLiteral("a") + QChar(0xD83D), "a");
+    row("state, emoji key", "txtState", "key", emoji, none);
+    row("zip, emoji key", "txtZip", "key", emoji, none);
+    row("zip, format character key", "txtZip", "key", QStringLiteral("\u200E"), none);
+    row("address, emoji key", "txtAddr", "key", emoji, emoji);
+}
+
+void TestFieldRules::composedAndUnusualCharactersAreFiltered()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, via);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    TextBox* f = main.field(name.constData());
+    f->setFocus();
+    if (via == "commit") {
+        QInputMethodEvent preedit(QStringLiteral("`"), {});
+        QApplication::sendEvent(f, &preedit);
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        QApplication::sendEvent(f, &commit);
+    } else {
+        QTest::sendKeyEvent(QTest::Press, f, Qt::Key_unknown, text, Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, f, Qt::Key_unknown, text, Qt::NoModifier);
+    }
+    QCOMPARE(f->text(), expected);
+}
+
+void TestFieldRules::editingKeysStillEdit_data()
+{
+    // Keys as the platform delivers them, with the control code some of them carry as text.
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("cursor");
+    QTest::newRow("delete") << int(Qt::Key_Delete) << 0 << "\x7F"
+                            << "ViaRoma 1" << 3;
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << 0 << "\b"
+                               << "Vi Roma 1" << 2;
+    QTest::newRow("left") << int(Qt::Key_Left) << 0 << ""
+                          << "Via Roma 1" << 2;
+    QTest::newRow("home") << int(Qt::Key_Home) << 0 << ""
+                          << "Via Roma 1" << 0;
+    QTest::newRow("end") << int(Qt::Key_End) << 0 << ""
+                         << "Via Roma 1" << 10;
+    QTest::newRow("select all") << int(Qt::Key_A) << int(Qt::ControlModifier) << "\x01"
+                                << "Via Roma 1" << 10;
+    QTest::newRow("cut nothing") << int(Qt::Key_X) << int(Qt::ControlModifier) << "\x18"
+                                 << "Via Roma 1" << 3;
+}
+
+void TestFieldRules::editingKeysStillEdit()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QFETCH(int, cursor);
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    editField(main, "txtAddr");
+    TextBox* addr = main.field("txtAddr");
+    addr->setCursorPosition(3);
+    QTest::sendKeyEvent(QTest::Press, addr, Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
+    QTest::sendKeyEvent(QTest::Release, addr, Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(addr->text(), expected);
+    QCOMPARE(addr->cursorPosition(), cursor);
 }
 
 void TestFieldRules::pastedTextIsNotFiltered()
