@@ -57,7 +57,9 @@ int controlCode(const QKeyEvent* event)
     default:
         break;
     }
-    if ((event->modifiers() & Qt::ControlModifier) && event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z) {
+    // Ctrl+Alt is AltGr on Windows: it types a character ("€", "[") rather than a control code.
+    const bool control = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) == Qt::ControlModifier;
+    if (control && event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z) {
         return event->key() - Qt::Key_A + 1;
     }
     return -1;

@@ -240,7 +240,8 @@ void TestFieldRules::focusReasonDecidesSelection()
 void TestFieldRules::composedAndUnusualCharactersAreFiltered_data()
 {
     QTest::addColumn<QByteArray>("name");
-    // "commit": finished by an input method (dead key, compose, IME); "key": a key press.
+    // "commit": finished by an input method (dead key, compose, IME); "key": a key press; "altgr": AltGr as
+    // Windows reports it, Ctrl+Alt with the character as text.
     QTest::addColumn<QByteArray>("via");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
@@ -263,6 +264,8 @@ void TestFieldRules::composedAndUnusualCharactersAreFiltered_data()
     row("zip, emoji key", "txtZip", "key", emoji, none);
     row("zip, format character key", "txtZip", "key", QStringLiteral("\u200E"), none);
     row("address, emoji key", "txtAddr", "key", emoji, emoji);
+    row("zip, AltGr euro", "txtZip", "altgr", "€", none);
+    row("state, AltGr bracket", "txtState", "altgr", "[", none);
 }
 
 void TestFieldRules::composedAndUnusualCharactersAreFiltered()
@@ -283,8 +286,10 @@ void TestFieldRules::composedAndUnusualCharactersAreFiltered()
         commit.setCommitString(text);
         QApplication::sendEvent(f, &commit);
     } else {
-        QTest::sendKeyEvent(QTest::Press, f, Qt::Key_unknown, text, Qt::NoModifier);
-        QTest::sendKeyEvent(QTest::Release, f, Qt::Key_unknown, text, Qt::NoModifier);
+        const bool altGr = via == "altgr";
+        const Qt::KeyboardModifiers mods = altGr ? Qt::ControlModifier | Qt::AltModifier : Qt::NoModifier;
+        QTest::sendKeyEvent(QTest::Press, f, altGr ? Qt::Key_E : Qt::Key_unknown, text, mods);
+        QTest::sendKeyEvent(QTest::Release, f, altGr ? Qt::Key_E : Qt::Key_unknown, text, mods);
     }
     QCOMPARE(f->text(), expected);
 }
