@@ -111,6 +111,8 @@ private slots:
     void listWithoutColumns();
     void rowsNeverCrossTheFooter_data();
     void rowsNeverCrossTheFooter();
+    void carriedOffsetLeavesNoRoom_data();
+    void carriedOffsetLeavesNoRoom();
     void failures_data();
     void failures();
     void narrowColumnWithoutText();
@@ -528,6 +530,62 @@ void TestImprimerListView::rowsNeverCrossTheFooter()
     const Op next = printOf(m_log, QStringLiteral("Corso Italia 3"));
     QVERIFY(next.page > lastLine.page || next.y >= lastLine.y + kLine - 0.5);
     QVERIFY(next.page <= lastLine.page + 1);
+}
+
+void TestImprimerListView::carriedOffsetLeavesNoRoom_data()
+{
+    QTest::addColumn<double>("lineHeight");
+    QTest::addColumn<int>("nextPage"); // page of the row after the tall one; 0: the print fails
+    QTest::addColumn<double>("nextTop");
+
+    // A 50-line first cell carries 73.5 over the page break, so the next row's top is nearest(87.5) = 88.
+    QTest::newRow("a short line still fits at 88") << 1.8 << 2 << 88.0;
+    QTest::newRow("PDF-like line moves to the next page") << 2.1 << 3 << 14.0;
+    QTest::newRow("tall row touching the rule") << 2.5 << 3 << 14.0;
+    QTest::newRow("line taller than a page fails") << 80.0 << 0 << 0.0;
+}
+
+void TestImprimerListView::carriedOffsetLeavesNoRoom()
+{
+    QFETCH(double, lineHeight);
+    QFETCH(int, nextPage);
+    QFETCH(double, nextTop);
+    m_log.lineHeightPerPoint = lineHeight / 10;
+
+    const QString tall = textOfLines(50, QStringLiteral("r"));
+    ScriptedMessageBox boxes;
+    if (nextPage == 0) {
+        boxes.expect(MessageBox::Ok);
+    }
+    auto list = makeList(narrowThenWide(), {{tall, "tall"}, {"next", "after"}});
+    print(*list);
+
+    if (nextPage == 0) {
+        QCOMPARE(boxes.last().text, QStringLiteral("Il carattere è troppo grande per la pagina."));
+        QVERIFY(m_log.cancelled());
+        return;
+    }
+    QVERIFY(boxes.asked().isEmpty());
+    QVERIFY(m_log.ended());
+    QCOMPARE(m_log.pageCount(), nextPage);
+    QString reassembled;
+    for (const Op& op : m_log.prints()) {
+        if (op.y < 90) {
+            QVERIFY2(op.y + lineHeight <= 90 + 1e-9, qPrintable(QStringLiteral("\"%1\" at %2").arg(op.text).arg(op.y)));
+        } else {
+            QCOMPARE(op.y, 93.0);
+        }
+        if (op.x == 0 && op.y >= 14 && op.y < 90 && op.page == 1) {
+            reassembled += op.text;
+        }
+    }
+    QCOMPARE(reassembled, tall);
+    QCOMPARE(printOf(m_log, QStringLiteral("tall")).page, 1);
+    const Op next = printOf(m_log, QStringLiteral("next"));
+    QCOMPARE(next.page, nextPage);
+    QCOMPARE(next.y, nextTop);
+    QCOMPARE(printOf(m_log, QStringLiteral("after")).y, nextTop);
+    QCOMPARE(m_log.lines().size(), 2 * nextPage);
 }
 
 void TestImprimerListView::failures_data()

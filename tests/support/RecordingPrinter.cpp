@@ -120,7 +120,7 @@ double RecordingPrinter::textWidth(const QString& text)
 
 double RecordingPrinter::textHeight(const QString&)
 {
-    return kLineHeightPerPoint * m_size;
+    return m_log.lineHeightPerPoint * m_size;
 }
 
 void RecordingPrinter::print(const QString& text)
@@ -131,7 +131,7 @@ void RecordingPrinter::print(const QString& text)
     op.y = m_y;
     op.bold = m_bold;
     m_x = 0;
-    m_y += kLineHeightPerPoint * m_size;
+    m_y += m_log.lineHeightPerPoint * m_size;
     record(op);
 }
 

@@ -33,6 +33,8 @@ struct PrinterLog
     Op::Kind failKind = Op::Obtain;
     int failOccurrence = 0; // 0: never
     QString failDescription = QStringLiteral("Errore di stampa simulato.");
+    // Line height per point of font size; a real PDF device at Arial 10 gives about 0.207.
+    double lineHeightPerPoint = 0.18;
 
     void clear() { ops.clear(); devicePaths.clear(); }
     QList<Op> prints() const;
@@ -52,7 +54,7 @@ class RecordingPrinter : public PrinterDevice
 public:
     static constexpr double kCharWidthPerPoint = 0.05;
     static constexpr double kBoldFactor = 1.1;
-    static constexpr double kLineHeightPerPoint = 0.18;
+    static constexpr double kLineHeightPerPoint = 0.18; // unless the log sets another
 
     explicit RecordingPrinter(PrinterLog& log, const QString& path = QString());
 
