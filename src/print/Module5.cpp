@@ -347,11 +347,11 @@ private:
             pageBreak();
             top = nearest(m_device.currentY() + m_carried);
         }
-        // A tall row's offset, carried over a page break, can leave no room for a single line above the footer:
-        // the row then starts the next page at the top of the rows. Only a line taller than a whole page fails.
+        // A tall row's offset, carried over a page break, can leave no room for a single line above the footer of
+        // the page just begun: the row then starts at the top of its rows rather than leave that page blank. Only a
+        // line taller than a whole page fails.
         if (!m_cells.empty() && top + m_lineHeight > kFooterRuleY + kTolerance && top > kRowsTop) {
-            pageBreak();
-            top = m_device.currentY();
+            top = nearest(m_device.currentY());
         }
         if (top + rowHeight <= kFooterRuleY + kTolerance) {
             printWholeRow(top);

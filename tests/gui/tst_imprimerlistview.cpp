@@ -540,8 +540,8 @@ void TestImprimerListView::carriedOffsetLeavesNoRoom_data()
 
     // A 50-line first cell carries 73.5 over the page break, so the next row's top is nearest(87.5) = 88.
     QTest::newRow("a short line still fits at 88") << 1.8 << 2 << 88.0;
-    QTest::newRow("PDF-like line moves to the next page") << 2.1 << 3 << 14.0;
-    QTest::newRow("tall row touching the rule") << 2.5 << 3 << 14.0;
+    QTest::newRow("PDF-like line starts at the top of the rows") << 2.1 << 2 << 14.0;
+    QTest::newRow("tall row touching the rule") << 2.5 << 2 << 14.0;
     QTest::newRow("line taller than a page fails") << 80.0 << 0 << 0.0;
 }
 
