@@ -492,7 +492,8 @@ void saveAsPdf(const ListView& list, const Document& doc, QWidget* parent)
         return;
     }
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty()) {
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        // A dialog asked for a folder that is not there opens in the working folder, wherever that is.
         folder = QDir::homePath();
     }
     SaveFileChooser::Request request;

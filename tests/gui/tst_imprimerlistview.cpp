@@ -705,7 +705,7 @@ void TestImprimerListView::noDefaultPrinter()
     QCOMPARE(files.asked().size(), answer == MessageBox::Yes ? 1 : 0);
     if (!files.asked().isEmpty()) {
         QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        if (documents.isEmpty()) {
+        if (documents.isEmpty() || !QDir(documents).exists()) {
             documents = QDir::homePath();
         }
         QCOMPARE(files.asked().first().proposedPath, QDir(documents).filePath(QStringLiteral("Elenco Velmarin.pdf")));
