@@ -8,10 +8,10 @@
 // The application's identity, its folder and its clock. Folder and clock can be replaced for tests.
 namespace AppInfo {
 
-QString title();  // "Velmarin"
-int major();      // 1
-int minor();      // 0
-int revision();   // 0
+QString title(); // "Velmarin"
+int major(); // 1
+int minor(); // 0
+int revision(); // 0
 
 // The folder of the running program, as the platform reports it (no trailing separator).
 QString folder();

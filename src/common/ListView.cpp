@@ -287,7 +287,8 @@ void ListView::setSelectedIndex(int index)
     }
     if (!validIndex(m_model, index))
         return;
-    selection->setCurrentIndex(cellOf(m_view, m_model, index), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->setCurrentIndex(cellOf(m_view, m_model, index),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 bool ListView::sorted() const

@@ -62,7 +62,7 @@ public:
     QTreeView* view() const { return m_view; }
 
 signals:
-    void ItemClick(int index);      // the user selected a row (mouse or keyboard)
+    void ItemClick(int index); // the user selected a row (mouse or keyboard)
     void ColumnClick(int position); // the user clicked a header
 
 private:

@@ -79,7 +79,8 @@ MessageBox::Handler* g_handler = nullptr;
 
 } // namespace
 
-MessageBox::Answer MessageBox::show(QWidget* parent, const QString& text, const QString& title, Buttons buttons, Icon icon)
+MessageBox::Answer
+MessageBox::show(QWidget* parent, const QString& text, const QString& title, Buttons buttons, Icon icon)
 {
     Request request;
     request.text = text;

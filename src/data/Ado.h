@@ -130,9 +130,8 @@ public:
     // Sends CommandText exactly as it stands. A statement that returns rows gives a Recordset standing on its first
     // row; any other statement returns nullptr and, when recordsAffected is given, stores the rows it changed.
     // Throws Error with the engine's description on failure.
-    std::shared_ptr<Recordset> Execute(int* recordsAffected = nullptr,
-                                       const QVariant& parameters = {},
-                                       int options = adOptionUnspecified);
+    std::shared_ptr<Recordset>
+    Execute(int* recordsAffected = nullptr, const QVariant& parameters = {}, int options = adOptionUnspecified);
 };
 
 } // namespace ado

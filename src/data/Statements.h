@@ -7,11 +7,11 @@
 struct ContactFields
 {
     QString firstName; // "Cognome"
-    QString lastName;  // "Nome"
+    QString lastName; // "Nome"
     QString address;
     QString city;
-    QString state;       // "PR"
-    QString zip;         // "Cellulare"
+    QString state; // "PR"
+    QString zip; // "Cellulare"
     QString phoneNumber; // stored digits
 };
 

@@ -7,9 +7,9 @@
 #include "Statements.h"
 #include "TextBox.h"
 #include "Twips.h"
+#include "Visualizza.h"
 #include "modForm.h"
 #include "modGeneral.h"
-#include "Visualizza.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -95,14 +95,17 @@ frmCustMaint::~frmCustMaint() = default;
 void frmCustMaint::buildLayout()
 {
     setWindowTitle(QStringLiteral("Velmarin - Rubrica personale dei contatti"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
     setFont(windowFont());
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
 
     // Labels first: they lie on the surface, beneath every field and button.
-    lblPhysMaint = label(this, QStringLiteral("lblPhysMaint"), AppInfo::title(), QRect(900, 60, 9345, 420),
+    lblPhysMaint = label(this,
+                         QStringLiteral("lblPhysMaint"),
+                         AppInfo::title(),
+                         QRect(900, 60, 9345, 420),
                          namedFont(QStringLiteral("Arial"), 20.25, true));
     QPalette titlePalette = lblPhysMaint->palette();
     titlePalette.setColor(QPalette::WindowText, QColor(0, 0, 192));
@@ -136,9 +139,10 @@ void frmCustMaint::buildLayout()
     QLabel* Label4 = label(f, QStringLiteral("Label4_1"), QStringLiteral("Indirizzo"), QRect(180, 900, 675, 255), body);
     QLabel* Label5 = label(f, QStringLiteral("Label5_1"), QStringLiteral("Città"), QRect(180, 1620, 435, 255), body);
     QLabel* Label6 = label(f, QStringLiteral("Label6_1"), QStringLiteral("PR"), QRect(4080, 1620, 495, 255), body);
-    QLabel* Label7 = label(f, QStringLiteral("Label7_1"), QStringLiteral("Cellulare"), QRect(4680, 1620, 1515, 255), body);
-    QLabel* Label14_1 =
-        label(f, QStringLiteral("Label14_1"), QStringLiteral("Telefono"), QRect(6720, 1620, 1695, 255), body);
+    QLabel* Label7
+        = label(f, QStringLiteral("Label7_1"), QStringLiteral("Cellulare"), QRect(4680, 1620, 1515, 255), body);
+    QLabel* Label14_1
+        = label(f, QStringLiteral("Label14_1"), QStringLiteral("Telefono"), QRect(6720, 1620, 1695, 255), body);
     label(f, QStringLiteral("Label9_1"), QStringLiteral("-"), QRect(8100, 1920, 75, 270), bracket);
     label(f, QStringLiteral("Label27"), QStringLiteral("("), QRect(6600, 1980, 90, 270), bracket);
     label(f, QStringLiteral("Label26"), QStringLiteral(")"), QRect(7500, 1980, 90, 270), bracket);
@@ -181,23 +185,23 @@ void frmCustMaint::buildLayout()
     strip.setColor(QPalette::Window, Qt::white);
     Label14_0->setPalette(strip);
 
-    const QList<QWidget*> tabOrder{lvwCustomer,
-                                   cmdAdd,
-                                   cmdUpdate,
-                                   cmdDelete,
-                                   cmdClose,
-                                   txtFirst,
-                                   txtLast,
-                                   txtAddr,
-                                   txtCity,
-                                   txtState,
-                                   txtZip,
-                                   txtArea,
-                                   txtPrfx,
-                                   txtLine,
-                                   cmdSave,
-                                   cmdCancel,
-                                   Command1};
+    const QList<QWidget*> tabOrder {lvwCustomer,
+                                    cmdAdd,
+                                    cmdUpdate,
+                                    cmdDelete,
+                                    cmdClose,
+                                    txtFirst,
+                                    txtLast,
+                                    txtAddr,
+                                    txtCity,
+                                    txtState,
+                                    txtZip,
+                                    txtArea,
+                                    txtPrfx,
+                                    txtLine,
+                                    cmdSave,
+                                    cmdCancel,
+                                    Command1};
     for (int i = 1; i < tabOrder.size(); ++i) {
         setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
     }
@@ -360,14 +364,14 @@ void frmCustMaint::LoadCustomerList()
             throw ado::Error(QStringLiteral("Un contatto del database non ha codice (CustID): la rubrica non può "
                                             "essere caricata."));
         }
-        rows.append(QStringList{textOf(rs.Fields(first)),
-                                textOf(rs.Fields(last)),
-                                textOf(rs.Fields(address)),
-                                textOf(rs.Fields(city)),
-                                textOf(rs.Fields(state)),
-                                textOf(rs.Fields(zip)),
-                                FormatStoredPhone(rs.Fields(phone)),
-                                key.toString()});
+        rows.append(QStringList {textOf(rs.Fields(first)),
+                                 textOf(rs.Fields(last)),
+                                 textOf(rs.Fields(address)),
+                                 textOf(rs.Fields(city)),
+                                 textOf(rs.Fields(state)),
+                                 textOf(rs.Fields(zip)),
+                                 FormatStoredPhone(rs.Fields(phone)),
+                                 key.toString()});
         rs.MoveNext();
     }
     lvwCustomer->setRows(std::move(rows), kRowIcon);
@@ -383,7 +387,7 @@ void frmCustMaint::lvwCustomer_ColumnClick(int position)
     const int k = lvwCustomer->columnHeaderSubItemIndex(position);
     if (lvwCustomer->sorted() && lvwCustomer->sortKey() == k) {
         lvwCustomer->setSortOrder(lvwCustomer->sortOrder() == ListView::lvwAscending ? ListView::lvwDescending
-                                                                                       : ListView::lvwAscending);
+                                                                                     : ListView::lvwAscending);
     } else {
         lvwCustomer->setSorted(true);
         lvwCustomer->setSortKey(k);
@@ -492,13 +496,13 @@ void frmCustMaint::cmdUpdate_Click()
 // refused save never looks like a saved contact and nothing typed is lost.
 void frmCustMaint::cmdSave_Click()
 {
-    const ContactFields fields{txtFirst->text(),
-                               txtLast->text(),
-                               txtAddr->text(),
-                               txtCity->text(),
-                               txtState->text(),
-                               txtZip->text(),
-                               JoinPhoneFields(txtArea->text(), txtPrfx->text(), txtLine->text())};
+    const ContactFields fields {txtFirst->text(),
+                                txtLast->text(),
+                                txtAddr->text(),
+                                txtCity->text(),
+                                txtState->text(),
+                                txtZip->text(),
+                                JoinPhoneFields(txtArea->text(), txtPrfx->text(), txtLine->text())};
     try {
         if (mstrMaintMode != kAdd) {
             const int selected = lvwCustomer->selectedIndex();
@@ -561,8 +565,8 @@ void frmCustMaint::cmdDelete_Click()
     const QString surname = lvwCustomer->itemText(i);
     const QString name = lvwCustomer->subItem(i, 1);
     MessageBox::Request confirm;
-    confirm.text = QStringLiteral("Sei sicuro di voler eliminare questo contatto '") + surname + QStringLiteral(" ") +
-                   name + QStringLiteral("'?");
+    confirm.text = QStringLiteral("Sei sicuro di voler eliminare questo contatto '") + surname + QStringLiteral(" ")
+        + name + QStringLiteral("'?");
     confirm.title = QStringLiteral("Conferma Eliminazione");
     confirm.buttons = MessageBox::YesNo;
     confirm.icon = MessageBox::Question;

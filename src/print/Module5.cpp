@@ -96,7 +96,7 @@ struct Column
 {
     QString heading;
     double share = 0; // part of the page width
-    double left = 0;  // left edge of its cells
+    double left = 0; // left edge of its cells
     bool visible = false;
     int capacity = 0; // characters per printed line
 };
@@ -113,11 +113,8 @@ struct Document
     std::vector<Column> columns;
 };
 
-Document readDocument(const ListView& list,
-                      const QString& title,
-                      const QString& subtitle,
-                      const QString& fontName,
-                      qint16 fontSize)
+Document readDocument(
+    const ListView& list, const QString& title, const QString& subtitle, const QString& fontName, qint16 fontSize)
 {
     Document doc;
     doc.title = trimSpaces(title).toUpper();
@@ -295,22 +292,21 @@ private:
         const int first = int(m_lines.size());
         const int length = int(text.size());
         if (length == 0) {
-            m_lines.push_back(Line{0, 0});
+            m_lines.push_back(Line {0, 0});
         } else {
             const int capacity = m_columns[size_t(column)].capacity;
             if (capacity <= 0) {
-                throw PrinterError(
-                    QStringLiteral("La colonna \"%1\" è troppo stretta per stamparne il testo.")
-                        .arg(m_columns[size_t(column)].heading));
+                throw PrinterError(QStringLiteral("La colonna \"%1\" è troppo stretta per stamparne il testo.")
+                                       .arg(m_columns[size_t(column)].heading));
             }
             int p = 0;
             while (p < length) {
                 const int lineLength = nextLineLength(text, p, capacity);
-                m_lines.push_back(Line{p, lineLength});
+                m_lines.push_back(Line {p, lineLength});
                 p += lineLength;
             }
         }
-        m_cells.push_back(Cell{column, text, first, int(m_lines.size()) - first});
+        m_cells.push_back(Cell {column, text, first, int(m_lines.size()) - first});
     }
 
     bool isLastColumn(const Cell& cell) const { return cell.column == int(m_columns.size()) - 1; }
@@ -393,8 +389,8 @@ private:
     // footer rule, and the rest continues below the next header with the same spacing.
     void printRowOverPages(double top)
     {
-        double base = top;   // where the line at offset skipped lands on this page
-        double skipped = 0;  // offset of the first line on this page
+        double base = top; // where the line at offset skipped lands on this page
+        double skipped = 0; // offset of the first line on this page
         for (;;) {
             int linesHere = 0;
             double bottom = base;
@@ -482,12 +478,12 @@ bool printOn(PrinterDevice& device, const ListView& list, const Document& doc, b
 
 void saveAsPdf(const ListView& list, const Document& doc, QWidget* parent)
 {
-    const MessageBox::Answer answer =
-        MessageBox::show(parent,
-                         QStringLiteral("Nessuna stampante predefinita. Salvare l'elenco in un file PDF?"),
-                         AppInfo::title(),
-                         MessageBox::YesNo,
-                         MessageBox::Critical);
+    const MessageBox::Answer answer
+        = MessageBox::show(parent,
+                           QStringLiteral("Nessuna stampante predefinita. Salvare l'elenco in un file PDF?"),
+                           AppInfo::title(),
+                           MessageBox::YesNo,
+                           MessageBox::Critical);
     if (answer != MessageBox::Yes) {
         return;
     }

@@ -50,11 +50,9 @@ public:
             m_printer->setOutputFormat(QPrinter::PdfFormat);
             m_printer->setOutputFileName(m_pdfPath);
             m_printer->setPageSize(QPageSize(QPageSize::A4));
-            m_printer->setPageMargins(QMarginsF(kPdfMarginMillimetres,
-                                                kPdfMarginMillimetres,
-                                                kPdfMarginMillimetres,
-                                                kPdfMarginMillimetres),
-                                      QPageLayout::Millimeter);
+            m_printer->setPageMargins(
+                QMarginsF(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres),
+                QPageLayout::Millimeter);
         }
         if (!m_printer->isValid()) {
             throw PrinterError(QStringLiteral("La stampante \"%1\" non è disponibile.").arg(m_printer->printerName()));
@@ -120,11 +118,11 @@ public:
                 m_fonts.push_back(m_font);
                 m_fontIndex = int(m_fonts.size()) - 1;
             }
-            m_ops.push_back(Op{Op::Text,
-                               QPointF(m_x * m_pixelsPerUnitX, m_y * m_pixelsPerUnitY + fm.ascent()),
-                               QPointF(),
-                               text,
-                               m_fontIndex});
+            m_ops.push_back(Op {Op::Text,
+                                QPointF(m_x * m_pixelsPerUnitX, m_y * m_pixelsPerUnitY + fm.ascent()),
+                                QPointF(),
+                                text,
+                                m_fontIndex});
         }
         m_x = 0;
         m_y += fm.height() / m_pixelsPerUnitY;
@@ -133,17 +131,17 @@ public:
     void line(double x1, double y1, double x2, double y2) override
     {
         requirePrinter();
-        m_ops.push_back(Op{Op::Line,
-                           QPointF(x1 * m_pixelsPerUnitX, y1 * m_pixelsPerUnitY),
-                           QPointF(x2 * m_pixelsPerUnitX, y2 * m_pixelsPerUnitY),
-                           QString(),
-                           -1});
+        m_ops.push_back(Op {Op::Line,
+                            QPointF(x1 * m_pixelsPerUnitX, y1 * m_pixelsPerUnitY),
+                            QPointF(x2 * m_pixelsPerUnitX, y2 * m_pixelsPerUnitY),
+                            QString(),
+                            -1});
     }
 
     void newPage() override
     {
         requirePrinter();
-        m_ops.push_back(Op{Op::NewPage, QPointF(), QPointF(), QString(), -1});
+        m_ops.push_back(Op {Op::NewPage, QPointF(), QPointF(), QString(), -1});
         m_x = 0;
         m_y = 0;
     }

@@ -13,7 +13,7 @@ public:
     {
         QString caption;
         QString proposedPath; // folder and file name offered
-        QString filter;       // e.g. "Documenti PDF (*.pdf)"
+        QString filter; // e.g. "Documenti PDF (*.pdf)"
         QString defaultSuffix; // added when the user types a name without one
     };
 

@@ -31,7 +31,7 @@ struct ColumnSpec
     const char* field; // the Customer column shown under this header
 };
 
-const std::array<ColumnSpec, 7> kColumns{{
+const std::array<ColumnSpec, 7> kColumns {{
     {"uno", "ID", 800, "CustID"},
     {"due", "Cognome", 2000, "FirstName"},
     {"tre", "Nome", 2000, "LastName"},
@@ -45,7 +45,7 @@ const std::array<ColumnSpec, 7> kColumns{{
 // stored in another column order still shows every value under its own header; by position otherwise.
 std::array<int, kColumns.size()> valuePositions(const ado::Recordset& rs)
 {
-    std::array<int, kColumns.size()> positions{};
+    std::array<int, kColumns.size()> positions {};
     for (size_t i = 0; i < kColumns.size(); ++i) {
         positions[i] = rs.fieldIndex(QString::fromLatin1(kColumns[i].field));
         if (positions[i] < 0) {
@@ -244,8 +244,7 @@ void Visualizza::SetupColumns()
     ListView3->clearItems();
     ListView3->clearColumnHeaders();
     for (const ColumnSpec& column : kColumns) {
-        ListView3->addColumnHeader(
-            QString::fromLatin1(column.header), column.width, QString::fromLatin1(column.key));
+        ListView3->addColumnHeader(QString::fromLatin1(column.header), column.width, QString::fromLatin1(column.key));
     }
 }
 
@@ -256,8 +255,8 @@ void Visualizza::ReportActivationFailure(const QString& description)
 
 void Visualizza::Command1_Click()
 {
-    const QString title =
-        QStringLiteral("Elenco Velmarin ") + QStringLiteral(" del ") + generalDateText(AppInfo::now(), QLocale::system());
+    const QString title = QStringLiteral("Elenco Velmarin ") + QStringLiteral(" del ")
+        + generalDateText(AppInfo::now(), QLocale::system());
     ImprimerListView(*ListView3, title, QStringLiteral("Velmarin"), QStringLiteral("Arial"), 10);
 }
 

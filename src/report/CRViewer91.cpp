@@ -13,8 +13,8 @@
 
 namespace {
 
-QAction* addTool(QToolBar* toolbar, const QString& name, const QString& icon, const QString& text,
-                 const QKeySequence& shortcut)
+QAction*
+addTool(QToolBar* toolbar, const QString& name, const QString& icon, const QString& text, const QKeySequence& shortcut)
 {
     QAction* action = toolbar->addAction(QIcon(QStringLiteral(":/icons/%1.svg").arg(icon)), text);
     action->setObjectName(name);
@@ -33,25 +33,46 @@ CRViewer91::CRViewer91(QWidget* parent)
     tlbViewer = new QToolBar(this);
     tlbViewer->setObjectName(QStringLiteral("tlbViewer"));
     tlbViewer->setIconSize(QSize(16, 16));
-    actFirstPage = addTool(tlbViewer, QStringLiteral("actFirstPage"), QStringLiteral("viewer-first"),
-                           tr("Prima pagina"), QKeySequence(Qt::CTRL | Qt::Key_Home));
-    actPreviousPage = addTool(tlbViewer, QStringLiteral("actPreviousPage"), QStringLiteral("viewer-previous"),
-                              tr("Pagina precedente"), QKeySequence(Qt::Key_PageUp));
+    actFirstPage = addTool(tlbViewer,
+                           QStringLiteral("actFirstPage"),
+                           QStringLiteral("viewer-first"),
+                           tr("Prima pagina"),
+                           QKeySequence(Qt::CTRL | Qt::Key_Home));
+    actPreviousPage = addTool(tlbViewer,
+                              QStringLiteral("actPreviousPage"),
+                              QStringLiteral("viewer-previous"),
+                              tr("Pagina precedente"),
+                              QKeySequence(Qt::Key_PageUp));
     lblPage = new QLabel(tlbViewer);
     lblPage->setObjectName(QStringLiteral("lblPage"));
     lblPage->setContentsMargins(6, 0, 6, 0);
     tlbViewer->addWidget(lblPage);
-    actNextPage = addTool(tlbViewer, QStringLiteral("actNextPage"), QStringLiteral("viewer-next"),
-                          tr("Pagina successiva"), QKeySequence(Qt::Key_PageDown));
-    actLastPage = addTool(tlbViewer, QStringLiteral("actLastPage"), QStringLiteral("viewer-last"),
-                          tr("Ultima pagina"), QKeySequence(Qt::CTRL | Qt::Key_End));
+    actNextPage = addTool(tlbViewer,
+                          QStringLiteral("actNextPage"),
+                          QStringLiteral("viewer-next"),
+                          tr("Pagina successiva"),
+                          QKeySequence(Qt::Key_PageDown));
+    actLastPage = addTool(tlbViewer,
+                          QStringLiteral("actLastPage"),
+                          QStringLiteral("viewer-last"),
+                          tr("Ultima pagina"),
+                          QKeySequence(Qt::CTRL | Qt::Key_End));
     tlbViewer->addSeparator();
-    actZoomOut = addTool(tlbViewer, QStringLiteral("actZoomOut"), QStringLiteral("viewer-zoom-out"), tr("Riduci"),
+    actZoomOut = addTool(tlbViewer,
+                         QStringLiteral("actZoomOut"),
+                         QStringLiteral("viewer-zoom-out"),
+                         tr("Riduci"),
                          QKeySequence::ZoomOut);
-    actZoomIn = addTool(tlbViewer, QStringLiteral("actZoomIn"), QStringLiteral("viewer-zoom-in"), tr("Ingrandisci"),
+    actZoomIn = addTool(tlbViewer,
+                        QStringLiteral("actZoomIn"),
+                        QStringLiteral("viewer-zoom-in"),
+                        tr("Ingrandisci"),
                         QKeySequence::ZoomIn);
-    actFitWidth = addTool(tlbViewer, QStringLiteral("actFitWidth"), QStringLiteral("viewer-fit-width"),
-                          tr("Adatta alla larghezza"), QKeySequence());
+    actFitWidth = addTool(tlbViewer,
+                          QStringLiteral("actFitWidth"),
+                          QStringLiteral("viewer-fit-width"),
+                          tr("Adatta alla larghezza"),
+                          QKeySequence());
 
     prvReport = new QPrintPreviewWidget(m_printer.get(), this);
     prvReport->setObjectName(QStringLiteral("prvReport"));

@@ -42,11 +42,11 @@ public:
     CrystalReport1(const CrystalReport1&) = delete;
     CrystalReport1& operator=(const CrystalReport1&) = delete;
 
-    ReportSection ReportHeaderSection1{QStringLiteral("ReportHeaderSection1")};
-    ReportSection PageHeaderSection1{QStringLiteral("PageHeaderSection1")};
-    ReportSection DetailSection1{QStringLiteral("DetailSection1")};
-    ReportSection PageFooterSection1{QStringLiteral("PageFooterSection1")};
-    ReportSection ReportFooterSection1{QStringLiteral("ReportFooterSection1")};
+    ReportSection ReportHeaderSection1 {QStringLiteral("ReportHeaderSection1")};
+    ReportSection PageHeaderSection1 {QStringLiteral("PageHeaderSection1")};
+    ReportSection DetailSection1 {QStringLiteral("DetailSection1")};
+    ReportSection PageFooterSection1 {QStringLiteral("PageFooterSection1")};
+    ReportSection ReportFooterSection1 {QStringLiteral("ReportFooterSection1")};
 
     QString title() const { return m_title; }
     QPageLayout pageLayout() const { return m_pageLayout; }

@@ -20,11 +20,11 @@ void ReportSection::load(const QJsonObject& json)
             throw malformed(QStringLiteral("riga non valida"));
         }
         const QJsonObject line = value.toObject();
-        lines.append(ReportLine{line.value(QStringLiteral("left")).toString(),
-                                line.value(QStringLiteral("center")).toString(),
-                                line.value(QStringLiteral("right")).toString(),
-                                line.value(QStringLiteral("pointSize")).toDouble(0),
-                                line.value(QStringLiteral("bold")).toBool(false)});
+        lines.append(ReportLine {line.value(QStringLiteral("left")).toString(),
+                                 line.value(QStringLiteral("center")).toString(),
+                                 line.value(QStringLiteral("right")).toString(),
+                                 line.value(QStringLiteral("pointSize")).toDouble(0),
+                                 line.value(QStringLiteral("bold")).toBool(false)});
     }
 
     columns.clear();
@@ -35,10 +35,10 @@ void ReportSection::load(const QJsonObject& json)
         if (field.isEmpty() || width <= 0) {
             throw malformed(QStringLiteral("colonna senza campo o senza larghezza"));
         }
-        columns.append(ReportColumn{field,
-                                    column.value(QStringLiteral("heading")).toString(),
-                                    width,
-                                    column.value(QStringLiteral("format")).toString() == QLatin1String("phone")});
+        columns.append(ReportColumn {field,
+                                     column.value(QStringLiteral("heading")).toString(),
+                                     width,
+                                     column.value(QStringLiteral("format")).toString() == QLatin1String("phone")});
     }
 
     columnHeadings = json.value(QStringLiteral("columnHeadings")).toBool(false);

@@ -13,8 +13,14 @@ namespace {
 
 ContactRow contact(int id, const QString& surname, const QString& name, const QString& phone = QString())
 {
-    return ContactRow{id, surname, name, QStringLiteral("Via %1").arg(id), QStringLiteral("Milano"),
-                      QStringLiteral("MI"), QStringLiteral("33300000%1").arg(id, 2, 10, QLatin1Char('0')), phone};
+    return ContactRow {id,
+                       surname,
+                       name,
+                       QStringLiteral("Via %1").arg(id),
+                       QStringLiteral("Milano"),
+                       QStringLiteral("MI"),
+                       QStringLiteral("33300000%1").arg(id, 2, 10, QLatin1Char('0')),
+                       phone};
 }
 
 QList<ContactRow> threeContacts()
@@ -25,8 +31,8 @@ QList<ContactRow> threeContacts()
 // Types a whole contact into the nine fields, field by field.
 void typeContact(const MainWindowDriver& main, const QStringList& values)
 {
-    const char* names[] = {"txtFirst", "txtLast", "txtAddr", "txtCity", "txtState",
-                           "txtZip", "txtArea", "txtPrfx", "txtLine"};
+    const char* names[]
+        = {"txtFirst", "txtLast", "txtAddr", "txtCity", "txtState", "txtZip", "txtArea", "txtPrfx", "txtLine"};
     for (int i = 0; i < 9; ++i) {
         main.type(names[i], values.at(i));
     }
@@ -94,12 +100,13 @@ void TestEditCycle::listShowsContactsInNameOrder()
     MainWindowDriver main;
     QCOMPARE(main.list()->itemCount(), 3);
     // Ordered by LastName ("Nome"), then FirstName.
-    QCOMPARE(main.row(1), (QStringList{"Rossi", "Anna", "Via 1", "Milano", "MI", "3330000001", "(021) 234-5678", "1"}));
+    QCOMPARE(main.row(1),
+             (QStringList {"Rossi", "Anna", "Via 1", "Milano", "MI", "3330000001", "(021) 234-5678", "1"}));
     QCOMPARE(main.list()->itemText(2), QStringLiteral("Bianchi"));
     QCOMPARE(main.list()->itemText(3), QStringLiteral("Verdi"));
     QCOMPARE(main.list()->selectedIndex(), 1);
     QCOMPARE(main.fields(),
-             (QStringList{"Rossi", "Anna", "Via 1", "Milano", "MI", "3330000001", "021", "234", "5678"}));
+             (QStringList {"Rossi", "Anna", "Via 1", "Milano", "MI", "3330000001", "021", "234", "5678"}));
     QCOMPARE(main.list()->itemSmallIcon(1), QStringLiteral("Custs"));
 }
 
@@ -120,10 +127,10 @@ void TestEditCycle::addIntoEmptyTable()
     QCOMPARE(main.list()->selectedIndex(), 1);
     QVERIFY(main.list()->isItemVisible(1));
     QCOMPARE(main.row(1),
-             (QStringList{"Neri", "Luca", "Via Po 1", "Torino", "TO", "3331234567", "(011) 123-4567", "1"}));
+             (QStringList {"Neri", "Luca", "Via Po 1", "Torino", "TO", "3331234567", "(011) 123-4567", "1"}));
     QCOMPARE(main.list()->itemSmallIcon(1), QStringLiteral("Custs"));
     QCOMPARE(db.rows(),
-             (QList<QStringList>{{"1", "Neri", "Luca", "Via Po 1", "Torino", "TO", "3331234567", "0111234567"}}));
+             (QList<QStringList> {{"1", "Neri", "Luca", "Via Po 1", "Torino", "TO", "3331234567", "0111234567"}}));
 }
 
 void TestEditCycle::addWithAllFieldsEmpty()
@@ -135,8 +142,8 @@ void TestEditCycle::addWithAllFieldsEmpty()
     main.click("cmdSave");
     QCOMPARE(main.list()->itemCount(), 4);
     const int added = main.list()->selectedIndex();
-    QCOMPARE(main.row(added), (QStringList{"", "", "", "", "", "", "", "6"}));
-    QCOMPARE(db.rows().last(), (QStringList{"6", "", "", "", "", "", "", ""}));
+    QCOMPARE(main.row(added), (QStringList {"", "", "", "", "", "", "", "6"}));
+    QCOMPARE(db.rows().last(), (QStringList {"6", "", "", "", "", "", "", ""}));
 }
 
 void TestEditCycle::addKeepsTypedValuesAndNextKey()
@@ -176,10 +183,11 @@ void TestEditCycle::editRewritesRowInPlace()
     QVERIFY(main.browsing());
     QCOMPARE(main.list()->itemCount(), 3);
     QCOMPARE(main.list()->selectedIndex(), 2);
-    QCOMPARE(main.row(2),
-             (QStringList{"Bianchini", "Bruna", "Corso Italia 2", "Forlì", "FC", "3470000000", "(054) 312-3456", "2"}));
+    QCOMPARE(
+        main.row(2),
+        (QStringList {"Bianchini", "Bruna", "Corso Italia 2", "Forlì", "FC", "3470000000", "(054) 312-3456", "2"}));
     QCOMPARE(db.rows().at(1),
-             (QStringList{"2", "Bianchini", "Bruna", "Corso Italia 2", "Forlì", "FC", "3470000000", "0543123456"}));
+             (QStringList {"2", "Bianchini", "Bruna", "Corso Italia 2", "Forlì", "FC", "3470000000", "0543123456"}));
     QCOMPARE(db.count(), 3);
 }
 
@@ -190,12 +198,12 @@ void TestEditCycle::apostrophesSavedAndShownUnchanged()
     main.click("cmdAdd");
     typeContact(main, {"D'Angelo", "Lucia", "Via dell'Orso 3", "Sant'Agata", "NA", "", "", "", ""});
     main.click("cmdSave");
-    QCOMPARE(db.rows().first().mid(1, 4), (QStringList{"D'Angelo", "Lucia", "Via dell'Orso 3", "Sant'Agata"}));
+    QCOMPARE(db.rows().first().mid(1, 4), (QStringList {"D'Angelo", "Lucia", "Via dell'Orso 3", "Sant'Agata"}));
     main.click("cmdUpdate");
     main.type("txtLast", QStringLiteral("L'ucia"));
     main.click("cmdSave");
     QCOMPARE(db.rows().first().at(2), QStringLiteral("L'ucia"));
-    QCOMPARE(main.row(1).mid(0, 2), (QStringList{"D'Angelo", "L'ucia"}));
+    QCOMPARE(main.row(1).mid(0, 2), (QStringList {"D'Angelo", "L'ucia"}));
 }
 
 void TestEditCycle::deleteChoosesNextRow_data()
@@ -256,7 +264,7 @@ void TestEditCycle::deleteAnsweredNoChangesNothing()
 
 void TestEditCycle::deleteConfirmationText()
 {
-    TestDatabase db({contact(1, "Rossi", "Anna"), ContactRow{2, "", "", "", "", "", "", ""}});
+    TestDatabase db({contact(1, "Rossi", "Anna"), ContactRow {2, "", "", "", "", "", "", ""}});
     ScriptedMessageBox boxes;
     MainWindowDriver main;
     const int rossi = main.list()->itemText(1) == QStringLiteral("Rossi") ? 1 : 2;
@@ -346,12 +354,12 @@ void TestEditCycle::headerClicksSortAndFlip()
         return n;
     };
     main.clickHeader(2); // "Nome"
-    QCOMPARE(names(), (QStringList{"Anna", "Bruno", "Carla"}));
+    QCOMPARE(names(), (QStringList {"Anna", "Bruno", "Carla"}));
     main.clickHeader(2);
-    QCOMPARE(names(), (QStringList{"Carla", "Bruno", "Anna"}));
+    QCOMPARE(names(), (QStringList {"Carla", "Bruno", "Anna"}));
     QCOMPARE(main.list()->sortOrder(), int(ListView::lvwDescending));
     main.clickHeader(2);
-    QCOMPARE(names(), (QStringList{"Anna", "Bruno", "Carla"}));
+    QCOMPARE(names(), (QStringList {"Anna", "Bruno", "Carla"}));
     main.clickHeader(1); // "Cognome" starts again ascending
     QCOMPARE(main.list()->sortKey(), 0);
     QCOMPARE(main.list()->sortOrder(), int(ListView::lvwAscending));
@@ -391,17 +399,17 @@ void TestEditCycle::keyboardSelectionFillsFields()
 
 void TestEditCycle::nullRowShowsEmpty()
 {
-    TestDatabase db({contact(1, "Rossi", "Anna", "0212345678"), ContactRow{2, {}, {}, {}, {}, {}, {}, {}}});
+    TestDatabase db({contact(1, "Rossi", "Anna", "0212345678"), ContactRow {2, {}, {}, {}, {}, {}, {}, {}}});
     MainWindowDriver main;
     const int nullRow = main.list()->subItem(1, 7) == QStringLiteral("2") ? 1 : 2;
     main.clickRow(3 - nullRow);
     main.clickRow(nullRow);
-    QCOMPARE(main.row(nullRow), (QStringList{"", "", "", "", "", "", "", "2"}));
+    QCOMPARE(main.row(nullRow), (QStringList {"", "", "", "", "", "", "", "2"}));
     QCOMPARE(main.fields(), QStringList(9, QString()));
     // Saving it unchanged stores empty texts where the user saw empty fields.
     main.click("cmdUpdate");
     main.click("cmdSave");
-    QCOMPARE(db.rows().at(1), (QStringList{"2", "", "", "", "", "", "", ""}));
+    QCOMPARE(db.rows().at(1), (QStringList {"2", "", "", "", "", "", "", ""}));
 }
 
 void TestEditCycle::phoneRoundTrip()
@@ -409,7 +417,7 @@ void TestEditCycle::phoneRoundTrip()
     TestDatabase db({contact(1, "Rossi", "Anna", "0123456789")});
     MainWindowDriver main;
     QCOMPARE(main.list()->subItem(1, 6), QStringLiteral("(012) 345-6789"));
-    QCOMPARE(main.fields().mid(6), (QStringList{"012", "345", "6789"}));
+    QCOMPARE(main.fields().mid(6), (QStringList {"012", "345", "6789"}));
     main.click("cmdUpdate");
     main.click("cmdSave");
     QCOMPARE(db.rows().first().at(7), QStringLiteral("0123456789"));
@@ -432,7 +440,7 @@ void TestEditCycle::saveRefusedWhileLocked()
     MainWindowDriver main;
     const QStringList listBefore = main.row(1);
     main.click(command.constData());
-    const QStringList typed{"Gialli", "Dario", "Via Lunga 9", "Bari", "BA", "3201234567", "080", "555", "1234"};
+    const QStringList typed {"Gialli", "Dario", "Via Lunga 9", "Bari", "BA", "3201234567", "080", "555", "1234"};
     typeContact(main, typed);
     {
         WriteLock lock(db.path());

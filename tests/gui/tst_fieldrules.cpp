@@ -14,7 +14,7 @@ namespace {
 
 QList<ContactRow> oneContact(const QString& state = QStringLiteral("MI"))
 {
-    return {ContactRow{1, "Rossi", "Anna", "Via Roma 1", "Milano", state, "3331234567", "0212345678"}};
+    return {ContactRow {1, "Rossi", "Anna", "Via Roma 1", "Milano", state, "3331234567", "0212345678"}};
 }
 
 // Puts the window in the edit state of an existing contact, with the focus in the given field and all its text
@@ -74,13 +74,20 @@ void TestFieldRules::provinceRefusesOtherCharacters_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("digit") << "1" << "";
-    QTest::newRow("full stop") << "." << "";
-    QTest::newRow("space") << " " << "";
-    QTest::newRow("accented") << "è" << "";
-    QTest::newRow("capital accented") << "À" << "";
-    QTest::newRow("capital passes") << "T" << "T";
-    QTest::newRow("letters around junk") << "t-o" << "TO";
+    QTest::newRow("digit") << "1"
+                           << "";
+    QTest::newRow("full stop") << "."
+                               << "";
+    QTest::newRow("space") << " "
+                           << "";
+    QTest::newRow("accented") << "è"
+                              << "";
+    QTest::newRow("capital accented") << "À"
+                                      << "";
+    QTest::newRow("capital passes") << "T"
+                                    << "T";
+    QTest::newRow("letters around junk") << "t-o"
+                                         << "TO";
 }
 
 void TestFieldRules::provinceRefusesOtherCharacters()
@@ -158,8 +165,8 @@ void TestFieldRules::typingStopsAtMaximumLength()
 
 void TestFieldRules::selectingRowMovesNoFocus()
 {
-    TestDatabase db({ContactRow{1, "Rossi", "Anna", "", "", "MI", "3331234567", ""},
-                     ContactRow{2, "Verdi", "Bruno", "", "", "TO", "3337654321", ""}});
+    TestDatabase db({ContactRow {1, "Rossi", "Anna", "", "", "MI", "3331234567", ""},
+                     ContactRow {2, "Verdi", "Bruno", "", "", "TO", "3337654321", ""}});
     MainWindowDriver main;
     main.clickRow(2);
     QCOMPARE(main.field("txtState")->text(), QStringLiteral("TO"));
@@ -365,9 +372,9 @@ void TestFieldRules::wholeContactTypedWithoutTab()
     typeText(nullptr, QStringLiteral("12345678"));
     typeText(nullptr, QStringLiteral("9012"));
     QVERIFY(main.field("txtLine")->hasFocus());
-    QCOMPARE(main.fields().mid(4), (QStringList{"FC", "3471234567", "0543", "12345678", "9012"}));
+    QCOMPARE(main.fields().mid(4), (QStringList {"FC", "3471234567", "0543", "12345678", "9012"}));
     main.click("cmdSave");
-    QCOMPARE(db.rows().first().mid(5), (QStringList{"FC", "3471234567", "0543123456789012"}));
+    QCOMPARE(db.rows().first().mid(5), (QStringList {"FC", "3471234567", "0543123456789012"}));
 }
 
 void TestFieldRules::labelsNameTheirFields_data()

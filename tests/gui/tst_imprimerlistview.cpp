@@ -202,11 +202,14 @@ void TestImprimerListView::titleIsTrimmedAndUpperCased_data()
 {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("printed");
-    QTest::newRow("spaces around") << "  elenco  " << "ELENCO";
+    QTest::newRow("spaces around") << "  elenco  "
+                                   << "ELENCO";
     QTest::newRow("inner spaces kept") << "Elenco Velmarin  del 05/03/2024 10:30:00"
                                        << "ELENCO VELMARIN  DEL 05/03/2024 10:30:00";
-    QTest::newRow("accents") << " città " << "CITTÀ";
-    QTest::newRow("only spaces") << "   " << "";
+    QTest::newRow("accents") << " città "
+                             << "CITTÀ";
+    QTest::newRow("only spaces") << "   "
+                                 << "";
 }
 
 void TestImprimerListView::titleIsTrimmedAndUpperCased()
@@ -230,8 +233,8 @@ void TestImprimerListView::dateUsesLocaleSeparator_data()
     QTest::newRow("Italian") << QLocale(QLocale::Italian, QLocale::Italy) << QDate(2024, 3, 5) << "05/03/2024";
     QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << QDate(2024, 12, 25) << "25.12.2024";
     QTest::newRow("Dutch") << QLocale(QLocale::Dutch, QLocale::Netherlands) << QDate(2031, 1, 9) << "09-01-2031";
-    QTest::newRow("US: day first all the same") << QLocale(QLocale::English, QLocale::UnitedStates)
-                                                 << QDate(2024, 3, 5) << "05/03/2024";
+    QTest::newRow("US: day first all the same")
+        << QLocale(QLocale::English, QLocale::UnitedStates) << QDate(2024, 3, 5) << "05/03/2024";
 }
 
 void TestImprimerListView::dateUsesLocaleSeparator()
@@ -254,22 +257,22 @@ void TestImprimerListView::dateUsesLocaleSeparator()
 void TestImprimerListView::columnPositions_data()
 {
     QTest::addColumn<QList<double>>("widths");
-    QTest::addColumn<QList<double>>("cells");    // x of each visible column's cell, in column order
+    QTest::addColumn<QList<double>>("cells"); // x of each visible column's cell, in column order
     QTest::addColumn<QList<double>>("headings"); // x of each visible column's heading
 
-    QTest::newRow("contact list") << QList<double>{800, 2000, 2000, 2000, 500, 1500, 1500}
-                                  << QList<double>{0, 8, 27, 46, 65, 70, 85}
-                                  << QList<double>{0, 7.767, 27.417, 46.417, 65.417, 69.854, 84.563};
-    QTest::newRow("first column hidden") << QList<double>{0, 500, 500} << QList<double>{0, 50}
-                                         << QList<double>{0, 50};
-    QTest::newRow("middle column hidden") << QList<double>{500, 0, 500} << QList<double>{0, 50}
-                                          << QList<double>{0, 50};
+    QTest::newRow("contact list") << QList<double> {800, 2000, 2000, 2000, 500, 1500, 1500}
+                                  << QList<double> {0, 8, 27, 46, 65, 70, 85}
+                                  << QList<double> {0, 7.767, 27.417, 46.417, 65.417, 69.854, 84.563};
+    QTest::newRow("first column hidden") << QList<double> {0, 500, 500} << QList<double> {0, 50}
+                                         << QList<double> {0, 50};
+    QTest::newRow("middle column hidden")
+        << QList<double> {500, 0, 500} << QList<double> {0, 50} << QList<double> {0, 50};
     // 14.5 goes down to 14 and the heading after it keeps the unrounded 14.5.
-    QTest::newRow("edges round halves to even") << QList<double>{145, 10, 845} << QList<double>{0, 14, 15}
-                                                << QList<double>{0, 14.5, 15};
+    QTest::newRow("edges round halves to even")
+        << QList<double> {145, 10, 845} << QList<double> {0, 14, 15} << QList<double> {0, 14.5, 15};
     // The running total is made whole after each width: 2, 4, 5 (not 4 from the plain sum).
-    QTest::newRow("total made whole at each step") << QList<double>{1.5, 1.5, 1} << QList<double>{0, 30, 60}
-                                                   << QList<double>{0, 30, 60};
+    QTest::newRow("total made whole at each step")
+        << QList<double> {1.5, 1.5, 1} << QList<double> {0, 30, 60} << QList<double> {0, 30, 60};
 }
 
 void TestImprimerListView::columnPositions()
@@ -318,22 +321,22 @@ void TestImprimerListView::wrappedCell_data()
 
     // Outside the last column further lines step 1.5 and the step carries into the next row's top; in the last
     // column they follow one font line apart and carry nothing.
-    const QList<bool> where{false, true};
+    const QList<bool> where {false, true};
     for (bool last : where) {
         const char* tag = last ? "last column" : "inner column";
         auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", tag, name); };
-        row("short text unchanged") << last << "Via Roma" << QStringList{"Via Roma"} << 16.0;
-        row("spaces kept") << last << "  a  b  " << QStringList{"  a  b  "} << 16.0;
-        row("exactly the capacity") << last << "0123456789" << QStringList{"0123456789"} << 16.0;
-        row("empty") << last << "" << QStringList{""} << 16.0;
-        row("cut after the last space") << last << "Via Roma 12 bis" << QStringList{"Via Roma ", "12 bis"}
+        row("short text unchanged") << last << "Via Roma" << QStringList {"Via Roma"} << 16.0;
+        row("spaces kept") << last << "  a  b  " << QStringList {"  a  b  "} << 16.0;
+        row("exactly the capacity") << last << "0123456789" << QStringList {"0123456789"} << 16.0;
+        row("empty") << last << "" << QStringList {""} << 16.0;
+        row("cut after the last space") << last << "Via Roma 12 bis" << QStringList {"Via Roma ", "12 bis"}
                                         << (last ? 18.0 : 17.0);
         row("space as the last character that fits")
-            << last << "abcdefghi jk" << QStringList{"abcdefghi ", "jk"} << (last ? 18.0 : 17.0);
+            << last << "abcdefghi jk" << QStringList {"abcdefghi ", "jk"} << (last ? 18.0 : 17.0);
         row("long word cut hard") << last << "Precipitevolissimevolmente"
-                                  << QStringList{"Precipitev", "olissimevo", "lmente"} << 19.0;
-        row("short word then a long one") << last << "ab Precipitevolissimo"
-                                          << QStringList{"ab ", "Precipitev", "olissimo"} << 19.0;
+                                  << QStringList {"Precipitev", "olissimevo", "lmente"} << 19.0;
+        row("short word then a long one")
+            << last << "ab Precipitevolissimo" << QStringList {"ab ", "Precipitev", "olissimo"} << 19.0;
     }
 }
 
@@ -345,12 +348,11 @@ void TestImprimerListView::wrappedCell()
     QFETCH(double, nextRowTop);
 
     // The 10-character column is either the first of two or the last of two.
-    const QList<ColumnSpec> columns = lastColumn
-        ? QList<ColumnSpec>{{QStringLiteral("Uno"), 948}, {QStringLiteral("Due"), 52}}
-        : narrowThenWide();
+    const QList<ColumnSpec> columns
+        = lastColumn ? QList<ColumnSpec> {{QStringLiteral("Uno"), 948}, {QStringLiteral("Due"), 52}} : narrowThenWide();
     const double left = lastColumn ? 95 : 0;
-    const QStringList first = lastColumn ? QStringList{"first", text} : QStringList{text, "first"};
-    const QStringList second = lastColumn ? QStringList{"x", "second"} : QStringList{"second", "x"};
+    const QStringList first = lastColumn ? QStringList {"first", text} : QStringList {text, "first"};
+    const QStringList second = lastColumn ? QStringList {"x", "second"} : QStringList {"second", "x"};
     ScriptedMessageBox boxes;
     auto list = makeList(columns, {first, second});
     print(*list);
@@ -374,9 +376,9 @@ void TestImprimerListView::wrappedCell()
 
 void TestImprimerListView::pagination_data()
 {
-    QTest::addColumn<QList<int>>("rowLines");  // lines of each row's first cell
+    QTest::addColumn<QList<int>>("rowLines"); // lines of each row's first cell
     QTest::addColumn<int>("pages");
-    QTest::addColumn<QList<int>>("rowPages");  // page of each row
+    QTest::addColumn<QList<int>>("rowPages"); // page of each row
     QTest::addColumn<QList<double>>("rowTops"); // top of each row
 
     auto ones = [](int n) { return QList<int>(n, 1); };
@@ -388,18 +390,16 @@ void TestImprimerListView::pagination_data()
         return result;
     };
 
-    QTest::newRow("empty list") << QList<int>{} << 1 << QList<int>{} << QList<double>{};
-    QTest::newRow("22 rows fill a page, the next one is empty")
-        << ones(22) << 2 << QList<int>(22, 1) << tops(22);
+    QTest::newRow("empty list") << QList<int> {} << 1 << QList<int> {} << QList<double> {};
+    QTest::newRow("22 rows fill a page, the next one is empty") << ones(22) << 2 << QList<int>(22, 1) << tops(22);
     QTest::newRow("23rd row alone on page 2")
-        << ones(23) << 2 << QList<int>(22, 1) + QList<int>{2} << tops(22) + QList<double>{14};
+        << ones(23) << 2 << QList<int>(22, 1) + QList<int> {2} << tops(22) + QList<double> {14};
     QTest::newRow("a row taking the count from 21 to 23 stays whole")
-        << ones(20) + QList<int>{3, 1} << 2 << QList<int>(21, 1) + QList<int>{2}
-        << tops(21) + QList<double>{17};
+        << ones(20) + QList<int> {3, 1} << 2 << QList<int>(21, 1) + QList<int> {2} << tops(21) + QList<double> {17};
     QTest::newRow("page starts at 16 after a carried 1.5")
-        << ones(21) + QList<int>{2, 1} << 2 << QList<int>(22, 1) + QList<int>{2} << tops(22) + QList<double>{16};
-    QTest::newRow("three pages") << ones(45) << 3 << QList<int>(22, 1) + QList<int>(22, 2) + QList<int>{3}
-                                 << tops(22) + tops(22) + QList<double>{14};
+        << ones(21) + QList<int> {2, 1} << 2 << QList<int>(22, 1) + QList<int> {2} << tops(22) + QList<double> {16};
+    QTest::newRow("three pages") << ones(45) << 3 << QList<int>(22, 1) + QList<int>(22, 2) + QList<int> {3}
+                                 << tops(22) + tops(22) + QList<double> {14};
 }
 
 void TestImprimerListView::pagination()
@@ -598,17 +598,18 @@ void TestImprimerListView::failures_data()
     QTest::addColumn<bool>("obtained");
 
     const QString simulated = QStringLiteral("Errore di stampa simulato.");
-    QTest::newRow("all widths 0") << QList<double>{0, 0, 0} << 1 << -1 << 0
-                                  << "Impossibile stampare l'elenco: la larghezza totale delle colonne è zero." << false;
+    QTest::newRow("all widths 0") << QList<double> {0, 0, 0} << 1 << -1 << 0
+                                  << "Impossibile stampare l'elenco: la larghezza totale delle colonne è zero."
+                                  << false;
     QTest::newRow("column too narrow for its text")
-        << QList<double>{1, 999} << 1 << -1 << 0 << "La colonna \"H1\" è troppo stretta per stamparne il testo."
+        << QList<double> {1, 999} << 1 << -1 << 0 << "La colonna \"H1\" è troppo stretta per stamparne il testo."
         << true;
-    QTest::newRow("printer refuses to start") << QList<double>{500, 500} << 1 << int(Op::Obtain) << 1 << simulated
-                                              << false;
-    QTest::newRow("first print fails") << QList<double>{500, 500} << 1 << int(Op::Print) << 1 << simulated << true;
-    QTest::newRow("new page fails") << QList<double>{500, 500} << 30 << int(Op::NewPage) << 1 << simulated << true;
-    QTest::newRow("end of document fails") << QList<double>{500, 500} << 3 << int(Op::EndDoc) << 1 << simulated
-                                           << true;
+    QTest::newRow("printer refuses to start")
+        << QList<double> {500, 500} << 1 << int(Op::Obtain) << 1 << simulated << false;
+    QTest::newRow("first print fails") << QList<double> {500, 500} << 1 << int(Op::Print) << 1 << simulated << true;
+    QTest::newRow("new page fails") << QList<double> {500, 500} << 30 << int(Op::NewPage) << 1 << simulated << true;
+    QTest::newRow("end of document fails")
+        << QList<double> {500, 500} << 3 << int(Op::EndDoc) << 1 << simulated << true;
 }
 
 void TestImprimerListView::failures()
@@ -677,7 +678,7 @@ void TestImprimerListView::noDefaultPrinter()
     QFETCH(QString, chosenPath);
     QFETCH(bool, printed);
 
-    const QList<QStringList> rows(30, QStringList{"1", "Rossi", "Anna", "Via Roma 12 bis", "RM", "333", "06"});
+    const QList<QStringList> rows(30, QStringList {"1", "Rossi", "Anna", "Via Roma 12 bis", "RM", "333", "06"});
     auto list = makeList(contactColumns(), rows);
 
     // What a printer would have been given.

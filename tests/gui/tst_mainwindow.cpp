@@ -109,32 +109,33 @@ void TestMainWindow::captions()
     MainWindowDriver main;
     QWidget* w = main.window();
     QVERIFY(w->windowTitle().startsWith(QStringLiteral("Velmarin")));
-    const QList<QPair<const char*, QString>> buttons{{"cmdAdd", "Aggiungi"},
-                                                     {"cmdUpdate", "Aggiorna"},
-                                                     {"cmdDelete", "Elimina"},
-                                                     {"cmdClose", "Chiudi"},
-                                                     {"cmdSave", "Salva"},
-                                                     {"cmdCancel", "Pulisci"},
-                                                     {"Command1", "Stampa"}};
+    const QList<QPair<const char*, QString>> buttons {{"cmdAdd", "Aggiungi"},
+                                                      {"cmdUpdate", "Aggiorna"},
+                                                      {"cmdDelete", "Elimina"},
+                                                      {"cmdClose", "Chiudi"},
+                                                      {"cmdSave", "Salva"},
+                                                      {"cmdCancel", "Pulisci"},
+                                                      {"Command1", "Stampa"}};
     for (const auto& [name, caption] : buttons) {
         QCOMPARE(main.button(name)->text(), caption);
         QVERIFY2(!main.button(name)->icon().isNull(), name);
     }
-    const QList<QPair<const char*, QString>> labels{{"lblPhysMaint", "Velmarin"},
-                                                    {"Label11", "Cognome"},
-                                                    {"Label3", "Nome"},
-                                                    {"Label4_1", "Indirizzo"},
-                                                    {"Label5_1", "Città"},
-                                                    {"Label6_1", "PR"},
-                                                    {"Label7_1", "Cellulare"},
-                                                    {"Label14_1", "Telefono"},
-                                                    {"Label27", "("},
-                                                    {"Label26", ")"},
-                                                    {"Label9_1", "-"}};
+    const QList<QPair<const char*, QString>> labels {{"lblPhysMaint", "Velmarin"},
+                                                     {"Label11", "Cognome"},
+                                                     {"Label3", "Nome"},
+                                                     {"Label4_1", "Indirizzo"},
+                                                     {"Label5_1", "Città"},
+                                                     {"Label6_1", "PR"},
+                                                     {"Label7_1", "Cellulare"},
+                                                     {"Label14_1", "Telefono"},
+                                                     {"Label27", "("},
+                                                     {"Label26", ")"},
+                                                     {"Label9_1", "-"}};
     for (const auto& [name, caption] : labels) {
         QCOMPARE(w->findChild<QLabel*>(QLatin1String(name))->text(), caption);
     }
-    QCOMPARE(w->findChild<QGroupBox*>(QStringLiteral("fraCurrentRec"))->title(), QStringLiteral("Contatto Selezionato"));
+    QCOMPARE(w->findChild<QGroupBox*>(QStringLiteral("fraCurrentRec"))->title(),
+             QStringLiteral("Contatto Selezionato"));
     auto* title = w->findChild<QLabel*>(QStringLiteral("lblPhysMaint"));
     QCOMPARE(title->palette().color(QPalette::WindowText), QColor(0, 0, 192));
     QVERIFY(title->font().bold());
@@ -145,8 +146,18 @@ void TestMainWindow::tabOrder()
     TestDatabase db(mkdb::demoContacts());
     MainWindowDriver main;
     main.click("cmdUpdate"); // the fields take the focus only while editing
-    const QStringList expected{"txtFirst", "txtLast", "txtAddr", "txtCity", "txtState", "txtZip", "txtArea", "txtPrfx",
-                               "txtLine", "cmdSave", "cmdCancel", "Command1"};
+    const QStringList expected {"txtFirst",
+                                "txtLast",
+                                "txtAddr",
+                                "txtCity",
+                                "txtState",
+                                "txtZip",
+                                "txtArea",
+                                "txtPrfx",
+                                "txtLine",
+                                "cmdSave",
+                                "cmdCancel",
+                                "Command1"};
     QCOMPARE(QApplication::focusWidget()->objectName(), expected.first());
     for (int i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

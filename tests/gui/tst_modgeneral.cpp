@@ -19,13 +19,20 @@ void TestModGeneral::withTrailingSeparator_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("drive root") << "C:\\" << "C:\\";
-    QTest::newRow("windows folder") << "C:\\Prog" << "C:\\Prog\\";
-    QTest::newRow("windows folder with separator") << "C:\\Prog\\" << "C:\\Prog\\";
-    QTest::newRow("unix folder") << "/opt/velmarin" << "/opt/velmarin/";
-    QTest::newRow("unix folder with separator") << "/opt/velmarin/" << "/opt/velmarin/";
-    QTest::newRow("unix root") << "/" << "/";
-    QTest::newRow("qt style windows folder") << "C:/Prog" << "C:/Prog/";
+    QTest::newRow("drive root") << "C:\\"
+                                << "C:\\";
+    QTest::newRow("windows folder") << "C:\\Prog"
+                                    << "C:\\Prog\\";
+    QTest::newRow("windows folder with separator") << "C:\\Prog\\"
+                                                   << "C:\\Prog\\";
+    QTest::newRow("unix folder") << "/opt/velmarin"
+                                 << "/opt/velmarin/";
+    QTest::newRow("unix folder with separator") << "/opt/velmarin/"
+                                                << "/opt/velmarin/";
+    QTest::newRow("unix root") << "/"
+                               << "/";
+    QTest::newRow("qt style windows folder") << "C:/Prog"
+                                             << "C:/Prog/";
 }
 
 void TestModGeneral::withTrailingSeparator()

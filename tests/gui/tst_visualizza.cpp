@@ -27,15 +27,20 @@ mkdb::ContactRow contact(int id,
                          const QVariant& mobile,
                          const QVariant& phone)
 {
-    return mkdb::ContactRow{id, surname, name, address, city, state, mobile, phone};
+    return mkdb::ContactRow {id, surname, name, address, city, state, mobile, phone};
 }
 
 // What the list should show for a contact: no city, the telephone as stored, NULL as empty text.
 QStringList shown(const mkdb::ContactRow& c)
 {
     const auto text = [](const QVariant& v) { return v.isNull() ? QString() : v.toString(); };
-    return {text(c.custId), text(c.firstName), text(c.lastName), text(c.address),
-            text(c.state), text(c.zip), text(c.phoneNumber)};
+    return {text(c.custId),
+            text(c.firstName),
+            text(c.lastName),
+            text(c.address),
+            text(c.state),
+            text(c.zip),
+            text(c.phoneNumber)};
 }
 
 QList<QStringList> shown(const QList<mkdb::ContactRow>& contacts)
@@ -51,7 +56,7 @@ QList<QStringList> listRows(const ListView* list)
 {
     QList<QStringList> rows;
     for (int i = 1; i <= list->itemCount(); ++i) {
-        QStringList row{list->itemText(i)};
+        QStringList row {list->itemText(i)};
         for (int k = 1; k <= 6; ++k) {
             row.append(list->subItem(i, k));
         }
@@ -78,12 +83,12 @@ public:
     {
     }
 
-    void obtain() override {}
-    void setOrientation(int) override {}
+    void obtain() override { }
+    void setOrientation(int) override { }
     void setFontName(const QString& name) override { m_log->fontName = name; }
     void setFontSize(double points) override { m_log->fontSize = points; }
     void setFontBold(bool bold) override { m_bold = bold; }
-    void setScale(double, double) override {}
+    void setScale(double, double) override { }
     double currentX() const override { return m_x; }
     double currentY() const override { return m_y; }
     void setCurrentX(double x) override { m_x = x; }
@@ -96,10 +101,10 @@ public:
         m_x = 0;
         m_y += 1.5;
     }
-    void line(double, double, double, double) override {}
-    void newPage() override {}
+    void line(double, double, double, double) override { }
+    void newPage() override { }
     void endDoc() override { ++m_log->documents; }
-    void killDoc() override {}
+    void killDoc() override { }
 
 private:
     Log* m_log;
@@ -179,7 +184,7 @@ Visualizza* TestVisualizza::openPrintWindow()
 
 void TestVisualizza::activate(QWidget* window)
 {
-    
+
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QCoreApplication::processEvents();
@@ -256,9 +261,9 @@ void TestVisualizza::emptyTableGivesSevenHeaders()
     TestDatabase db;
     Visualizza* w = openPrintWindow();
     const ListView* list = w->ListView3;
-    const QStringList keys{"uno", "due", "tre", "quattro", "cinque", "sei", "sette"};
-    const QStringList headers{"ID", "Cognome", "Nome", "Indirizzo", "PR", "Cellulare", "Telefono"};
-    const QList<double> widths{800, 2000, 2000, 2000, 500, 1500, 1500};
+    const QStringList keys {"uno", "due", "tre", "quattro", "cinque", "sei", "sette"};
+    const QStringList headers {"ID", "Cognome", "Nome", "Indirizzo", "PR", "Cellulare", "Telefono"};
+    const QList<double> widths {800, 2000, 2000, 2000, 500, 1500, 1500};
     QCOMPARE(list->columnHeaderCount(), 7);
     for (int i = 1; i <= 7; ++i) {
         QCOMPARE(list->columnHeaderKey(i), keys.at(i - 1));
@@ -279,29 +284,33 @@ void TestVisualizza::valuesStandUnderTheirHeaders_data()
         "INSERT INTO Customer (CustID, FirstName, LastName, Address, City, State, Zip, PhoneNumber) VALUES ");
     QTest::newRow("usual order, telephone as stored")
         << QString() << insertNamed + "(7, 'Rossi', 'Mario', 'Via Roma 12', 'Milano', 'MI', '3351234567', '0212345678')"
-        << QList<QStringList>{{"7", "Rossi", "Mario", "Via Roma 12", "MI", "3351234567", "0212345678"}};
+        << QList<QStringList> {{"7", "Rossi", "Mario", "Via Roma 12", "MI", "3351234567", "0212345678"}};
     QTest::newRow("nulls leave their cells empty")
         << QString()
-        << insertNamed + "(3, 'Gallo', NULL, NULL, 'Roma', 'RM', NULL, NULL), (4, NULL, 'Elena', 'Via Po 1', NULL, NULL, '3481122334', '0415678901')"
-        << QList<QStringList>{{"3", "Gallo", "", "", "RM", "", ""}, {"4", "", "Elena", "Via Po 1", "", "3481122334", "0415678901"}};
+        << insertNamed
+            + "(3, 'Gallo', NULL, NULL, 'Roma', 'RM', NULL, NULL), (4, NULL, 'Elena', 'Via Po 1', NULL, NULL, "
+              "'3481122334', '0415678901')"
+        << QList<QStringList> {{"3", "Gallo", "", "", "RM", "", ""},
+                               {"4", "", "Elena", "Via Po 1", "", "3481122334", "0415678901"}};
     QTest::newRow("record order puts the city among them")
-        << QStringLiteral("CREATE TABLE Customer (CustID INTEGER PRIMARY KEY, FirstName TEXT, LastName TEXT, Address TEXT, "
-                          "City TEXT, State TEXT, Zip TEXT, PhoneNumber TEXT)")
+        << QStringLiteral(
+               "CREATE TABLE Customer (CustID INTEGER PRIMARY KEY, FirstName TEXT, LastName TEXT, Address TEXT, "
+               "City TEXT, State TEXT, Zip TEXT, PhoneNumber TEXT)")
         << insertNamed + "(1, 'Conti', 'Paolo', 'Via Sant''Anna 2', 'Cantù', 'CO', '3396677889', '0316789012')"
-        << QList<QStringList>{{"1", "Conti", "Paolo", "Via Sant'Anna 2", "CO", "3396677889", "0316789012"}};
+        << QList<QStringList> {{"1", "Conti", "Paolo", "Via Sant'Anna 2", "CO", "3396677889", "0316789012"}};
     QTest::newRow("reversed order")
         << QStringLiteral("CREATE TABLE Customer (PhoneNumber TEXT, Zip TEXT, State TEXT, City TEXT, Address TEXT, "
                           "LastName TEXT, FirstName TEXT, CustID INTEGER PRIMARY KEY)")
         << insertNamed + "(2, 'Greco', 'Nicolò', 'Via Etnea 250', 'Catania', 'CT', NULL, '0958901234')"
-        << QList<QStringList>{{"2", "Greco", "Nicolò", "Via Etnea 250", "CT", "", "0958901234"}};
+        << QList<QStringList> {{"2", "Greco", "Nicolò", "Via Etnea 250", "CT", "", "0958901234"}};
     QTest::newRow("other names are taken by position")
         << QStringLiteral("CREATE TABLE Customer (a INTEGER, b TEXT, c TEXT, d TEXT, e TEXT, f TEXT, g TEXT, h TEXT)")
         << QStringLiteral("INSERT INTO Customer VALUES (5, 'b', 'c', 'd', 'e', 'f', 'g', 'h')")
-        << QList<QStringList>{{"5", "b", "c", "d", "e", "f", "g"}};
+        << QList<QStringList> {{"5", "b", "c", "d", "e", "f", "g"}};
     QTest::newRow("a short table fills what it has")
         << QStringLiteral("CREATE TABLE Customer (CustID INTEGER, FirstName TEXT, Street TEXT)")
         << QStringLiteral("INSERT INTO Customer VALUES (9, 'Bruno', NULL)")
-        << QList<QStringList>{{"9", "Bruno", "", "", "", "", ""}};
+        << QList<QStringList> {{"9", "Bruno", "", "", "", "", ""}};
 }
 
 void TestVisualizza::valuesStandUnderTheirHeaders()
@@ -322,7 +331,7 @@ void TestVisualizza::valuesStandUnderTheirHeaders()
 
 void TestVisualizza::eachContactOnceAcrossActivations()
 {
-    QList<mkdb::ContactRow> contacts{
+    QList<mkdb::ContactRow> contacts {
         contact(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "0212345678"),
         contact(2, "D'Angelo", "Lucia", "Corso Garibaldi 4", "Napoli", "NA", "3387654321", "0815551234"),
     };
@@ -341,7 +350,8 @@ void TestVisualizza::eachContactOnceAcrossActivations()
                  QString());
         contacts.append(contact(id, surname, "Anna", QStringLiteral("Via Po %1").arg(id), "Torino", "TO", "", ""));
         const QString address = QStringLiteral("Via Roma %1").arg(100 + round);
-        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Address = '%1' WHERE CustID = 1").arg(address)), QString());
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Address = '%1' WHERE CustID = 1").arg(address)),
+                 QString());
         contacts[0].address = address;
 
         activate(m_main);
@@ -365,7 +375,8 @@ void TestVisualizza::refreshOnlyWhenComingFromTheProgram()
 {
     QFETCH(QString, route);
     QFETCH(bool, refreshed);
-    const QList<mkdb::ContactRow> before{contact(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "")};
+    const QList<mkdb::ContactRow> before {
+        contact(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "")};
     TestDatabase db(before);
     Visualizza* w = openPrintWindow();
     QTRY_COMPARE(listRows(w->ListView3), shown(before));
@@ -415,7 +426,7 @@ void TestVisualizza::unreadableDatabaseKeepsWindowUsable_data()
 void TestVisualizza::unreadableDatabaseKeepsWindowUsable()
 {
     QFETCH(QString, damage);
-    const QList<mkdb::ContactRow> contacts{contact(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "", "")};
+    const QList<mkdb::ContactRow> contacts {contact(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "", "")};
     TestDatabase db(contacts);
     Visualizza* w = openPrintWindow();
     QTRY_COMPARE(listRows(w->ListView3), shown(contacts));
@@ -484,15 +495,14 @@ void TestVisualizza::avviaPrintsTitledList_data()
     const QDate day(2026, 12, 7);
     QTest::newRow("daytime") << QDateTime(day, QTime(9, 5, 3))
                              << Visualizza::generalDateText(QDateTime(day, QTime(9, 5, 3)), QLocale::system());
-    QTest::newRow("midnight") << QDateTime(day, QTime(0, 0))
-                              << QLocale::system().toString(day, QLocale::ShortFormat);
+    QTest::newRow("midnight") << QDateTime(day, QTime(0, 0)) << QLocale::system().toString(day, QLocale::ShortFormat);
 }
 
 void TestVisualizza::avviaPrintsTitledList()
 {
     QFETCH(QDateTime, now);
     QFETCH(QString, dateText);
-    const QList<mkdb::ContactRow> contacts{contact(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "", "021234")};
+    const QList<mkdb::ContactRow> contacts {contact(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "", "021234")};
     TestDatabase db(contacts);
     AppInfo::setClock([now] { return now; });
     RecordingPrinter::Log log;

@@ -106,7 +106,7 @@ QStringList MainWindowDriver::fields() const
 
 QStringList MainWindowDriver::row(int index) const
 {
-    QStringList texts{list()->itemText(index)};
+    QStringList texts {list()->itemText(index)};
     for (int k = 1; k <= 7; ++k) {
         texts.append(list()->subItem(index, k));
     }
@@ -115,6 +115,6 @@ QStringList MainWindowDriver::row(int index) const
 
 bool MainWindowDriver::browsing() const
 {
-    return list()->isEnabled() && button("cmdAdd")->isEnabled() && !button("cmdSave")->isEnabled() &&
-           !field("txtFirst")->isEnabled();
+    return list()->isEnabled() && button("cmdAdd")->isEnabled() && !button("cmdSave")->isEnabled()
+        && !field("txtFirst")->isEnabled();
 }

@@ -64,8 +64,7 @@ void RecordingPrinter::record(PrinterLog::Op op)
 {
     op.page = m_page;
     m_log.ops.append(op);
-    if (m_log.failOccurrence > 0 && op.kind == m_log.failKind
-        && ++m_failSeen == m_log.failOccurrence) {
+    if (m_log.failOccurrence > 0 && op.kind == m_log.failKind && ++m_failSeen == m_log.failOccurrence) {
         throw PrinterError(m_log.failDescription);
     }
 }
@@ -80,14 +79,14 @@ void RecordingPrinter::obtain()
 
 void RecordingPrinter::setOrientation(int value)
 {
-    PrinterLog::Op op{PrinterLog::Op::Orientation};
+    PrinterLog::Op op {PrinterLog::Op::Orientation};
     op.x = value;
     record(op);
 }
 
 void RecordingPrinter::setFontName(const QString& name)
 {
-    PrinterLog::Op op{PrinterLog::Op::FontName};
+    PrinterLog::Op op {PrinterLog::Op::FontName};
     op.text = name;
     record(op);
 }
@@ -95,7 +94,7 @@ void RecordingPrinter::setFontName(const QString& name)
 void RecordingPrinter::setFontSize(double points)
 {
     m_size = points;
-    PrinterLog::Op op{PrinterLog::Op::FontSize};
+    PrinterLog::Op op {PrinterLog::Op::FontSize};
     op.x = points;
     record(op);
 }
@@ -107,7 +106,7 @@ void RecordingPrinter::setFontBold(bool bold)
 
 void RecordingPrinter::setScale(double width, double height)
 {
-    PrinterLog::Op op{PrinterLog::Op::Scale};
+    PrinterLog::Op op {PrinterLog::Op::Scale};
     op.x = width;
     op.y = height;
     record(op);
@@ -125,7 +124,7 @@ double RecordingPrinter::textHeight(const QString&)
 
 void RecordingPrinter::print(const QString& text)
 {
-    PrinterLog::Op op{PrinterLog::Op::Print};
+    PrinterLog::Op op {PrinterLog::Op::Print};
     op.text = text;
     op.x = m_x;
     op.y = m_y;
@@ -137,7 +136,7 @@ void RecordingPrinter::print(const QString& text)
 
 void RecordingPrinter::line(double x1, double y1, double x2, double y2)
 {
-    PrinterLog::Op op{PrinterLog::Op::Line};
+    PrinterLog::Op op {PrinterLog::Op::Line};
     op.x = x1;
     op.y = y1;
     op.x2 = x2;

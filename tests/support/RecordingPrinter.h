@@ -16,13 +16,13 @@ struct PrinterLog
         {
         }
         Kind kind;
-        QString text;    // printed text or font name
-        double x = 0;    // print position, line start, or the value set
+        QString text; // printed text or font name
+        double x = 0; // print position, line start, or the value set
         double y = 0;
-        double x2 = 0;   // line end
+        double x2 = 0; // line end
         double y2 = 0;
         bool bold = false;
-        int page = 1;    // page the operation landed on
+        int page = 1; // page the operation landed on
     };
 
     QList<Op> ops;
@@ -36,7 +36,11 @@ struct PrinterLog
     // Line height per point of font size; a real PDF device at Arial 10 gives about 0.207.
     double lineHeightPerPoint = 0.18;
 
-    void clear() { ops.clear(); devicePaths.clear(); }
+    void clear()
+    {
+        ops.clear();
+        devicePaths.clear();
+    }
     QList<Op> prints() const;
     QList<Op> prints(int page) const;
     QList<Op> lines() const;

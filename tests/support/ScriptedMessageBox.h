@@ -14,7 +14,7 @@ public:
 
     void expect(MessageBox::Answer answer) { m_answers.append(answer); }
     const QList<MessageBox::Request>& asked() const { return m_asked; }
-    MessageBox::Request last() const { return m_asked.isEmpty() ? MessageBox::Request{} : m_asked.last(); }
+    MessageBox::Request last() const { return m_asked.isEmpty() ? MessageBox::Request {} : m_asked.last(); }
     int pending() const { return int(m_answers.size()); }
     void clear();
 

@@ -16,7 +16,8 @@ QString ScriptedSaveFileChooser::choose(QWidget*, const SaveFileChooser::Request
 {
     m_asked.append(request);
     if (m_answers.isEmpty()) {
-        QTest::qFail(qPrintable(QStringLiteral("unexpected save dialog \"%1\"").arg(request.caption)), __FILE__, __LINE__);
+        QTest::qFail(
+            qPrintable(QStringLiteral("unexpected save dialog \"%1\"").arg(request.caption)), __FILE__, __LINE__);
         return {};
     }
     return m_answers.takeFirst();

@@ -56,7 +56,7 @@ void TestMkdb::demoContactsLoad()
     QCOMPARE(mkdb::insertContacts(path, mkdb::demoContacts()), QString());
 
     const auto rs = run(path, QStringLiteral("Select * from Customer "));
-    const QStringList columns{"CustID", "FirstName", "LastName", "Address", "State", "Zip", "PhoneNumber", "City"};
+    const QStringList columns {"CustID", "FirstName", "LastName", "Address", "State", "Zip", "PhoneNumber", "City"};
     QCOMPARE(rs->fieldCount(), columns.size());
     for (int i = 0; i < columns.size(); ++i) {
         QCOMPARE(rs->fieldName(i), columns.at(i));
@@ -88,7 +88,7 @@ void TestMkdb::listOrderIgnoresCase()
     for (const auto rs = run(path, ListQuery()); !rs->isEOF(); rs->MoveNext()) {
         order.append(rs->Fields(QStringLiteral("FirstName")).toString());
     }
-    QCOMPARE(order, (QStringList{"Colombo", "de Luca", "Esposito"}));
+    QCOMPARE(order, (QStringList {"Colombo", "de Luca", "Esposito"}));
 }
 
 void TestMkdb::duplicateKeyFails()

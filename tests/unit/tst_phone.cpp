@@ -49,13 +49,37 @@ void TestPhone::layoutOfFields_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("3+3+4") << "045" << "123" << "4567" << "0451234567" << "(045) 123-4567";
-    QTest::newRow("empty") << "" << "" << "" << "" << "";
+    QTest::newRow("3+3+4") << "045"
+                           << "123"
+                           << "4567"
+                           << "0451234567"
+                           << "(045) 123-4567";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << ""
+                           << ""
+                           << "";
     // The layout follows the stored digits, not the way they were typed, so a saved row reads the same after a reload.
-    QTest::newRow("4+3+4") << "0451" << "234" << "5678" << "04512345678" << "(045) 1234-5678";
-    QTest::newRow("4+8+4") << "0451" << "23456789" << "0123" << "0451234567890123" << "(0451) 23456789-0123";
-    QTest::newRow("no area") << "" << "1234567" << "8" << "12345678" << "(123) 4-5678";
-    QTest::newRow("short") << "" << "" << "1234" << "1234" << "1234";
+    QTest::newRow("4+3+4") << "0451"
+                           << "234"
+                           << "5678"
+                           << "04512345678"
+                           << "(045) 1234-5678";
+    QTest::newRow("4+8+4") << "0451"
+                           << "23456789"
+                           << "0123"
+                           << "0451234567890123"
+                           << "(0451) 23456789-0123";
+    QTest::newRow("no area") << ""
+                             << "1234567"
+                             << "8"
+                             << "12345678"
+                             << "(123) 4-5678";
+    QTest::newRow("short") << ""
+                           << ""
+                           << "1234"
+                           << "1234"
+                           << "1234";
 }
 
 void TestPhone::layoutOfFields()
@@ -79,26 +103,89 @@ void TestPhone::layoutOfStoredValue_data()
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("line");
 
-    QTest::newRow("3+3+4") << "0451234567" << "(045) 123-4567" << "045" << "123" << "4567";
-    QTest::newRow("empty") << "" << "" << "" << "" << "";
-    QTest::newRow("8 digits") << "02123456" << "(021) 2-3456" << "021" << "2" << "3456";
-    QTest::newRow("11 digits") << "04512345678" << "(045) 1234-5678" << "045" << "1234" << "5678";
-    QTest::newRow("15 digits") << "123456789012345" << "(123) 45678901-2345" << "123" << "45678901" << "2345";
-    QTest::newRow("16 digits") << "1234567890123456" << "(1234) 56789012-3456" << "1234" << "56789012" << "3456";
+    QTest::newRow("3+3+4") << "0451234567"
+                           << "(045) 123-4567"
+                           << "045"
+                           << "123"
+                           << "4567";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << ""
+                           << ""
+                           << "";
+    QTest::newRow("8 digits") << "02123456"
+                              << "(021) 2-3456"
+                              << "021"
+                              << "2"
+                              << "3456";
+    QTest::newRow("11 digits") << "04512345678"
+                               << "(045) 1234-5678"
+                               << "045"
+                               << "1234"
+                               << "5678";
+    QTest::newRow("15 digits") << "123456789012345"
+                               << "(123) 45678901-2345"
+                               << "123"
+                               << "45678901"
+                               << "2345";
+    QTest::newRow("16 digits") << "1234567890123456"
+                               << "(1234) 56789012-3456"
+                               << "1234"
+                               << "56789012"
+                               << "3456";
     // Other values are shown as stored and go whole into the widest field.
-    QTest::newRow("7 digits") << "1234567" << "1234567" << "" << "1234567" << "";
-    QTest::newRow("17 digits") << "12345678901234567" << "12345678901234567" << "" << "12345678901234567" << "";
-    QTest::newRow("international") << "+39 02 1234" << "+39 02 1234" << "" << "+39 02 1234" << "";
-    QTest::newRow("odd layout") << "(1) 2-3" << "(1) 2-3" << "" << "(1) 2-3" << "";
-    QTest::newRow("space") << " " << " " << "" << " " << "";
+    QTest::newRow("7 digits") << "1234567"
+                              << "1234567"
+                              << ""
+                              << "1234567"
+                              << "";
+    QTest::newRow("17 digits") << "12345678901234567"
+                               << "12345678901234567"
+                               << ""
+                               << "12345678901234567"
+                               << "";
+    QTest::newRow("international") << "+39 02 1234"
+                                   << "+39 02 1234"
+                                   << ""
+                                   << "+39 02 1234"
+                                   << "";
+    QTest::newRow("odd layout") << "(1) 2-3"
+                                << "(1) 2-3"
+                                << ""
+                                << "(1) 2-3"
+                                << "";
+    QTest::newRow("space") << " "
+                           << " "
+                           << ""
+                           << " "
+                           << "";
     // A stored value that reads like a laid-out number gets a leading ' so it is not taken for its digits.
-    QTest::newRow("looks laid out") << "(045) 123-4567" << "'(045) 123-4567" << "" << "(045) 123-4567" << "";
-    QTest::newRow("looks laid out, 16")
-        << "(1234) 56789012-3456" << "'(1234) 56789012-3456" << "" << "(1234) 56789012-3456" << "";
-    QTest::newRow("starts with marker") << "'abc" << "''abc" << "" << "'abc" << "";
-    QTest::newRow("marker only") << "'" << "''" << "" << "'" << "";
+    QTest::newRow("looks laid out") << "(045) 123-4567"
+                                    << "'(045) 123-4567"
+                                    << ""
+                                    << "(045) 123-4567"
+                                    << "";
+    QTest::newRow("looks laid out, 16") << "(1234) 56789012-3456"
+                                        << "'(1234) 56789012-3456"
+                                        << ""
+                                        << "(1234) 56789012-3456"
+                                        << "";
+    QTest::newRow("starts with marker") << "'abc"
+                                        << "''abc"
+                                        << ""
+                                        << "'abc"
+                                        << "";
+    QTest::newRow("marker only") << "'"
+                                 << "''"
+                                 << ""
+                                 << "'"
+                                 << "";
     // Not what the layout would give for those digits, so shown as it stands.
-    QTest::newRow("wrong grouping") << "(04) 5123-4567" << "(04) 5123-4567" << "" << "(04) 5123-4567" << "";
+    QTest::newRow("wrong grouping") << "(04) 5123-4567"
+                                    << "(04) 5123-4567"
+                                    << ""
+                                    << "(04) 5123-4567"
+                                    << "";
     QTest::newRow("other digits") << QString::fromUtf8("(٠٤٥) ١٢٣-٤٥٦٧") << QString::fromUtf8("(٠٤٥) ١٢٣-٤٥٦٧") << ""
                                   << QString::fromUtf8("(٠٤٥) ١٢٣-٤٥٦٧") << "";
 }
@@ -123,11 +210,32 @@ void TestPhone::storedValueSurvivesShowAndSave_data()
 {
     QTest::addColumn<QString>("stored");
 
-    const char* const odd[] = {"+39 02 1234", "(1) 2-3", "abc-", "(", ")", "-", "() -", "(045) -1234",
-                               "(045)123-4567", "(045) 123-4567 ", " (045) 123-4567", "(045) 123--4567",
-                               "(045) 123-45678", "(0451) 234-5678", "(045) 1234-567", "'", "''", "'0451234567",
-                               "(045) 123-4567'", "0451234567\n", "045 123 4567", "(abc) def-ghij", "()  -",
-                               "(045) ) 123-4567", "((045) 123-4567", "(045) 123-4567-"};
+    const char* const odd[] = {"+39 02 1234",
+                               "(1) 2-3",
+                               "abc-",
+                               "(",
+                               ")",
+                               "-",
+                               "() -",
+                               "(045) -1234",
+                               "(045)123-4567",
+                               "(045) 123-4567 ",
+                               " (045) 123-4567",
+                               "(045) 123--4567",
+                               "(045) 123-45678",
+                               "(0451) 234-5678",
+                               "(045) 1234-567",
+                               "'",
+                               "''",
+                               "'0451234567",
+                               "(045) 123-4567'",
+                               "0451234567\n",
+                               "045 123 4567",
+                               "(abc) def-ghij",
+                               "()  -",
+                               "(045) ) 123-4567",
+                               "((045) 123-4567",
+                               "(045) 123-4567-"};
     for (const char* value : odd) {
         QTest::newRow(value) << QString::fromUtf8(value);
     }

@@ -78,8 +78,8 @@ QString insertContacts(const QString& filePath, const QList<ContactRow>& rows)
         query.prepare(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, State, Zip, "
                                      "PhoneNumber, City) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const ContactRow& row : rows) {
-            const QVariant values[] = {
-                row.custId, row.firstName, row.lastName, row.address, row.state, row.zip, row.phoneNumber, row.city};
+            const QVariant values[]
+                = {row.custId, row.firstName, row.lastName, row.address, row.state, row.zip, row.phoneNumber, row.city};
             for (int i = 0; i < 8; ++i) {
                 query.bindValue(i, values[i]);
             }
@@ -107,9 +107,9 @@ QList<ContactRow> demoContacts()
                         const QString& state,
                         const QString& mobile,
                         const QString& phone) {
-        return ContactRow{id, surname, name, address, city, state, mobile, phone};
+        return ContactRow {id, surname, name, address, city, state, mobile, phone};
     };
-    QList<ContactRow> rows{
+    QList<ContactRow> rows {
         row(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "0212345678"),
         row(2, "D'Angelo", "Lucia", "Corso Garibaldi 4", "Napoli", "NA", "3387654321", "0815551234"),
         row(3, "Bianchi", "Giulia", "Piazza della Libertà 1", "Forlì", "FC", "3471112233", "0543123456"),
@@ -130,28 +130,43 @@ QList<ContactRow> demoContacts()
         row(18, "Moretti", "Giorgio", "Via dei Mille 5", "Gorizia", "GO", "3357788990", "0481234567"),
         row(19, "", "", "", "", "", "", ""),
     };
-    rows.append(ContactRow{20, "Fontana", QVariant(), QVariant(), "Sondrio", QVariant(), QVariant(), QVariant()});
+    rows.append(ContactRow {20, "Fontana", QVariant(), QVariant(), "Sondrio", QVariant(), QVariant(), QVariant()});
     return rows;
 }
 
 QList<ContactRow> generatedContacts(int n, quint32 seed)
 {
-    static const char* const surnames[] = {"Rossi", "Russo", "Ferrari", "Esposito", "Bianchi", "Romano", "Colombo",
-                                           "Ricci", "Marino", "Greco", "Bruno", "Gallo", "Conti", "De Luca",
-                                           "Mancini", "Costa", "Giordano", "Rizzo", "Lombardi", "Moretti", "D'Amico",
-                                           "Barbieri", "Fontana", "Santoro", "Mariani", "Rinaldi", "Caruso", "Ferrara"};
-    static const char* const names[] = {"Marco", "Giulia", "Luca", "Francesca", "Andrea", "Sara", "Matteo",
-                                        "Chiara", "Alessandro", "Elena", "Davide", "Martina", "Nicolò", "Anna",
-                                        "Simone", "Valentina", "Federico", "Alessia", "Lorenzo", "Élise"};
-    static const char* const streets[] = {"Via Roma", "Corso Italia", "Via Garibaldi", "Piazza Duomo", "Via Mazzini",
-                                          "Viale dei Mille", "Via Cavour", "Via Dante", "Via Verdi", "Largo Augusto"};
-    static const char* const cities[][2] = {{"Milano", "MI"}, {"Roma", "RM"}, {"Napoli", "NA"}, {"Torino", "TO"},
-                                            {"Forlì", "FC"}, {"Bologna", "BO"}, {"Firenze", "FI"}, {"Cantù", "CO"},
-                                            {"Genova", "GE"}, {"Bari", "BA"}, {"Palermo", "PA"}, {"Verona", "VR"}};
+    static const char* const surnames[] = {
+        "Rossi",   "Russo",    "Ferrari", "Esposito", "Bianchi", "Romano",  "Colombo",  "Ricci",  "Marino",   "Greco",
+        "Bruno",   "Gallo",    "Conti",   "De Luca",  "Mancini", "Costa",   "Giordano", "Rizzo",  "Lombardi", "Moretti",
+        "D'Amico", "Barbieri", "Fontana", "Santoro",  "Mariani", "Rinaldi", "Caruso",   "Ferrara"};
+    static const char* const names[] = {"Marco",  "Giulia",     "Luca",     "Francesca", "Andrea",  "Sara",   "Matteo",
+                                        "Chiara", "Alessandro", "Elena",    "Davide",    "Martina", "Nicolò", "Anna",
+                                        "Simone", "Valentina",  "Federico", "Alessia",   "Lorenzo", "Élise"};
+    static const char* const streets[] = {"Via Roma",
+                                          "Corso Italia",
+                                          "Via Garibaldi",
+                                          "Piazza Duomo",
+                                          "Via Mazzini",
+                                          "Viale dei Mille",
+                                          "Via Cavour",
+                                          "Via Dante",
+                                          "Via Verdi",
+                                          "Largo Augusto"};
+    static const char* const cities[][2] = {{"Milano", "MI"},
+                                            {"Roma", "RM"},
+                                            {"Napoli", "NA"},
+                                            {"Torino", "TO"},
+                                            {"Forlì", "FC"},
+                                            {"Bologna", "BO"},
+                                            {"Firenze", "FI"},
+                                            {"Cantù", "CO"},
+                                            {"Genova", "GE"},
+                                            {"Bari", "BA"},
+                                            {"Palermo", "PA"},
+                                            {"Verona", "VR"}};
     QRandomGenerator rng(seed);
-    const auto pick = [&rng](const auto& array) {
-        return array[rng.bounded(int(std::size(array)))];
-    };
+    const auto pick = [&rng](const auto& array) { return array[rng.bounded(int(std::size(array)))]; };
     const auto digits = [&rng](int count) {
         QString s;
         for (int i = 0; i < count; ++i) {
@@ -163,14 +178,14 @@ QList<ContactRow> generatedContacts(int n, quint32 seed)
     rows.reserve(n);
     for (int id = 1; id <= n; ++id) {
         const auto& city = pick(cities);
-        rows.append(ContactRow{id,
-                               QString::fromUtf8(pick(surnames)),
-                               QString::fromUtf8(pick(names)),
-                               QStringLiteral("%1 %2").arg(QString::fromUtf8(pick(streets))).arg(rng.bounded(1, 300)),
-                               QString::fromUtf8(city[0]),
-                               QString::fromUtf8(city[1]),
-                               QStringLiteral("3") + digits(9),
-                               QStringLiteral("0") + digits(9)});
+        rows.append(ContactRow {id,
+                                QString::fromUtf8(pick(surnames)),
+                                QString::fromUtf8(pick(names)),
+                                QStringLiteral("%1 %2").arg(QString::fromUtf8(pick(streets))).arg(rng.bounded(1, 300)),
+                                QString::fromUtf8(city[0]),
+                                QString::fromUtf8(city[1]),
+                                QStringLiteral("3") + digits(9),
+                                QStringLiteral("0") + digits(9)});
     }
     return rows;
 }
