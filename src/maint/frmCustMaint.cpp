@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QShowEvent>
 #include <QToolButton>
 
 namespace {
@@ -253,6 +254,14 @@ bool frmCustMaint::event(QEvent* event)
         Form_Activate();
     }
     return QWidget::event(event);
+}
+
+// A window manager may show the window without ever activating it; the browse state must not wait for that, or the
+// stored layout (every field and "Salva" enabled, no mode) would be on screen and one "Salva" would rewrite a row.
+void frmCustMaint::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Form_Activate();
 }
 
 void frmCustMaint::Form_Activate()
