@@ -476,6 +476,17 @@ qint32 frmCustMaint::selectedKey() const
     return key;
 }
 
+// Left where it was, the focus would fall from the disabled "Salva" onto "Stampa", or stay on "Elimina": a Space
+// would then print or delete the next contact.
+void frmCustMaint::focusListOnSelection()
+{
+    if (const int selected = lvwCustomer->selectedIndex()) {
+        lvwCustomer->setSelectedIndex(selected); // the keyboard's current row follows the selection
+        lvwCustomer->ensureVisible(selected);
+    }
+    lvwCustomer->setFocus(Qt::OtherFocusReason);
+}
+
 void frmCustMaint::cmdAdd_Click()
 {
     mstrMaintMode = kAdd;
@@ -547,6 +558,7 @@ void frmCustMaint::cmdSave_Click()
     }
     SetFormState(true);
     mblnEditPending = false;
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdCancel_Click()
@@ -558,6 +570,7 @@ void frmCustMaint::cmdCancel_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdDelete_Click()
@@ -602,6 +615,7 @@ void frmCustMaint::cmdDelete_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 // ---- field entry rules

@@ -68,6 +68,8 @@ private:
     void ClearCurrentRecord();
     void UpdateListItem(int index);
     qint32 selectedKey() const;
+    // Where the focus goes when an edit or a delete ends: the list, on its selected row.
+    void focusListOnSelection();
 
     ListView* lvwCustomer = nullptr;
     QLabel* lblPhysMaint = nullptr;
