@@ -15,6 +15,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QTreeView>
 #include <QWindow>
 
 #include <array>
@@ -128,6 +129,8 @@ Visualizza::Visualizza(QWidget* parent)
     ListView3 = new ListView(this);
     ListView3->setObjectName(QStringLiteral("ListView3"));
     ListView3->setGeometry(twipsRect(120, 360, 10095, 6135));
+    ListView3->setAccessibleName(QStringLiteral("Elenco dei contatti da stampare"));
+    ListView3->view()->setAccessibleName(ListView3->accessibleName());
     QPalette listPalette = ListView3->palette();
     listPalette.setColor(QPalette::Base, Qt::white);
     listPalette.setColor(QPalette::Text, listPalette.color(QPalette::WindowText));

@@ -7,6 +7,7 @@
 #include "Twips.h"
 #include "Visualizza.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -32,6 +33,7 @@ private slots:
     void closeRefusedWhileEditPending();
     void closeButtonClosesAndReleasesDatabase();
     void printButtonShowsOneWindow();
+    void listsAreNamedForScreenReaders();
     void startWithoutDatabase_data();
     void startWithoutDatabase();
 };
@@ -309,6 +311,23 @@ void TestMainWindow::printButtonShowsOneWindow()
     QTRY_VERIFY(!first); // closing destroys it; the next press creates it afresh
     main.click("Command1");
     QVERIFY(main.window()->printWindow());
+    main.window()->printWindow()->close();
+}
+
+void TestMainWindow::listsAreNamedForScreenReaders()
+{
+    TestDatabase db(mkdb::demoContacts());
+    MainWindowDriver main;
+    main.click("Command1");
+    const QList<QPair<QWidget*, QString>> lists {
+        {main.list()->view(), QStringLiteral("Elenco dei contatti")},
+        {main.window()->printWindow()->findChild<ListView*>(QStringLiteral("ListView3"))->view(),
+         QStringLiteral("Elenco dei contatti da stampare")}};
+    for (const auto& [view, name] : lists) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->text(QAccessible::Name), name);
+    }
     main.window()->printWindow()->close();
 }
 
