@@ -100,6 +100,7 @@ void frmCustMaint::buildLayout()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    applyLightPalette(this);
     setFont(windowFont());
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
 

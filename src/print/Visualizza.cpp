@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 #include "Module5.h"
 #include "Twips.h"
+#include "modForm.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -120,6 +121,7 @@ Visualizza::Visualizza(QWidget* parent)
     setAttribute(Qt::WA_QuitOnClose);
     resize(twipsToPixels(10455), twipsToPixels(7710));
 
+    applyLightPalette(this);
     // Windows shows this background in the scroll-bar grey; Midlight is the palette's nearest light grey.
     QPalette background = palette();
     background.setColor(QPalette::Window, background.color(QPalette::Midlight));
