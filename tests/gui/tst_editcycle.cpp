@@ -86,6 +86,9 @@ private slots:
     void cancelRestoresSelectedContact();
     void cancelAfterAddOnEmptyList();
     void headerClicksSortAndFlip();
+    void enabledStates_data();
+    void enabledStates();
+    void addIntoListSortedBySubItem();
     void sortKeepsSelectionVisible();
     void keyboardSelectionFillsFields();
     void nullRowShowsEmpty();
@@ -417,9 +420,66 @@ void TestEditCycle::headerClicksSortAndFlip()
     QCOMPARE(main.list()->sortOrder(), int(ListView::lvwAscending));
     QCOMPARE(main.list()->itemText(1), QStringLiteral("Bianchi"));
     QCOMPARE(main.list()->itemText(3), QStringLiteral("Verdi"));
+    main.clickHeader(1);
+    QCOMPARE(main.list()->itemText(1), QStringLiteral("Verdi"));
+    main.clickHeader(2); // a new column after a descending order starts ascending too
+    QCOMPARE(main.list()->sortOrder(), int(ListView::lvwAscending));
+    QCOMPARE(names(), (QStringList {"Anna", "Bruno", "Carla"}));
     // Sorting never touches the fields.
     QCOMPARE(main.field("txtFirst")->text(), QStringLiteral("Rossi"));
     QCOMPARE(main.list()->itemText(main.list()->selectedIndex()), QStringLiteral("Rossi"));
+}
+
+void TestEditCycle::enabledStates_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("browse");
+    QTest::newRow("browsing") << "" << true;
+    QTest::newRow("adding") << "cmdAdd" << false;
+    QTest::newRow("editing") << "cmdUpdate" << false;
+}
+
+// Every control of the window, not a sample: an edit leaves the window only through "Salva" or "Pulisci".
+void TestEditCycle::enabledStates()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, browse);
+    TestDatabase db(threeContacts());
+    MainWindowDriver main;
+    if (!command.isEmpty()) {
+        main.click(qPrintable(command));
+    }
+    QCOMPARE(main.list()->isEnabled(), browse);
+    for (const char* name : {"cmdAdd", "cmdUpdate", "cmdDelete", "cmdClose"}) {
+        QVERIFY2(main.button(name)->isEnabled() == browse, name);
+    }
+    for (const char* name :
+         {"txtFirst", "txtLast", "txtAddr", "txtCity", "txtState", "txtZip", "txtArea", "txtPrfx", "txtLine"}) {
+        QVERIFY2(main.field(name)->isEnabled() == !browse, name);
+    }
+    for (const char* name : {"cmdSave", "cmdCancel"}) {
+        QVERIFY2(main.button(name)->isEnabled() == !browse, name);
+    }
+    QVERIFY(main.button("Command1")->isEnabled()); // printing is open in every state
+}
+
+// A contact added to a list sorted by another column is placed by that column, and stays the selected row.
+void TestEditCycle::addIntoListSortedBySubItem()
+{
+    TestDatabase db(threeContacts());
+    MainWindowDriver main;
+    main.clickHeader(2); // "Nome": Anna, Bruno, Carla
+    main.click("cmdAdd");
+    main.type("txtFirst", QStringLiteral("Aaron"));
+    main.type("txtLast", QStringLiteral("Bz"));
+    main.click("cmdSave");
+    QStringList names;
+    for (int i = 1; i <= main.list()->itemCount(); ++i) {
+        names.append(main.list()->subItem(i, 1));
+    }
+    QCOMPARE(names, (QStringList {"Anna", "Bruno", "Bz", "Carla"}));
+    QCOMPARE(main.list()->selectedIndex(), 3);
+    QCOMPARE(main.list()->itemText(3), QStringLiteral("Aaron"));
 }
 
 void TestEditCycle::sortKeepsSelectionVisible()

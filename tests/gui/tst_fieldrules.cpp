@@ -92,6 +92,14 @@ void TestFieldRules::provinceRefusesOtherCharacters_data()
                                     << "T";
     QTest::newRow("letters around junk") << "t-o"
                                          << "TO";
+    QTest::newRow("ends of the small letters") << "az"
+                                               << "AZ";
+    QTest::newRow("ends of the capitals") << "ZA"
+                                          << "ZA";
+    QTest::newRow("next to the capitals") << "@["
+                                          << "";
+    QTest::newRow("next to the small letters") << "`{"
+                                               << "";
 }
 
 void TestFieldRules::provinceRefusesOtherCharacters()

@@ -338,6 +338,8 @@ void TestImprimerListView::wrappedCell_data()
                                   << QStringList {"Precipitev", "olissimevo", "lmente"} << 19.0;
         row("short word then a long one")
             << last << "ab Precipitevolissimo" << QStringList {"ab ", "Precipitev", "olissimo"} << 19.0;
+        row("hard cut never halves an emoji")
+            << last << "Precipite\U0001F600volissimo" << QStringList {"Precipite", "\U0001F600volissim", "o"} << 19.0;
     }
 }
 
