@@ -301,9 +301,11 @@ std::optional<ReadResult> readCsv(const QString& text)
 
 QStringList understoodHeadings()
 {
-    QStringList list;
+    QStringList list = csvHeadings();
     for (const Heading& heading : kHeadings) {
-        list.append(QString::fromUtf8(heading.text));
+        if (!list.contains(QString::fromUtf8(heading.text))) {
+            list.append(QString::fromUtf8(heading.text));
+        }
     }
     return list;
 }

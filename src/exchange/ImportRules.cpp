@@ -1,11 +1,28 @@
 #include "ImportRules.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 bool isSeparator(QChar c)
 {
     return c.isSpace() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('/')
         || c == QLatin1Char('(') || c == QLatin1Char(')');
+}
+
+// The window's fields hold one line: the lines of a multi-line value ("Via Roma 1\nScala B") are joined with ", ".
+QString oneLine(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
+        return text.trimmed();
+    }
+    QStringList lines = text.split(lineBreak);
+    for (QString& line : lines) {
+        line = line.trimmed();
+    }
+    lines.removeAll(QString());
+    return lines.join(QLatin1String(", "));
 }
 
 } // namespace
@@ -51,11 +68,11 @@ PersonName namesFromDisplayName(const QString& displayName)
 
 ContactFields importedFields(const ContactFields& fields)
 {
-    return {fields.firstName.trimmed(),
-            fields.lastName.trimmed(),
-            fields.address.trimmed(),
-            fields.city.trimmed(),
-            fields.state.trimmed(),
+    return {oneLine(fields.firstName),
+            oneLine(fields.lastName),
+            oneLine(fields.address),
+            oneLine(fields.city),
+            oneLine(fields.state),
             normalizePhone(fields.zip),
             normalizePhone(fields.phoneNumber)};
 }

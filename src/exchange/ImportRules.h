@@ -20,7 +20,8 @@ struct PersonName
 // before it the given name. One word is a surname.
 PersonName namesFromDisplayName(const QString& displayName);
 
-// Fields trimmed and both numbers normalised: the form a contact is stored and compared in.
+// Fields trimmed, line breaks inside a field joined with ", ", and both numbers normalised: the form a contact is
+// stored and compared in.
 ContactFields importedFields(const ContactFields& fields);
 bool isEmpty(const ContactFields& fields);
 
