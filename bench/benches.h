@@ -125,3 +125,5 @@ void benchRowSelection(Report& report, frmCustMaint& window, double floorMs);
 void benchMainWindow(Report& report, const GeneratedDatabase& db);
 void benchVisualizza(Report& report, const GeneratedDatabase& db);
 void benchPrint(Report& report);
+// Against a Radicale on this machine: the first sync each way and a sync with nothing to do.
+void benchSync(Report& report);

@@ -154,14 +154,14 @@ private slots:
         QUrl address = book;
         address.setUserName(QStringLiteral("anna"));
         QList<mkdb::ContactRow> rows;
-        for (int i = 1; i <= 150; ++i) {
+        for (int i = 1; i <= 60; ++i) {
             rows.append({i, QStringLiteral("Cognome%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
         }
         TestDatabase db(rows);
         QProcess process;
         process.setProcessEnvironment(environment(QStringLiteral("segreta")));
         int kills = 0;
-        for (const int after : {250, 600, 1000}) {
+        for (const int after : {200, 500, 900}) {
             process.start(programIn(db), {QStringLiteral("--sync"), address.toString()});
             QVERIFY(process.waitForStarted());
             if (!process.waitForFinished(after)) {
@@ -172,8 +172,8 @@ private slots:
         }
         const Run last = run(db, {QStringLiteral("--sync")});
         QCOMPARE(last.status, 0);
-        QCOMPARE(db.count(), 150);
-        QCOMPARE(m_server.cardFiles(QStringLiteral("kill")).size(), 150);
+        QCOMPARE(db.count(), 60);
+        QCOMPARE(m_server.cardFiles(QStringLiteral("kill")).size(), 60);
         const Run settled = run(db, {QStringLiteral("--sync")});
         QCOMPARE(settled.out,
                  QStringLiteral("Sincronizzazione completata: in rubrica 0 aggiunti, 0 modificati, 0 eliminati; sul "
