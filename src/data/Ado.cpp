@@ -72,7 +72,9 @@ QString describe(const QSqlError& error)
 
 // keyword=value pairs separated by ";"; keywords without regard to case or repeated spaces, values optionally in
 // single or double quotes (a quote inside written twice).
-QHash<QString, QString> parseConnectionString(const QString& text)
+// sourceTail receives the text from an unquoted data source's value to the end of the string: a folder name may hold
+// ";" and "=", which make it read as more keywords.
+QHash<QString, QString> parseConnectionString(const QString& text, QString* sourceTail)
 {
     const auto invalid
         = [&text]() { return Error(QStringLiteral("La stringa di connessione non è valida: \"%1\".").arg(text)); };
@@ -137,6 +139,9 @@ QHash<QString, QString> parseConnectionString(const QString& text)
             }
         } else {
             const qsizetype valueStart = i;
+            if (keyword == QLatin1String("data source")) {
+                *sourceTail = text.mid(valueStart);
+            }
             while (i < n && text.at(i) != QLatin1Char(';')) {
                 ++i;
             }
@@ -147,25 +152,57 @@ QHash<QString, QString> parseConnectionString(const QString& text)
             value = text.mid(valueStart, sourceEnd - valueStart);
         }
         unquotedSource = keyword == QLatin1String("data source") && !quoted ? value : QString();
+        if (keyword == QLatin1String("data source") && quoted) {
+            sourceTail->clear();
+        }
         values.insert(keyword, value);
     }
     return values;
 }
 
-// The file of that name in its folder, found without regard to letter case; the first in name order when several
-// names differ only in case, so "Cust.mdb" and "cust.mdb" always reach the same file. The name as given when none.
+// The program's own file. Its windows spell it differently ("Cust.mdb", "cust.mdb"), so among names that differ
+// only in letter case this spelling wins for all of them.
+const QString programFileName = QStringLiteral("Cust.mdb");
+
+// The file of that name in its folder, found without regard to letter case. Where several names differ only in case,
+// the one spelled as the program's file (or, for any other name, as asked) wins, else the first in name order, so
+// every spelling reaches one file. The name as given when none.
 QString matchFileName(const QString& absolutePath)
 {
     const QFileInfo info(absolutePath);
     const QDir folder = info.absoluteDir();
+    const QString preferred
+        = info.fileName().compare(programFileName, Qt::CaseInsensitive) == 0 ? programFileName : info.fileName();
     const QStringList entries
         = folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QString first;
     for (const QString& entry : entries) {
-        if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
+        if (entry == preferred) {
             return folder.filePath(entry);
         }
+        if (first.isEmpty() && entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
+            first = entry;
+        }
     }
-    return absolutePath;
+    return first.isEmpty() ? absolutePath : folder.filePath(first);
+}
+
+// The file a data source names. A backslash is a separator, but where the platform allows it it may also be part
+// of a folder name: the backslashes are taken as separators from the right, one more at a time, until the file is
+// found. When none is, the reading with every backslash a separator, and exists is false.
+QString findDataSource(const QString& source, bool* exists)
+{
+    QString candidate = source;
+    qsizetype at = candidate.size();
+    for (;;) {
+        const QString found = matchFileName(QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()));
+        *exists = QFileInfo::exists(found);
+        at = at > 0 ? candidate.lastIndexOf(QLatin1Char('\\'), at - 1) : -1;
+        if (*exists || at < 0) {
+            return found;
+        }
+        candidate[at] = QLatin1Char('/');
+    }
 }
 
 // Refuses, before SQLite sees it, every file that is not a SQLite database: SQLite itself would treat an empty
@@ -211,9 +248,18 @@ Error::Error(const QString& description)
 {
 }
 
+FileReplaced::FileReplaced(const QString& path)
+    : Error(QStringLiteral("Il file della rubrica '%1' è stato sostituito o modificato da un altro programma dopo "
+                           "l'ultima lettura: nessuna modifica è stata salvata e l'elenco viene letto di nuovo dal "
+                           "file.")
+                .arg(shown(path)))
+{
+}
+
 QString dataSourcePath(const QString& connectionString)
 {
-    const QHash<QString, QString> values = parseConnectionString(connectionString);
+    QString sourceTail;
+    const QHash<QString, QString> values = parseConnectionString(connectionString, &sourceTail);
     const auto provider = values.constFind(QStringLiteral("provider"));
     if (provider == values.cend() || provider->isEmpty()) {
         throw Error(QStringLiteral("La stringa di connessione non indica il provider (Provider=%1).").arg(jetProvider));
@@ -223,22 +269,21 @@ QString dataSourcePath(const QString& connectionString)
                                    "correttamente.")
                         .arg(*provider));
     }
-    QString source = values.value(QStringLiteral("data source"));
+    const QString source = values.value(QStringLiteral("data source"));
     if (source.isEmpty()) {
         throw Error(QStringLiteral("La stringa di connessione non indica il file del database (Data Source)."));
     }
-    // A backslash is a separator, but where the platform allows it it may also be part of a folder name: the
-    // backslashes are taken as separators from the right, one more at a time, until the file is found.
-    QString candidate = source;
-    qsizetype at = candidate.size();
-    for (;;) {
-        const QString found = matchFileName(QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()));
-        at = at > 0 ? candidate.lastIndexOf(QLatin1Char('\\'), at - 1) : -1;
-        if (at < 0 || QFileInfo::exists(found)) {
+    // An unquoted data source read up to a ";" may be only the start of a folder name holding ";": the longest
+    // reading that names an existing file is the one meant.
+    bool exists = false;
+    for (qsizetype end = sourceTail.size(); end > source.size();
+         end = sourceTail.lastIndexOf(QLatin1Char(';'), end - 1)) {
+        const QString found = findDataSource(sourceTail.left(end).trimmed(), &exists);
+        if (exists) {
             return found;
         }
-        candidate[at] = QLatin1Char('/');
     }
+    return findDataSource(source, &exists);
 }
 
 Connection::Connection() = default;
@@ -258,10 +303,10 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
     }
     const QString path = dataSourcePath(ConnectionString);
     checkDatabaseFile(path);
-    const FileStamp stamp = stampOf(path);
     m_connectionName = attach(path);
     m_filePath = path;
-    m_stamp = stamp;
+    openMarks();
+    m_stamp = stampOf(path);
 }
 
 QString Connection::attach(const QString& path)
@@ -296,20 +341,52 @@ QString Connection::attach(const QString& path)
     return name;
 }
 
-Connection::FileStamp Connection::stampOf(const QString& path)
+Connection::FileStamp Connection::stampOf(const QString& path) const
 {
     FileStamp stamp;
     const QFileInfo info(path);
     stamp.exists = info.isFile();
     stamp.writable = stamp.exists && info.isWritable();
+    if (!stamp.exists) {
+        return stamp;
+    }
 #ifdef Q_OS_UNIX
     struct stat status;
-    if (stamp.exists && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0) {
         stamp.device = quint64(status.st_dev);
         stamp.inode = quint64(status.st_ino);
+        stamp.size = qint64(status.st_size);
+        stamp.modified = qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+        stamp.changed = qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
     }
+#else
+    stamp.size = info.size();
+    stamp.modified = info.lastModified().toMSecsSinceEpoch() * 1000000;
+    stamp.changed = info.metadataChangeTime().toMSecsSinceEpoch() * 1000000;
 #endif
+    if (m_marks && m_marks->isOpen()) {
+#ifdef Q_OS_UNIX
+        struct stat opened;
+        if (::fstat(m_marks->handle(), &opened) != 0 || quint64(opened.st_dev) != stamp.device
+            || quint64(opened.st_ino) != stamp.inode) {
+            return stamp; // another file: its content marks do not matter
+        }
+#endif
+        if (m_marks->seek(24)) {
+            stamp.header = m_marks->read(16);
+        }
+    }
     return stamp;
+}
+
+void Connection::openMarks()
+{
+    auto marks = std::make_unique<QFile>(m_filePath);
+    if (marks->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        m_marks = std::move(marks);
+    } else {
+        m_marks.reset();
+    }
 }
 
 void Connection::checkFile()
@@ -325,16 +402,91 @@ void Connection::checkFile()
     if (now == m_stamp) {
         return;
     }
-    // The new file is opened before the old connection is let go, so a refused file leaves things as they were.
-    checkDatabaseFile(m_filePath);
-    const QString name = attach(m_filePath);
+    const bool otherFile = !now.sameFile(m_stamp);
+    // The engine counts every commit it makes in the header. Content that changed while that count stayed was
+    // written past the engine (a copy over the file), and the pages the connection keeps in memory are stale.
+    const bool rewritten = !otherFile && !now.sameContent(m_stamp) && now.header == m_stamp.header;
+    const bool permission = now.writable != m_stamp.writable;
+    if (otherFile || rewritten || permission) {
+        // The new connection is made before the old one is let go, so a refused file leaves things as they were.
+        checkDatabaseFile(m_filePath);
+        replaceConnection(attach(m_filePath));
+        if (otherFile) {
+            openMarks();
+        }
+        if (otherFile || rewritten) {
+            ++m_replacements;
+        }
+    }
+    m_stamp = otherFile ? stampOf(m_filePath) : now;
+    if (m_inTransaction && (otherFile || rewritten || permission)) {
+        // The old connection took its transaction with it; nothing of it reached the file now there.
+        m_inTransaction = false;
+        if (otherFile || rewritten) {
+            throw FileReplaced(m_filePath);
+        }
+        throw Error(QStringLiteral("I permessi del file del database '%1' sono cambiati durante il salvataggio: "
+                                   "nessuna modifica è stata salvata.")
+                        .arg(shown(m_filePath)));
+    }
+}
+
+void Connection::replaceConnection(const QString& name)
+{
     {
         QSqlDatabase old = QSqlDatabase::database(m_connectionName, false);
         old.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
     m_connectionName = name;
-    m_stamp = now;
+}
+
+void Connection::noteOwnWrite()
+{
+    const FileStamp now = stampOf(m_filePath);
+    if (now.exists && now.sameFile(m_stamp) && now.writable == m_stamp.writable) {
+        m_stamp = now;
+    }
+}
+
+void Connection::BeginTrans()
+{
+    if (!isOpen()) {
+        throw Error(QStringLiteral("Operazione non consentita quando la connessione è chiusa."));
+    }
+    checkFile();
+    QSqlQuery begin(database());
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        throw Error(describe(begin.lastError()));
+    }
+    m_inTransaction = true;
+}
+
+void Connection::CommitTrans()
+{
+    if (!m_inTransaction) {
+        throw Error(QStringLiteral("Nessuna transazione aperta."));
+    }
+    // The last look before the pages written in this transaction reach the file.
+    checkFile();
+    QSqlQuery commit(database());
+    if (!commit.exec(QStringLiteral("COMMIT"))) {
+        throw Error(describe(commit.lastError()));
+    }
+    m_inTransaction = false;
+    noteOwnWrite();
+}
+
+void Connection::RollbackTrans()
+{
+    if (!m_inTransaction || m_connectionName.isEmpty()) {
+        m_inTransaction = false;
+        return;
+    }
+    m_inTransaction = false;
+    // Straight to the connection, without looking at the file: a transaction must end even when the file is gone.
+    QSqlQuery rollback(database());
+    rollback.exec(QStringLiteral("ROLLBACK"));
 }
 
 // Queries still alive on this connection are finalized by the driver when it closes; their Recordsets see the
@@ -352,6 +504,8 @@ void Connection::Close()
     m_connectionName.clear();
     m_filePath.clear();
     m_stamp = {};
+    m_inTransaction = false;
+    m_marks.reset();
 }
 
 bool Connection::isOpen() const
@@ -508,6 +662,7 @@ std::shared_ptr<Recordset> Command::Execute(int* recordsAffected, const QVariant
     if (recordsAffected) {
         *recordsAffected = query.numRowsAffected();
     }
+    ActiveConnection->noteOwnWrite();
     return nullptr;
 }
 

@@ -67,6 +67,8 @@ private:
     void ClearCurrentRecord();
     void UpdateListItem(int index);
     qint32 selectedKey() const;
+    QStringList shownRow(int index) const;
+    void ShowWhatIsStored(const ado::Error& refusal);
 
     ListView* lvwCustomer = nullptr;
     QLabel* lblPhysMaint = nullptr;

@@ -532,8 +532,25 @@ void TestFaults::fileFaultWhileRunning()
         QCOMPARE(db.rows(), before); // nothing half written
     }
 
-    // Once the cause is gone the same command goes through.
+    // Once the cause is gone the same command goes through. A copy put back is another file than the one the list
+    // was read from: that is said once, with the list read from the copy and the edit kept.
     heal(Fault(fault), db, disk);
+    if (fault == Deleted || fault == Replaced) {
+        if (command == Delete) {
+            boxes.expect(MessageBox::Yes);
+        }
+        boxes.expect(MessageBox::Ok);
+        main.click(button);
+        QCOMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QStringLiteral("sostituito o modificato da un altro programma")),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(main.list()->itemCount(), 3);
+        QCOMPARE(main.row(2), rowBefore);
+        QCOMPARE(main.browsing(), command == Delete);
+        if (command != Delete) {
+            QCOMPARE(main.fields(), typed);
+        }
+    }
     if (command == Delete) {
         boxes.expect(MessageBox::Yes);
     }
