@@ -72,8 +72,8 @@ QString describe(const QSqlError& error)
 
 // keyword=value pairs separated by ";"; keywords without regard to case or repeated spaces, values optionally in
 // single or double quotes (a quote inside written twice).
-// sourceTail receives the text from an unquoted data source's value to the end of the string: a folder name may hold
-// ";" and "=", which make it read as more keywords.
+// sourceTail receives the text from the first unquoted data source's value to the end of the string: a folder name
+// may hold ";" and "=", which make the rest read as more keywords.
 QHash<QString, QString> parseConnectionString(const QString& text, QString* sourceTail)
 {
     const auto invalid
@@ -139,7 +139,7 @@ QHash<QString, QString> parseConnectionString(const QString& text, QString* sour
             }
         } else {
             const qsizetype valueStart = i;
-            if (keyword == QLatin1String("data source")) {
+            if (keyword == QLatin1String("data source") && sourceTail->isNull()) {
                 *sourceTail = text.mid(valueStart);
             }
             while (i < n && text.at(i) != QLatin1Char(';')) {
@@ -152,9 +152,6 @@ QHash<QString, QString> parseConnectionString(const QString& text, QString* sour
             value = text.mid(valueStart, sourceEnd - valueStart);
         }
         unquotedSource = keyword == QLatin1String("data source") && !quoted ? value : QString();
-        if (keyword == QLatin1String("data source") && quoted) {
-            sourceTail->clear();
-        }
         values.insert(keyword, value);
     }
     return values;
@@ -373,7 +370,7 @@ Connection::FileStamp Connection::stampOf(const QString& path) const
         }
 #endif
         if (m_marks->seek(24)) {
-            stamp.header = m_marks->read(16);
+            stamp.header = m_marks->read(4);
         }
     }
     return stamp;

@@ -95,7 +95,7 @@ private:
         qint64 size = 0;
         qint64 modified = 0; // nanoseconds
         qint64 changed = 0; // status change, nanoseconds: a restored modification time still moves it
-        QByteArray header; // the engine's change counter and the three counts after it
+        QByteArray header; // the engine's change counter
         bool sameFile(const FileStamp& other) const { return device == other.device && inode == other.inode; }
         bool sameContent(const FileStamp& other) const
         {
