@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QShowEvent>
 #include <QToolButton>
 
 namespace {
@@ -253,6 +254,14 @@ bool frmCustMaint::event(QEvent* event)
         Form_Activate();
     }
     return QWidget::event(event);
+}
+
+// A window manager may show the window without ever activating it; the browse state must not wait for that, or the
+// stored layout (every field and "Salva" enabled, no mode) would be on screen and one "Salva" would rewrite a row.
+void frmCustMaint::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Form_Activate();
 }
 
 void frmCustMaint::Form_Activate()
@@ -529,6 +538,17 @@ qint32 frmCustMaint::selectedKey() const
     return key;
 }
 
+// Left where it was, the focus would fall from the disabled "Salva" onto "Stampa", or stay on "Elimina": a Space
+// would then print or delete the next contact.
+void frmCustMaint::focusListOnSelection()
+{
+    if (const int selected = lvwCustomer->selectedIndex()) {
+        lvwCustomer->setSelectedIndex(selected); // the keyboard's current row follows the selection
+        lvwCustomer->ensureVisible(selected);
+    }
+    lvwCustomer->setFocus(Qt::OtherFocusReason);
+}
+
 void frmCustMaint::cmdAdd_Click()
 {
     mstrMaintMode = kAdd;
@@ -598,6 +618,7 @@ void frmCustMaint::cmdSave_Click()
     }
     SetFormState(true);
     mblnEditPending = false;
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdCancel_Click()
@@ -609,6 +630,7 @@ void frmCustMaint::cmdCancel_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdDelete_Click()
@@ -654,6 +676,7 @@ void frmCustMaint::cmdDelete_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 // ---- field entry rules
