@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -38,14 +39,23 @@ enum EngineCode {
 };
 
 // The engine's own words where it gave any; the failures that come from the file or from other programs rather than
-// from the statement are told in Italian.
-QString describe(const QSqlError& error)
+// from the statement are told in Italian. With the file's path, a file that lacks what the program needs or refuses
+// what it writes is named in an Italian sentence before the engine's words.
+QString describe(const QSqlError& error, const QString& path = {})
 {
-    switch (error.nativeErrorCode().toInt() & 0xff) {
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    switch (code) {
     case Busy:
     case Locked:
         return QStringLiteral("Il database è in uso da parte di un altro programma: riprovare tra qualche istante.");
     case ReadOnly:
+        if (!path.isEmpty() && QFileInfo(path).isWritable()
+            && !QFileInfo(QFileInfo(path).absolutePath()).isWritable()) {
+            // The engine writes its journal beside the file: a folder that cannot be written refuses every change.
+            return QStringLiteral("La cartella '%1' del database è di sola lettura: le modifiche non possono essere "
+                                  "salvate.")
+                .arg(shown(QFileInfo(path).absolutePath()));
+        }
         return QStringLiteral("Il file del database è di sola lettura: le modifiche non possono essere salvate.");
     case IoError:
         return QStringLiteral("Errore di lettura o scrittura sul file del database.");
@@ -59,15 +69,38 @@ QString describe(const QSqlError& error)
     default:
         break;
     }
-    const QString engine = error.databaseText().trimmed();
+    QString engine = error.databaseText().trimmed();
+    if (engine.isEmpty()) {
+        engine = error.text().trimmed();
+    }
     static const QString unique = QStringLiteral("UNIQUE constraint failed: ");
-    if ((error.nativeErrorCode().toInt() & 0xff) == Constraint && engine.startsWith(unique)) {
+    if (code == Constraint && engine.startsWith(unique)) {
         // Two programs adding at once pick the same key; the second one is told why and that saving again works.
         return QStringLiteral("Il codice è già in uso (%1): forse un altro programma ha appena aggiunto un contatto. "
                               "Riprovare a salvare.")
             .arg(engine.mid(unique.size()));
     }
-    return engine.isEmpty() ? error.text().trimmed() : engine;
+    if (path.isEmpty()) {
+        return engine;
+    }
+    static const QRegularExpression missingTable(QStringLiteral("^no such table: (\\S+)"));
+    static const QRegularExpression missingColumn(QStringLiteral("^no such column: (\\S+)"));
+    static const QRegularExpression view(QStringLiteral("^cannot modify (\\S+) because it is a view"));
+    QString cause;
+    if (const auto match = missingTable.match(engine); match.hasMatch()) {
+        cause = match.captured(1).compare(QLatin1String("Customer"), Qt::CaseInsensitive) == 0
+            ? QStringLiteral("Il file '%1' non contiene la tabella dei contatti (Customer).").arg(shown(path))
+            : QStringLiteral("Il file '%1' non contiene la tabella '%2'.").arg(shown(path), match.captured(1));
+    } else if (const auto match = missingColumn.match(engine); match.hasMatch()) {
+        cause = QStringLiteral("Nel file '%1' manca la colonna '%2' della tabella dei contatti.")
+                    .arg(shown(path), match.captured(1));
+    } else if (const auto match = view.match(engine); match.hasMatch()) {
+        cause = QStringLiteral("Nel file '%1' la tabella '%2' è una vista, che non si può modificare.")
+                    .arg(shown(path), match.captured(1));
+    } else if (code == Constraint) {
+        cause = QStringLiteral("Il file '%1' ha una regola che non accetta questi dati.").arg(shown(path));
+    }
+    return cause.isEmpty() ? engine : cause + QLatin1Char('\n') + engine;
 }
 
 // keyword=value pairs separated by ";"; keywords without regard to case or repeated spaces, values optionally in
@@ -454,7 +487,7 @@ void Connection::BeginTrans()
     checkFile();
     QSqlQuery begin(database());
     if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-        throw Error(describe(begin.lastError()));
+        throw Error(describe(begin.lastError(), m_filePath));
     }
     m_inTransaction = true;
 }
@@ -468,7 +501,7 @@ void Connection::CommitTrans()
     checkFile();
     QSqlQuery commit(database());
     if (!commit.exec(QStringLiteral("COMMIT"))) {
-        throw Error(describe(commit.lastError()));
+        throw Error(describe(commit.lastError(), m_filePath));
     }
     m_inTransaction = false;
     noteOwnWrite();
@@ -531,7 +564,7 @@ std::shared_ptr<Connection> openConnection(const std::shared_ptr<Connection>& co
 
 // Moves to the next row; false past the last one. A finished statement lets go of its read lock at once rather
 // than when the Recordset is released.
-bool step(QSqlQuery& query)
+bool step(QSqlQuery& query, const std::shared_ptr<Connection>& connection)
 {
     if (query.next()) {
         return true;
@@ -539,7 +572,7 @@ bool step(QSqlQuery& query)
     const QSqlError error = query.lastError();
     query.finish();
     if (error.isValid()) {
-        throw Error(describe(error));
+        throw Error(describe(error, connection ? connection->filePath() : QString()));
     }
     return false;
 }
@@ -565,7 +598,7 @@ void Recordset::Open(const QString& source, const std::shared_ptr<Connection>& a
     QSqlQuery query(openConnection(activeConnection)->database());
     query.setForwardOnly(true);
     if (!query.exec(source)) {
-        throw Error(describe(query.lastError()));
+        throw Error(describe(query.lastError(), activeConnection->filePath()));
     }
     start(std::move(query), activeConnection);
 }
@@ -580,14 +613,14 @@ void Recordset::start(QSqlQuery&& query, const std::shared_ptr<Connection>& conn
         m_names.append(record.fieldName(i));
     }
     m_eof = true; // stays so when the step fails
-    m_eof = !step(m_query);
+    m_eof = !step(m_query, m_connection);
 }
 
 void Recordset::MoveNext()
 {
     requireCurrentRow(m_query, m_eof);
     m_eof = true; // stays so when the step fails
-    m_eof = !step(m_query);
+    m_eof = !step(m_query, m_connection);
 }
 
 int Recordset::fieldCount() const
@@ -649,7 +682,7 @@ std::shared_ptr<Recordset> Command::Execute(int* recordsAffected, const QVariant
     QSqlQuery query(openConnection(ActiveConnection)->database());
     query.setForwardOnly(true);
     if (!query.exec(CommandText)) {
-        throw Error(describe(query.lastError()));
+        throw Error(describe(query.lastError(), ActiveConnection->filePath()));
     }
     if (query.isSelect()) {
         auto recordset = std::make_shared<Recordset>();

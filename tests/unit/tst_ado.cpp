@@ -1,8 +1,10 @@
 #include "Ado.h"
 #include "CustDatabase.h"
+#include "Statements.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,6 +29,7 @@ private slots:
     void opensPathWithAwkwardCharacters();
     void opensAndReopens();
     void readsFieldsByNameAndPosition();
+    void damagedPageAfterTheFirstRowFails();
     void readsNullAsNull();
     void emptyResultIsAtEofAtOnce();
     void readingPastTheEndFails();
@@ -338,6 +341,33 @@ void TestAdo::opensAndReopens()
     QVERIFY(second.database().connectionName() != connection.database().connectionName());
 }
 
+// A page that cannot be read after the first rows ends the pass with an error, never as if the table ended there.
+void TestAdo::damagedPageAfterTheFirstRowFails()
+{
+    QCOMPARE(mkdb::createCustomerDatabase(databasePath()), QString());
+    QCOMPARE(mkdb::insertContacts(databasePath(), mkdb::generatedContacts(3000)), QString());
+    QFile file(databasePath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 pages = file.size() / 4096;
+    QVERIFY(pages > 20);
+    QVERIFY(file.seek((pages - 3) * 4096));
+    file.write(QByteArray(4096, '\x5a'));
+    file.close();
+    const auto connection = open();
+    const auto rs = query(connection, QStringLiteral("SELECT * FROM Customer"));
+    QVERIFY(rs);
+    int rows = 0;
+    try {
+        for (; !rs->isEOF(); rs->MoveNext()) {
+            ++rows;
+        }
+        QFAIL(qPrintable(QStringLiteral("%1 rows read, no error").arg(rows)));
+    } catch (const ado::Error& error) {
+        QVERIFY(rows > 0);
+        QCOMPARE(error.description(), QStringLiteral("Il file del database è danneggiato o non è un database."));
+    }
+}
+
 void TestAdo::readsFieldsByNameAndPosition()
 {
     QCOMPARE(mkdb::createCustomerDatabase(databasePath()), QString());
@@ -445,12 +475,38 @@ void TestAdo::failingStatementCarriesEngineDescription()
         }
         return QStringLiteral("<no error>");
     };
-    QCOMPARE(describe(QStringLiteral("SELECT * FROM Nowhere")), QStringLiteral("no such table: Nowhere"));
+    const QString file = QDir::toNativeSeparators(databasePath());
+    QCOMPARE(describe(QStringLiteral("SELECT * FROM Nowhere")),
+             QStringLiteral("Il file '%1' non contiene la tabella 'Nowhere'.\nno such table: Nowhere").arg(file));
     QCOMPARE(describe(QStringLiteral("INSERT INTO Customer (CustID) VALUES (1)")),
              QStringLiteral("Il codice è già in uso (Customer.CustID): forse un altro programma ha appena aggiunto un "
                             "contatto. Riprovare a salvare."));
-    QCOMPARE(describe(QStringLiteral("UPDATE Customer SET Missing = 1")), QStringLiteral("no such column: Missing"));
+    QCOMPARE(describe(QStringLiteral("UPDATE Customer SET Missing = 1")),
+             QStringLiteral("Nel file '%1' manca la colonna 'Missing' della tabella dei contatti.\nno such column: "
+                            "Missing")
+                 .arg(file));
     QVERIFY(describe(QStringLiteral("SELEC 1")).contains(QStringLiteral("syntax error")));
+
+    // A file written by another program: no contact table, a rule of its own, a view in place of the table.
+    const auto other = [&](const QString& sql) { return QSqlQuery(connection->database()).exec(sql); };
+    QVERIFY(other(QStringLiteral("CREATE TABLE Rule (City TEXT NOT NULL)")));
+    QVERIFY(other(QStringLiteral("CREATE TRIGGER Guard BEFORE DELETE ON Customer BEGIN SELECT RAISE(ABORT, 'rubrica "
+                                 "protetta'); END")));
+    QCOMPARE(describe(QStringLiteral("INSERT INTO Rule VALUES (NULL)")),
+             QStringLiteral("Il file '%1' ha una regola che non accetta questi dati.\nNOT NULL constraint failed: "
+                            "Rule.City")
+                 .arg(file));
+    QCOMPARE(describe(QStringLiteral("DELETE FROM Customer")),
+             QStringLiteral("Il file '%1' ha una regola che non accetta questi dati.\nrubrica protetta").arg(file));
+    QVERIFY(other(QStringLiteral("DROP TABLE Customer")));
+    QCOMPARE(describe(ListQuery()),
+             QStringLiteral("Il file '%1' non contiene la tabella dei contatti (Customer).\nno such table: Customer")
+                 .arg(file));
+    QVERIFY(other(QStringLiteral("CREATE VIEW Customer AS SELECT 1 AS CustID")));
+    QCOMPARE(describe(QStringLiteral("DELETE FROM Customer")),
+             QStringLiteral("Nel file '%1' la tabella 'Customer' è una vista, che non si può modificare.\ncannot "
+                            "modify Customer because it is a view")
+                 .arg(file));
 }
 
 void TestAdo::refusesSeveralStatementsInOneText()
