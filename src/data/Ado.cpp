@@ -44,18 +44,19 @@ enum EngineCode {
 QString describe(const QSqlError& error, const QString& path = {})
 {
     const int code = error.nativeErrorCode().toInt() & 0xff;
+    // The engine writes its journal beside the file: a folder that cannot be written refuses every change, however
+    // writable the file is.
+    if ((code == ReadOnly || code == CantOpen) && !path.isEmpty() && QFileInfo(path).isWritable()
+        && !QFileInfo(QFileInfo(path).absolutePath()).isWritable()) {
+        return QStringLiteral("La cartella '%1' del database è di sola lettura: le modifiche non possono essere "
+                              "salvate.")
+            .arg(shown(QFileInfo(path).absolutePath()));
+    }
     switch (code) {
     case Busy:
     case Locked:
         return QStringLiteral("Il database è in uso da parte di un altro programma: riprovare tra qualche istante.");
     case ReadOnly:
-        if (!path.isEmpty() && QFileInfo(path).isWritable()
-            && !QFileInfo(QFileInfo(path).absolutePath()).isWritable()) {
-            // The engine writes its journal beside the file: a folder that cannot be written refuses every change.
-            return QStringLiteral("La cartella '%1' del database è di sola lettura: le modifiche non possono essere "
-                                  "salvate.")
-                .arg(shown(QFileInfo(path).absolutePath()));
-        }
         return QStringLiteral("Il file del database è di sola lettura: le modifiche non possono essere salvate.");
     case IoError:
         return QStringLiteral("Errore di lettura o scrittura sul file del database.");

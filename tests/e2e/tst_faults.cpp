@@ -20,6 +20,7 @@
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -307,7 +308,7 @@ void checkListMatchesTable(const MainWindowDriver& main, const TestDatabase& db)
         }                                                                                                              \
     } while (false)
 
-enum Fault { ReadOnlyAtStart, ReadOnly, Deleted, Replaced, DiskFull, Locked };
+enum Fault { ReadOnlyAtStart, ReadOnly, ReadOnlyFolder, Deleted, Replaced, DiskFull, Locked };
 enum Underneath { RenamedOver, CopiedOver, KeyTwice, EditedElsewhere };
 enum Command { Add, Change, Delete, Print };
 
@@ -336,11 +337,18 @@ private:
 
     QByteArray m_original;
     std::unique_ptr<Lock> m_lock;
+    std::unique_ptr<QTemporaryDir> m_aside;
 };
 
 void TestFaults::cleanup()
 {
     m_lock.reset();
+#ifdef Q_OS_LINUX
+    if (m_aside) {
+        ::umount2(QFile::encodeName(m_aside->path()).constData(), MNT_DETACH);
+    }
+#endif
+    m_aside.reset();
     setPrinterFactory({});
 }
 
@@ -436,6 +444,8 @@ void TestFaults::fileFaultWhileRunning_data()
     QTest::newRow("made read-only: add") << int(ReadOnly) << int(Add) << readOnly;
     QTest::newRow("made read-only: change") << int(ReadOnly) << int(Change) << readOnly;
     QTest::newRow("made read-only: delete") << int(ReadOnly) << int(Delete) << readOnly;
+    QTest::newRow("read-only folder, writable file: change")
+        << int(ReadOnlyFolder) << int(Change) << QStringLiteral("La cartella '%1' del database è di sola lettura");
     QTest::newRow("deleted: add") << int(Deleted) << int(Add) << gone;
     QTest::newRow("deleted: change") << int(Deleted) << int(Change) << gone;
     QTest::newRow("deleted: delete") << int(Deleted) << int(Delete) << gone;
@@ -455,6 +465,7 @@ void TestFaults::fileFaultWhileRunning()
     QFETCH(QString, expected);
 
     TestDatabase db(threeContacts());
+    expected.replace(QStringLiteral("%1"), QDir::toNativeSeparators(db.folder()));
     ScratchDisk disk(db.folder(), "1m");
     ScriptedMessageBox boxes;
     PrinterLog printed;
@@ -580,6 +591,32 @@ QString TestFaults::inflict(Fault fault, const TestDatabase& db, ScratchDisk& di
             return QStringLiteral("the file stays writable: root without the right to mount a file system");
         }
         break;
+    case ReadOnlyFolder:
+#ifdef Q_OS_LINUX
+        if (!disk.mounted()) {
+            return QStringLiteral("a read-only folder needs a RAM disk, which only root can mount");
+        }
+        // A writable view of the folder, set aside first, lends the same file back once the folder is read-only.
+        m_aside = std::make_unique<QTemporaryDir>();
+        QVERIFY_RETURN(::mount(QFile::encodeName(db.folder()).constData(),
+                               QFile::encodeName(m_aside->path()).constData(),
+                               nullptr,
+                               MS_BIND,
+                               nullptr)
+                       == 0);
+        QVERIFY_RETURN(disk.setReadOnly(true));
+        QVERIFY_RETURN(
+            ::mount(QFile::encodeName(QDir(m_aside->path()).filePath(QStringLiteral("Cust.mdb"))).constData(),
+                    QFile::encodeName(db.path()).constData(),
+                    nullptr,
+                    MS_BIND,
+                    nullptr)
+            == 0);
+        QVERIFY_RETURN(QFileInfo(db.path()).isWritable() && !QFileInfo(db.folder()).isWritable());
+        break;
+#else
+        return QStringLiteral("needs Linux mounts");
+#endif
     case Deleted:
         QVERIFY_RETURN(QFile::remove(db.path()));
         break;
@@ -608,6 +645,14 @@ void TestFaults::heal(Fault fault, const TestDatabase& db, ScratchDisk& disk)
         if (!disk.setReadOnly(false)) {
             QFile::setPermissions(db.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
+        break;
+    case ReadOnlyFolder:
+#ifdef Q_OS_LINUX
+        ::umount2(QFile::encodeName(db.path()).constData(), MNT_DETACH);
+        disk.setReadOnly(false);
+        ::umount2(QFile::encodeName(m_aside->path()).constData(), MNT_DETACH);
+        m_aside.reset();
+#endif
         break;
     case Deleted:
     case Replaced:
