@@ -477,7 +477,7 @@ QStringList frmCustMaint::shownRow(int index) const
 
 // After a refused change the list shows what the file holds now, so that repeating the command is a choice made on
 // what is stored; an edit keeps its state and what was typed.
-void frmCustMaint::ShowWhatIsStored(const ado::Error& refusal)
+void frmCustMaint::ShowWhatIsStored(const ado::Error& refusal, const QString& title)
 {
     const int selected = lvwCustomer->selectedIndex();
     if (const auto* changed = dynamic_cast<const ContactChanged*>(&refusal)) {
@@ -503,7 +503,7 @@ void frmCustMaint::ShowWhatIsStored(const ado::Error& refusal)
         LoadCustomerList();
     } catch (const ado::Error& error) {
         m_store.releaseRecordset();
-        MessageBox::show(this, error.description(), windowTitle(), MessageBox::OkOnly, MessageBox::Critical);
+        MessageBox::show(this, error.description(), title, MessageBox::OkOnly, MessageBox::Critical);
     }
     // The same key, if the file now there holds it; never another contact in its place.
     int found = 0;
@@ -613,7 +613,7 @@ void frmCustMaint::cmdSave_Click()
                          QStringLiteral("Salva"),
                          MessageBox::OkOnly,
                          MessageBox::Critical);
-        ShowWhatIsStored(error);
+        ShowWhatIsStored(error, QStringLiteral("Salva"));
         return;
     }
     SetFormState(true);
@@ -664,7 +664,7 @@ void frmCustMaint::cmdDelete_Click()
                          QStringLiteral("Elimina"),
                          MessageBox::OkOnly,
                          MessageBox::Critical);
-        ShowWhatIsStored(error);
+        ShowWhatIsStored(error, QStringLiteral("Elimina"));
         return;
     }
     const int n = lvwCustomer->itemCount();
