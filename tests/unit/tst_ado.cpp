@@ -29,7 +29,6 @@ private slots:
     void opensPathWithAwkwardCharacters();
     void opensAndReopens();
     void readsFieldsByNameAndPosition();
-    void damagedPageAfterTheFirstRowFails();
     void readsNullAsNull();
     void emptyResultIsAtEofAtOnce();
     void readingPastTheEndFails();
@@ -339,33 +338,6 @@ void TestAdo::opensAndReopens()
     ado::Connection second;
     second.Open(connectionString(databasePath()));
     QVERIFY(second.database().connectionName() != connection.database().connectionName());
-}
-
-// A page that cannot be read after the first rows ends the pass with an error, never as if the table ended there.
-void TestAdo::damagedPageAfterTheFirstRowFails()
-{
-    QCOMPARE(mkdb::createCustomerDatabase(databasePath()), QString());
-    QCOMPARE(mkdb::insertContacts(databasePath(), mkdb::generatedContacts(3000)), QString());
-    QFile file(databasePath());
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    const qint64 pages = file.size() / 4096;
-    QVERIFY(pages > 20);
-    QVERIFY(file.seek((pages - 3) * 4096));
-    file.write(QByteArray(4096, '\x5a'));
-    file.close();
-    const auto connection = open();
-    const auto rs = query(connection, QStringLiteral("SELECT * FROM Customer"));
-    QVERIFY(rs);
-    int rows = 0;
-    try {
-        for (; !rs->isEOF(); rs->MoveNext()) {
-            ++rows;
-        }
-        QFAIL(qPrintable(QStringLiteral("%1 rows read, no error").arg(rows)));
-    } catch (const ado::Error& error) {
-        QVERIFY(rows > 0);
-        QCOMPARE(error.description(), QStringLiteral("Il file del database è danneggiato o non è un database."));
-    }
 }
 
 void TestAdo::readsFieldsByNameAndPosition()
