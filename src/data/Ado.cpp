@@ -388,12 +388,10 @@ Connection::FileStamp Connection::stampOf(const QString& path) const
         stamp.inode = quint64(status.st_ino);
         stamp.size = qint64(status.st_size);
         stamp.modified = qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-        stamp.changed = qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
     }
 #else
     stamp.size = info.size();
     stamp.modified = info.lastModified().toMSecsSinceEpoch() * 1000000;
-    stamp.changed = info.metadataChangeTime().toMSecsSinceEpoch() * 1000000;
 #endif
     if (m_marks && m_marks->isOpen()) {
 #ifdef Q_OS_UNIX

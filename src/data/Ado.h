@@ -94,13 +94,11 @@ private:
         quint64 inode = 0;
         qint64 size = 0;
         qint64 modified = 0; // nanoseconds
-        qint64 changed = 0; // status change, nanoseconds: a restored modification time still moves it
         QByteArray header; // the engine's change counter
         bool sameFile(const FileStamp& other) const { return device == other.device && inode == other.inode; }
         bool sameContent(const FileStamp& other) const
         {
-            return size == other.size && modified == other.modified && changed == other.changed
-                && header == other.header;
+            return size == other.size && modified == other.modified && header == other.header;
         }
         bool operator==(const FileStamp& other) const
         {
