@@ -1,6 +1,10 @@
 #include "ListViewModel.h"
 
+#include "SearchText.h"
+
 #include <QLocale>
+
+#include <string_view>
 
 #include <algorithm>
 #include <numeric>
@@ -19,7 +23,9 @@ ListViewModel::~ListViewModel() = default;
 
 int ListViewModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    if (parent.isValid())
+        return 0;
+    return m_filtering ? int(m_shown.size()) : int(m_rows.size());
 }
 
 int ListViewModel::columnCount(const QModelIndex& parent) const
@@ -29,9 +35,9 @@ int ListViewModel::columnCount(const QModelIndex& parent) const
 
 QVariant ListViewModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || size_t(index.row()) >= m_rows.size())
+    if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const Row& row = m_rows[size_t(index.row())];
+    const Row& row = m_rows[size_t(shownToAll(index.row()))];
     switch (role) {
     case Qt::DisplayRole: {
         // No column is wider than a few hundred characters; laying out a whole megabyte of text for every paint
@@ -101,6 +107,10 @@ void ListViewModel::clearRows()
     m_rows.clear();
     m_rows.shrink_to_fit();
     m_dictionaries.clear();
+    m_keys.clear();
+    m_keys.shrink_to_fit();
+    m_staleKeyBytes = 0;
+    m_shown.clear();
     endResetModel();
 }
 
@@ -118,23 +128,37 @@ int ListViewModel::addRow(const QString& text, const QString& iconKey)
         });
         at = int(place - m_rows.begin());
     }
-    beginInsertRows({}, at, at);
+    // A row added while a filter is set is shown whatever it holds: the user sees what was saved.
+    const int shownAt = m_filtering ? int(std::lower_bound(m_shown.begin(), m_shown.end(), at) - m_shown.begin()) : at;
+    beginInsertRows({}, shownAt, shownAt);
     m_rows.insert(m_rows.begin() + at, Row {QStringList {text}, iconKey});
     for (Dictionary& dict : m_dictionaries) {
         if (!dict.rowSlots.empty())
             dict.rowSlots.insert(dict.rowSlots.begin() + at, -1);
     }
+    if (m_filtering) {
+        for (auto it = m_shown.begin() + shownAt; it != m_shown.end(); ++it)
+            ++*it;
+        m_shown.insert(m_shown.begin() + shownAt, at);
+    }
     endInsertRows();
-    return at;
+    return shownAt;
 }
 
 void ListViewModel::removeRow(int row)
 {
+    const int all = shownToAll(row);
     beginRemoveRows({}, row, row);
-    m_rows.erase(m_rows.begin() + row);
+    m_staleKeyBytes += m_rows[size_t(all)].keyAt >= 0 ? m_rows[size_t(all)].keyLength : 0;
+    m_rows.erase(m_rows.begin() + all);
     for (Dictionary& dict : m_dictionaries) {
         if (!dict.rowSlots.empty())
-            dict.rowSlots.erase(dict.rowSlots.begin() + row);
+            dict.rowSlots.erase(dict.rowSlots.begin() + all);
+    }
+    if (m_filtering) {
+        m_shown.erase(m_shown.begin() + row);
+        for (auto it = m_shown.begin() + row; it != m_shown.end(); ++it)
+            --*it;
     }
     endRemoveRows();
 }
@@ -144,9 +168,23 @@ void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
     beginResetModel();
     m_rows.clear();
     m_dictionaries.clear();
+    m_keys.clear();
+    m_staleKeyBytes = 0;
     m_rows.reserve(size_t(rows.size()));
     for (QStringList& texts : rows)
         m_rows.push_back(Row {std::move(texts), iconKey});
+    rows = {};
+    if (!m_textColumns.isEmpty() || !m_digitColumns.isEmpty() || m_filtering) {
+        m_keys.reserve(m_rows.size() * 64);
+        for (Row& row : m_rows)
+            buildKey(row);
+        m_keys.shrink_to_fit();
+    }
+    if (m_filtering) {
+        for (Row& row : m_rows)
+            row.shown = matches(row);
+        collectShown();
+    }
     endResetModel();
     if (m_sorted)
         applySort();
@@ -154,17 +192,24 @@ void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
 
 QString ListViewModel::text(int row, int k) const
 {
-    return textOf(m_rows[size_t(row)], k);
+    return textOf(m_rows[size_t(shownToAll(row))], k);
 }
 
 void ListViewModel::setText(int row, int k, const QString& text)
 {
-    QStringList& texts = m_rows[size_t(row)].texts;
+    const int all = shownToAll(row);
+    Row& target = m_rows[size_t(all)];
+    QStringList& texts = target.texts;
     if (k >= texts.size())
         texts.resize(k + 1);
     texts[k] = text;
     if (size_t(k) < m_dictionaries.size() && !m_dictionaries[size_t(k)].rowSlots.empty())
-        m_dictionaries[size_t(k)].rowSlots[size_t(row)] = -1;
+        m_dictionaries[size_t(k)].rowSlots[size_t(all)] = -1;
+    if (target.keyAt >= 0 && (m_textColumns.contains(k) || m_digitColumns.contains(k))) {
+        // Built again when the next filter needs it.
+        m_staleKeyBytes += target.keyLength;
+        target.keyAt = -1;
+    }
     if (k < m_columns.size()) {
         const QModelIndex cell = index(row, k);
         emit dataChanged(cell, cell, {Qt::DisplayRole});
@@ -174,7 +219,7 @@ void ListViewModel::setText(int row, int k, const QString& text)
 void ListViewModel::setIcon(const QString& key, const QIcon& icon)
 {
     m_icons.insert(key, icon);
-    if (!m_rows.empty() && !m_columns.isEmpty())
+    if (rowCount() > 0 && !m_columns.isEmpty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
 }
 
@@ -448,6 +493,11 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
     for (size_t i = 0; i < n; ++i)
         sorted[size_t(newRowOf[i])] = std::move(m_rows[i]);
     m_rows.swap(sorted);
+    std::vector<int> shownBefore;
+    if (m_filtering) {
+        shownBefore.swap(m_shown);
+        collectShown();
+    }
     for (Dictionary& other : m_dictionaries) {
         if (other.rowSlots.empty())
             continue;
@@ -460,8 +510,96 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
-    for (const QModelIndex& old : from)
-        to.append(index(newRowOf[size_t(old.row())], old.column()));
+    for (const QModelIndex& old : from) {
+        const int all = m_filtering ? shownBefore[size_t(old.row())] : old.row();
+        to.append(index(allToShown(newRowOf[size_t(all)]), old.column()));
+    }
     changePersistentIndexList(from, to);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int ListViewModel::allToShown(int row) const
+{
+    if (!m_filtering)
+        return row;
+    const auto it = std::lower_bound(m_shown.begin(), m_shown.end(), row);
+    return it != m_shown.end() && *it == row ? int(it - m_shown.begin()) : -1;
+}
+
+void ListViewModel::setSearchColumns(const QList<int>& textColumns, const QList<int>& digitColumns)
+{
+    m_textColumns = textColumns;
+    m_digitColumns = digitColumns;
+    m_keys.clear();
+    m_staleKeyBytes = 0;
+    for (Row& row : m_rows)
+        row.keyAt = -1;
+}
+
+bool ListViewModel::setFilter(const QString& text)
+{
+    std::vector<std::string> words = SearchText::words(text);
+    if (words == m_words && m_filtering == !words.empty())
+        return false;
+    m_words = std::move(words);
+
+    beginResetModel();
+    if (m_words.empty()) {
+        m_filtering = false;
+        m_shown.clear();
+        m_shown.shrink_to_fit();
+        for (Row& row : m_rows)
+            row.shown = true;
+    } else {
+        if (m_staleKeyBytes > 65536 && m_staleKeyBytes * 2 > m_keys.size()) {
+            // Keys of rows rewritten or removed since the load: rebuild the block when they fill half of it.
+            m_keys.clear();
+            m_staleKeyBytes = 0;
+            for (Row& row : m_rows)
+                row.keyAt = -1;
+        }
+        for (Row& row : m_rows) {
+            if (row.keyAt < 0)
+                buildKey(row);
+            row.shown = matches(row);
+        }
+        m_filtering = true;
+        collectShown();
+    }
+    endResetModel();
+    return true;
+}
+
+void ListViewModel::buildKey(Row& row)
+{
+    const size_t at = m_keys.size();
+    for (int k : std::as_const(m_textColumns)) {
+        SearchText::appendFolded(m_keys, textOf(row, k));
+        m_keys += '\x1f'; // no word holds it, so none runs from one column into the next
+    }
+    for (int k : std::as_const(m_digitColumns)) {
+        SearchText::appendDigits(m_keys, textOf(row, k));
+        m_keys += '\x1f';
+    }
+    row.keyAt = qint32(at);
+    row.keyLength = quint32(m_keys.size() - at);
+}
+
+bool ListViewModel::matches(const Row& row) const
+{
+    const std::string_view key(m_keys.data() + row.keyAt, row.keyLength);
+    for (const std::string& word : m_words) {
+        if (key.find(word) == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
+void ListViewModel::collectShown()
+{
+    m_shown.clear();
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].shown)
+            m_shown.push_back(int(i));
+    }
 }

@@ -48,9 +48,9 @@ ListContextMenu::ListContextMenu(ListView* list, QToolButton* update, QToolButto
     });
     connect(actPreview, &QAction::triggered, this, &ListContextMenu::openPreview);
 
-    QWidget* viewport = m_list->view()->viewport();
-    viewport->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(viewport, &QWidget::customContextMenuRequested, this, &ListContextMenu::popup);
+    // An item view reports the request with a place in its viewport.
+    m_list->view()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list->view(), &QWidget::customContextMenuRequested, this, &ListContextMenu::popup);
 }
 
 ListContextMenu::~ListContextMenu()
