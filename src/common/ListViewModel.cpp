@@ -108,7 +108,6 @@ void ListViewModel::clearRows()
     m_rows.shrink_to_fit();
     m_dictionaries.clear();
     m_keys.clear();
-    m_keys.shrink_to_fit();
     m_staleKeyBytes = 0;
     m_shown.clear();
     endResetModel();
@@ -131,7 +130,7 @@ int ListViewModel::addRow(const QString& text, const QString& iconKey)
     // A row added while a filter is set is shown whatever it holds: the user sees what was saved.
     const int shownAt = m_filtering ? int(std::lower_bound(m_shown.begin(), m_shown.end(), at) - m_shown.begin()) : at;
     beginInsertRows({}, shownAt, shownAt);
-    m_rows.insert(m_rows.begin() + at, Row {QStringList {text}, iconKey});
+    m_rows.insert(m_rows.begin() + at, Row {QStringList {text}, iconKey, kNoKey, 0, 0});
     for (Dictionary& dict : m_dictionaries) {
         if (!dict.rowSlots.empty())
             dict.rowSlots.insert(dict.rowSlots.begin() + at, -1);
@@ -149,7 +148,7 @@ void ListViewModel::removeRow(int row)
 {
     const int all = shownToAll(row);
     beginRemoveRows({}, row, row);
-    m_staleKeyBytes += m_rows[size_t(all)].keyAt >= 0 ? m_rows[size_t(all)].keyLength : 0;
+    forgetKey(m_rows[size_t(all)]);
     m_rows.erase(m_rows.begin() + all);
     for (Dictionary& dict : m_dictionaries) {
         if (!dict.rowSlots.empty())
@@ -172,17 +171,15 @@ void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
     m_staleKeyBytes = 0;
     m_rows.reserve(size_t(rows.size()));
     for (QStringList& texts : rows)
-        m_rows.push_back(Row {std::move(texts), iconKey});
+        m_rows.push_back(Row {std::move(texts), iconKey, kNoKey, 0, 0});
     rows = {};
     if (!m_textColumns.isEmpty() || !m_digitColumns.isEmpty() || m_filtering) {
-        m_keys.reserve(m_rows.size() * 64);
         for (Row& row : m_rows)
             buildKey(row);
-        m_keys.shrink_to_fit();
     }
     if (m_filtering) {
         for (Row& row : m_rows)
-            row.shown = matches(row);
+            row.hidden = !matches(row);
         collectShown();
     }
     endResetModel();
@@ -205,11 +202,9 @@ void ListViewModel::setText(int row, int k, const QString& text)
     texts[k] = text;
     if (size_t(k) < m_dictionaries.size() && !m_dictionaries[size_t(k)].rowSlots.empty())
         m_dictionaries[size_t(k)].rowSlots[size_t(all)] = -1;
-    if (target.keyAt >= 0 && (m_textColumns.contains(k) || m_digitColumns.contains(k))) {
-        // Built again when the next filter needs it.
-        m_staleKeyBytes += target.keyLength;
-        target.keyAt = -1;
-    }
+    // Built again when the next filter needs it.
+    if (m_textColumns.contains(k) || m_digitColumns.contains(k))
+        forgetKey(target);
     if (k < m_columns.size()) {
         const QModelIndex cell = index(row, k);
         emit dataChanged(cell, cell, {Qt::DisplayRole});
@@ -533,14 +528,23 @@ void ListViewModel::setSearchColumns(const QList<int>& textColumns, const QList<
     m_keys.clear();
     m_staleKeyBytes = 0;
     for (Row& row : m_rows)
-        row.keyAt = -1;
+        row.keyAt = kNoKey;
 }
 
 bool ListViewModel::setFilter(const QString& text)
 {
     std::vector<std::string> words = SearchText::words(text);
+    // The longest word first: it is the likeliest to turn a row down at once.
+    std::stable_sort(
+        words.begin(), words.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
     if (words == m_words && m_filtering == !words.empty())
         return false;
+    // Typing on narrows what is shown already: a row that lacked a word lacks any word holding it.
+    const bool narrowing = m_filtering && std::all_of(m_words.begin(), m_words.end(), [&](const std::string& old) {
+                               return std::any_of(words.begin(), words.end(), [&](const std::string& word) {
+                                   return word.find(old) != std::string::npos;
+                               });
+                           });
     m_words = std::move(words);
 
     beginResetModel();
@@ -549,19 +553,27 @@ bool ListViewModel::setFilter(const QString& text)
         m_shown.clear();
         m_shown.shrink_to_fit();
         for (Row& row : m_rows)
-            row.shown = true;
+            row.hidden = false;
+    } else if (narrowing) {
+        for (int i : m_shown) {
+            Row& row = m_rows[size_t(i)];
+            if (row.keyAt == kNoKey)
+                buildKey(row);
+            row.hidden = !matches(row);
+        }
+        collectShown();
     } else {
-        if (m_staleKeyBytes > 65536 && m_staleKeyBytes * 2 > m_keys.size()) {
-            // Keys of rows rewritten or removed since the load: rebuild the block when they fill half of it.
+        if (m_staleKeyBytes > 65536 && m_staleKeyBytes * 2 > m_keys.bytes()) {
+            // Keys of rows rewritten or removed since the load fill half the blocks: build them all again.
             m_keys.clear();
             m_staleKeyBytes = 0;
             for (Row& row : m_rows)
-                row.keyAt = -1;
+                row.keyAt = kNoKey;
         }
         for (Row& row : m_rows) {
-            if (row.keyAt < 0)
+            if (row.keyAt == kNoKey)
                 buildKey(row);
-            row.shown = matches(row);
+            row.hidden = !matches(row);
         }
         m_filtering = true;
         collectShown();
@@ -572,22 +584,62 @@ bool ListViewModel::setFilter(const QString& text)
 
 void ListViewModel::buildKey(Row& row)
 {
-    const size_t at = m_keys.size();
+    std::string& key = m_keyScratch;
+    key.clear();
     for (int k : std::as_const(m_textColumns)) {
-        SearchText::appendFolded(m_keys, textOf(row, k));
-        m_keys += '\x1f'; // no word holds it, so none runs from one column into the next
+        SearchText::appendFolded(key, textOf(row, k));
+        key += '\x1f'; // no word holds it, so none runs from one column into the next
     }
     for (int k : std::as_const(m_digitColumns)) {
-        SearchText::appendDigits(m_keys, textOf(row, k));
-        m_keys += '\x1f';
+        SearchText::appendDigits(key, textOf(row, k));
+        key += '\x1f';
     }
-    row.keyAt = qint32(at);
-    row.keyLength = quint32(m_keys.size() - at);
+    // A key is cut at 2 GB; no text of a contact comes near.
+    key.resize(std::min<size_t>(key.size(), 0x7fffffffu));
+    row.keyAt = m_keys.add(key);
+    row.keyLength = quint32(key.size());
+}
+
+void ListViewModel::forgetKey(Row& row)
+{
+    if (row.keyAt == kNoKey)
+        return;
+    m_staleKeyBytes += row.keyLength;
+    row.keyAt = kNoKey;
+}
+
+quint32 ListViewModel::KeyBlocks::add(std::string_view key)
+{
+    constexpr size_t blockSize = size_t(1) << kShift;
+    if (key.size() > m_free) {
+        // A key longer than a block gets a block of its own.
+        const size_t size = std::max(blockSize, key.size());
+        m_blocks.push_back(std::make_unique<char[]>(size));
+        m_free = size;
+        m_bytes += size;
+    }
+    const size_t size = std::max(blockSize, key.size());
+    const size_t offset = size - m_free;
+    std::copy(key.begin(), key.end(), m_blocks.back().get() + offset);
+    m_free -= key.size();
+    if (size > blockSize)
+        m_free = 0; // the next key starts a block of the usual size
+    return quint32(((m_blocks.size() - 1) << kShift) | offset);
+}
+
+void ListViewModel::KeyBlocks::clear()
+{
+    m_blocks.clear();
+    m_blocks.shrink_to_fit();
+    m_free = 0;
+    m_bytes = 0;
 }
 
 bool ListViewModel::matches(const Row& row) const
 {
-    const std::string_view key(m_keys.data() + row.keyAt, row.keyLength);
+    if (row.keyAt == kNoKey)
+        return false;
+    const std::string_view key = m_keys.at(row.keyAt, row.keyLength);
     for (const std::string& word : m_words) {
         if (key.find(word) == std::string_view::npos)
             return false;
@@ -599,7 +651,7 @@ void ListViewModel::collectShown()
 {
     m_shown.clear();
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (m_rows[i].shown)
+        if (!m_rows[i].hidden)
             m_shown.push_back(int(i));
     }
 }

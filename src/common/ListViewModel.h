@@ -6,7 +6,9 @@
 #include <QIcon>
 #include <QStringList>
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The rows and column headers behind ListView. A row is its texts (row text, then sub-items 1..n) and the key of
@@ -83,10 +85,32 @@ private:
     {
         QStringList texts;
         QString iconKey;
-        // Where the row's search key lies in m_keys; -1 until it is built or after the row changed.
-        qint32 keyAt = -1;
-        quint32 keyLength = 0;
-        bool shown = true;
+        // Where the row's search key lies in m_keys; kNoKey until it is built or after the row changed.
+        quint32 keyAt = kNoKey;
+        quint32 keyLength : 31;
+        quint32 hidden : 1; // by the filter
+    };
+    static constexpr quint32 kNoKey = 0xffffffffu;
+
+    // Every row's key, side by side in blocks of 256 KB: one string per row would cost more than the keys
+    // themselves, and one growing string would be copied as it grows, doubling the peak memory of a load.
+    class KeyBlocks
+    {
+    public:
+        quint32 add(std::string_view key); // returns the key's place
+        std::string_view at(quint32 place, quint32 length) const
+        {
+            return {m_blocks[place >> kShift].get() + (place & kMask), length};
+        }
+        void clear();
+        size_t bytes() const { return m_bytes; }
+
+    private:
+        static constexpr int kShift = 18;
+        static constexpr quint32 kMask = (1u << kShift) - 1;
+        std::vector<std::unique_ptr<char[]>> m_blocks;
+        size_t m_free = 0; // bytes left in the last block
+        size_t m_bytes = 0;
     };
 
     // The distinct texts of one column seen so far. `rank` orders the entries as the collator does; texts the
@@ -119,6 +143,7 @@ private:
 
     void buildKey(Row& row);
     bool matches(const Row& row) const;
+    void forgetKey(Row& row);
     void collectShown();
 
     std::vector<Row> m_rows;
@@ -135,7 +160,8 @@ private:
     QList<int> m_textColumns;
     QList<int> m_digitColumns;
     // Every row's key side by side: one block instead of a string per row keeps 100,000 keys in a few megabytes.
-    std::string m_keys;
+    KeyBlocks m_keys;
+    std::string m_keyScratch;
     size_t m_staleKeyBytes = 0;
     std::vector<std::string> m_words;
     bool m_filtering = false;
