@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QShowEvent>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -102,6 +103,7 @@ void frmCustMaint::buildLayout()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    applyLightPalette(this);
     setFont(windowFont());
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
 
@@ -124,6 +126,9 @@ void frmCustMaint::buildLayout()
     lvwCustomer->setObjectName(QStringLiteral("lvwCustomer"));
     lvwCustomer->setGeometry(twipsRect(120, 600, 8895, 3855));
     lvwCustomer->setSmallIcon(kRowIcon, QIcon(QStringLiteral(":/icons/custs.svg")));
+    // The tree inside takes the focus, so it is the one a screen reader names.
+    lvwCustomer->setAccessibleName(QStringLiteral("Elenco dei contatti"));
+    lvwCustomer->view()->setAccessibleName(lvwCustomer->accessibleName());
 
     cmdAdd = button(this, QStringLiteral("cmdAdd"), QStringLiteral("Aggiungi"), QStringLiteral("add"), 600);
     cmdUpdate = button(this, QStringLiteral("cmdUpdate"), QStringLiteral("Aggiorna"), QStringLiteral("update"), 1620);
@@ -293,6 +298,14 @@ bool frmCustMaint::event(QEvent* event)
         Form_Activate();
     }
     return QWidget::event(event);
+}
+
+// A window manager may show the window without ever activating it; the browse state must not wait for that, or the
+// stored layout (every field and "Salva" enabled, no mode) would be on screen and one "Salva" would rewrite a row.
+void frmCustMaint::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Form_Activate();
 }
 
 void frmCustMaint::Form_Activate()
@@ -507,6 +520,17 @@ qint32 frmCustMaint::selectedKey() const
     return key;
 }
 
+// Left where it was, the focus would fall from the disabled "Salva" onto "Stampa", or stay on "Elimina": a Space
+// would then print or delete the next contact.
+void frmCustMaint::focusListOnSelection()
+{
+    if (const int selected = lvwCustomer->selectedIndex()) {
+        lvwCustomer->setSelectedIndex(selected); // the keyboard's current row follows the selection
+        lvwCustomer->ensureVisible(selected);
+    }
+    lvwCustomer->setFocus(Qt::OtherFocusReason);
+}
+
 void frmCustMaint::cmdAdd_Click()
 {
     mstrMaintMode = kAdd;
@@ -578,6 +602,7 @@ void frmCustMaint::cmdSave_Click()
     }
     SetFormState(true);
     mblnEditPending = false;
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdCancel_Click()
@@ -589,6 +614,7 @@ void frmCustMaint::cmdCancel_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdDelete_Click()
@@ -633,6 +659,7 @@ void frmCustMaint::cmdDelete_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 // ---- field entry rules

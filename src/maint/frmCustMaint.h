@@ -37,6 +37,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private slots:
@@ -73,6 +74,8 @@ private:
     void ClearCurrentRecord();
     void UpdateListItem(int index);
     qint32 selectedKey() const;
+    // Where the focus goes when an edit or a delete ends: the list, on its selected row.
+    void focusListOnSelection();
 
     ListView* lvwCustomer = nullptr;
     QLabel* lblPhysMaint = nullptr;
