@@ -5,6 +5,9 @@
 #include <QPointer>
 #include <QWidget>
 
+class CommandKeys;
+class FindField;
+class ListContextMenu;
 class ListView;
 class QGroupBox;
 class QLabel;
@@ -29,6 +32,8 @@ public:
     bool editPending() const { return mblnEditPending; }
     bool activated() const { return mblnActivated; }
     Visualizza* printWindow() const;
+    // The list's context menu, where further commands add their entries.
+    ListContextMenu* listMenu() const { return m_listMenu; }
 
 protected:
     bool event(QEvent* event) override;
@@ -57,6 +62,7 @@ private slots:
 private:
     void buildLayout();
     void wireEvents();
+    void wireKeys();
 
     bool Form_Unload();
     void ConnectToDatabase();
@@ -68,6 +74,10 @@ private:
     void ClearCurrentRecord();
     void UpdateListItem(int index);
     qint32 selectedKey() const;
+    QStringList shownRow(int index) const;
+    // After a refused change: a file replaced under the window is read again, a contact changed by another program
+    // shows what is stored; an edit keeps its state and its typed text.
+    void ShowWhatIsStored(const ado::Error& refusal, const QString& title);
     // Where the focus goes when an edit or a delete ends: the list, on its selected row.
     void focusListOnSelection();
 
@@ -91,6 +101,9 @@ private:
     TextBox* txtArea = nullptr;
     TextBox* txtPrfx = nullptr;
     TextBox* txtLine = nullptr;
+    FindField* txtFind = nullptr;
+    ListContextMenu* m_listMenu = nullptr;
+    CommandKeys* m_keys = nullptr;
 
     QString mstrMaintMode;
     bool mblnEditPending = false;
