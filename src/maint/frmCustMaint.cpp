@@ -8,6 +8,7 @@
 #include "ListView.h"
 #include "MessageBox.h"
 #include "Statements.h"
+#include "SyncActions.h"
 #include "TextBox.h"
 #include "Twips.h"
 #include "Visualizza.h"
@@ -19,6 +20,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QShowEvent>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -250,6 +252,15 @@ void frmCustMaint::wireEvents()
     });
     m_listMenu = new ListContextMenu(lvwCustomer, cmdUpdate, cmdDelete, this);
     connect(m_listMenu, &ListContextMenu::findRequested, txtFind, &FindField::openFind);
+    m_sync = new SyncActions(
+        this,
+        m_listMenu->menu(),
+        [this] { return mblnActivated && cmdAdd->isEnabled(); },
+        [this] {
+            ClearCurrentRecord();
+            LoadCustomerList();
+        });
+    m_listMenu->addActions(m_sync->actions());
     wireKeys();
 }
 
@@ -317,6 +328,8 @@ void frmCustMaint::Form_Activate()
     SetFormState(true);
     mblnActivated = true;
     lvwCustomer->setFocus(Qt::ActiveWindowFocusReason);
+    // Once a sync is set up, the address book catches up with the phone as the program starts.
+    QTimer::singleShot(0, m_sync, &SyncActions::syncAtStart);
 }
 
 void frmCustMaint::closeEvent(QCloseEvent* event)

@@ -10,6 +10,7 @@ class FindField;
 class ListContextMenu;
 class ListView;
 class QGroupBox;
+class SyncActions;
 class QLabel;
 class QToolButton;
 class TextBox;
@@ -34,6 +35,7 @@ public:
     Visualizza* printWindow() const;
     // The list's context menu, where further commands add their entries.
     ListContextMenu* listMenu() const { return m_listMenu; }
+    SyncActions* syncActions() const { return m_sync; }
 
 protected:
     bool event(QEvent* event) override;
@@ -103,6 +105,7 @@ private:
     TextBox* txtLine = nullptr;
     FindField* txtFind = nullptr;
     ListContextMenu* m_listMenu = nullptr;
+    SyncActions* m_sync = nullptr;
     CommandKeys* m_keys = nullptr;
 
     QString mstrMaintMode;
