@@ -339,9 +339,15 @@ void TestFindKeys::contextMenu()
     QVERIFY(menu->isVisible());
     QCOMPARE(main.list()->selectedIndex(), 4);
     QCOMPARE(main.field("txtFirst")->text(), QStringLiteral("D'Angelo"));
-    QCOMPARE(
-        entries(menu),
-        (QStringList {"Aggiorna", "Elimina", "Copia contatto", "Trova…", "Esporta contatti…", "Anteprima rubrica…"}));
+    QCOMPARE(entries(menu),
+             (QStringList {"Aggiorna",
+                           "Elimina",
+                           "Copia contatto",
+                           "Trova…",
+                           "Sincronizzazione…",
+                           "Sincronizza ora",
+                           "Esporta contatti…",
+                           "Anteprima rubrica…"}));
     choose(menu, "Copia contatto");
     QCOMPARE(QGuiApplication::clipboard()->text(),
              QStringLiteral("Lucia D'Angelo\nVia dell'Orso 3\nNapoli (NA)\nTelefono: (333) 123-4567"));
