@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "Contact.h"
+#include "DataLocation.h"
 #include "ListView.h"
 #include "MessageBox.h"
 #include "Statements.h"
@@ -308,7 +309,7 @@ void frmCustMaint::Command1_Click()
 
 void frmCustMaint::ConnectToDatabase()
 {
-    m_store.ConnectToDatabase(CustomerStore::connectionText(GetAppPath()));
+    m_store.ConnectToDatabase(DataLocation::connectionText());
 }
 
 void frmCustMaint::CloseDatabase()
