@@ -16,9 +16,8 @@
 namespace {
 
 // A copy that could not be made must not keep anyone from their contacts: it is only reported.
-void backUpAddressBook()
+void backUpAddressBook(const QString& path)
 {
-    const QString path = DataLocation::filePath();
     const DailyBackup::Result backup = DailyBackup::run(path, AppInfo::now().date());
     if (!backup.error.isEmpty()) {
         QTextStream(stderr) << AppInfo::title() << ": copia di sicurezza di " << QDir::toNativeSeparators(path)
@@ -26,11 +25,11 @@ void backUpAddressBook()
     }
 }
 
-QString firstStartNotice()
+QString firstStartNotice(const QString& path)
 {
     return QStringLiteral("È stata creata una rubrica vuota per questo utente:\n%1\n\nOgni giorno una copia "
                           "di sicurezza viene salvata nella cartella Backup accanto ad essa.")
-        .arg(QDir::toNativeSeparators(DataLocation::filePath()));
+        .arg(QDir::toNativeSeparators(path));
 }
 
 } // namespace
@@ -39,17 +38,19 @@ int runVelmarin()
 {
     frmCustMaint form;
     bool created = false;
+    QString path;
     try {
         created = DataLocation::createIfInstalled();
         form.Form_Load();
+        path = DataLocation::filePath();
     } catch (const ado::Error& error) {
         MessageBox::show(nullptr, error.description(), AppInfo::title(), MessageBox::OkOnly, MessageBox::Critical);
         return 1;
     }
-    backUpAddressBook();
+    backUpAddressBook(path);
     form.show();
     if (created) {
-        MessageBox::show(&form, firstStartNotice(), AppInfo::title(), MessageBox::OkOnly, MessageBox::Information);
+        MessageBox::show(&form, firstStartNotice(path), AppInfo::title(), MessageBox::OkOnly, MessageBox::Information);
     }
     return QApplication::exec();
 }
