@@ -6,6 +6,7 @@
 #include "CustomerStore.h"
 #include "modGeneral.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -72,11 +73,16 @@ bool createIfInstalled()
         throw ado::Error(QStringLiteral("Impossibile creare la cartella '%1' per la rubrica.")
                              .arg(QDir::toNativeSeparators(dataFolder)));
     }
-    // Built aside and renamed into place, so a start cut short never leaves a half-made Cust.mdb behind.
-    const QString building = path + QStringLiteral(".nuovo");
+    // Built aside and renamed into place, so a start cut short never leaves a half-made Cust.mdb behind. The name
+    // is this process's own: a second start at the same moment builds its own and finds the first one's in place.
+    const QString building = path + QStringLiteral(".nuovo-%1").arg(QCoreApplication::applicationPid());
     QFile::remove(building);
     QString error = mkdb::createCustomerDatabase(building);
     if (error.isEmpty() && !QFile::rename(building, path)) {
+        if (QFileInfo::exists(path)) {
+            QFile::remove(building);
+            return false;
+        }
         error = QFile(building).errorString();
     }
     if (!error.isEmpty()) {

@@ -1,6 +1,7 @@
 #include "DailyBackup.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -96,11 +97,16 @@ Result run(const QString& databasePath, const QDate& today)
         result.error = QStringLiteral("impossibile creare la cartella '%1'.").arg(QDir::toNativeSeparators(folder));
         return result;
     }
-    // Written under a passing name and renamed, so an interrupted copy never counts as a copy.
-    const QString partial = target + QStringLiteral(".parziale");
+    // Written under a passing name of this process's own and renamed, so an interrupted copy never counts as a copy
+    // and two starts at the same moment do not write into one file.
+    const QString partial = target + QStringLiteral(".parziale-%1").arg(QCoreApplication::applicationPid());
     QFile::remove(partial);
     result.error = vacuumInto(databasePath, partial);
     if (result.error.isEmpty() && !QFile::rename(partial, target)) {
+        QFile::remove(partial);
+        if (QFileInfo::exists(target)) {
+            return result;
+        }
         result.error = QStringLiteral("impossibile scrivere '%1'.").arg(QDir::toNativeSeparators(target));
     }
     if (!result.error.isEmpty()) {
@@ -111,6 +117,15 @@ Result run(const QString& databasePath, const QDate& today)
         return result;
     }
     result.made = target;
+
+    // Copies cut short on an earlier day (a killed start) are no longer being written by anyone.
+    const QStringList partials = QDir(folder).entryList({QStringLiteral("Cust-*.mdb.parziale-*")}, QDir::Files);
+    for (const QString& name : partials) {
+        const QDate date = dateOf(name.left(name.indexOf(QLatin1String(".parziale-"))));
+        if (date.isValid() && date < today) {
+            QFile::remove(QDir(folder).filePath(name));
+        }
+    }
 
     const QStringList after = copiesIn(folder);
     for (qsizetype i = 0; i < after.size() - kept; ++i) {

@@ -109,8 +109,11 @@ void TestDailyBackup::rotation_data()
         << Days {-10, -9, -8, -7, -6, -5, -4, -3, -2, -1}
         << QStringList {"note.txt", "Cust-2026-02-30.mdb", "Cust-vecchio.mdb", "cust-2020-01-01.mdb", "Cust.mdb"}
         << true << Days {-9, -8, -7, -6, -5, -4, -3, -2, -1, 0};
-    QTest::newRow("a copy cut short before is replaced")
-        << Days {-1} << QStringList {copyName(0) + ".parziale"} << true << Days {-1, 0};
+    QTest::newRow("copies cut short on earlier days are removed")
+        << Days {-2} << QStringList {copyName(-1) + ".parziale-4242", copyName(-5) + ".parziale-17"} << true
+        << Days {-2, 0};
+    QTest::newRow("a copy being written today by another start is left alone")
+        << Days {-1} << QStringList {copyName(0) + ".parziale-4242"} << true << Days {-1, 0};
 }
 
 void TestDailyBackup::rotation()
@@ -140,7 +143,7 @@ void TestDailyBackup::rotation()
     QStringList left = QDir(m_backup).entryList(QDir::Files);
     QStringList expectedLeft;
     for (const QString& other : others) {
-        if (!other.endsWith(QLatin1String(".parziale"))) {
+        if (!other.contains(QLatin1String(".parziale-")) || other.startsWith(copyName(0))) {
             expectedLeft.append(other);
         }
     }
