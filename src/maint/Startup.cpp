@@ -28,7 +28,7 @@ void backUpAddressBook(const QString& path)
 QString firstStartNotice(const QString& path)
 {
     return QStringLiteral("È stata creata una rubrica vuota per questo utente:\n%1\n\nOgni giorno una copia "
-                          "di sicurezza viene salvata nella cartella Backup accanto ad essa.")
+                          "di sicurezza viene salvata nella cartella Backup, accanto alla rubrica.")
         .arg(QDir::toNativeSeparators(path));
 }
 
