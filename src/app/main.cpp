@@ -1,11 +1,21 @@
 #include "AppInfo.h"
+#include "CommandLine.h"
 #include "Startup.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QTextStream>
 
 int main(int argc, char* argv[])
 {
+    // An import or an export from the command line runs without a display: no widget, no QApplication.
+    if (isExchangeCommand(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(AppInfo::title());
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return runExchangeCommand(QCoreApplication::arguments().mid(1), out, err);
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationVersion(

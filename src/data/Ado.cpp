@@ -325,6 +325,15 @@ void Connection::checkFile()
     if (now == m_stamp) {
         return;
     }
+    if (m_inTransaction) {
+        // Opening the file afresh would leave the transaction behind and send the rest of its statements outside it.
+        m_inTransaction = false;
+        QSqlQuery rollback(database());
+        rollback.exec(QStringLiteral("ROLLBACK"));
+        throw Error(QStringLiteral("Il file del database '%1' è stato sostituito o ne sono cambiati i permessi durante "
+                                   "il salvataggio: nessuna modifica è stata salvata.")
+                        .arg(shown(m_filePath)));
+    }
     // The new file is opened before the old connection is let go, so a refused file leaves things as they were.
     checkDatabaseFile(m_filePath);
     const QString name = attach(m_filePath);
@@ -335,6 +344,44 @@ void Connection::checkFile()
     QSqlDatabase::removeDatabase(m_connectionName);
     m_connectionName = name;
     m_stamp = now;
+}
+
+void Connection::BeginTrans()
+{
+    if (!isOpen()) {
+        throw Error(QStringLiteral("Operazione non consentita quando la connessione è chiusa."));
+    }
+    checkFile();
+    QSqlQuery begin(database());
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        throw Error(describe(begin.lastError()));
+    }
+    m_inTransaction = true;
+}
+
+void Connection::CommitTrans()
+{
+    if (!m_inTransaction) {
+        throw Error(QStringLiteral("Nessuna transazione aperta."));
+    }
+    checkFile();
+    QSqlQuery commit(database());
+    if (!commit.exec(QStringLiteral("COMMIT"))) {
+        throw Error(describe(commit.lastError()));
+    }
+    m_inTransaction = false;
+}
+
+void Connection::RollbackTrans()
+{
+    if (!m_inTransaction || m_connectionName.isEmpty()) {
+        m_inTransaction = false;
+        return;
+    }
+    m_inTransaction = false;
+    // Straight to the connection, without looking at the file: a transaction must end even when the file is gone.
+    QSqlQuery rollback(database());
+    rollback.exec(QStringLiteral("ROLLBACK"));
 }
 
 // Queries still alive on this connection are finalized by the driver when it closes; their Recordsets see the
@@ -352,6 +399,7 @@ void Connection::Close()
     m_connectionName.clear();
     m_filePath.clear();
     m_stamp = {};
+    m_inTransaction = false;
 }
 
 bool Connection::isOpen() const

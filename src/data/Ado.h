@@ -62,6 +62,12 @@ public:
     // was deleted or replaced behind the program's back.
     void checkFile();
 
+    // A transaction that holds the write lock from its start ("BEGIN IMMEDIATE"), so what is read inside it is still
+    // what is stored when it commits. RollbackTrans() never fails and may be called when none is open.
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
+
 private:
     // Identity and writability of the file at the path, as they were when it was opened.
     struct FileStamp
@@ -83,6 +89,7 @@ private:
     QString m_connectionName;
     QString m_filePath;
     FileStamp m_stamp;
+    bool m_inTransaction = false;
 };
 
 // A forward-only pass over a query result.

@@ -40,15 +40,53 @@ void writeFile(const QString& path, const QByteArray& content = "contenuto")
     file.write(content);
 }
 
+// A user of their own: HOME in a temporary folder, nothing else pointing at data or settings, no display.
+QProcessEnvironment userEnvironment(const QString& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+        env.remove(QString::fromLatin1(name));
+    }
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+// Runs sql on the book, then lists "FirstName|LastName" of every contact; "<no book>" when it does not open.
+QStringList rowsOf(const QString& path, const QString& sql = {})
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("book"));
+        db.setDatabaseName(path);
+        db.setConnectOptions(sql.isEmpty() ? QStringLiteral("QSQLITE_OPEN_READONLY") : QString());
+        const bool open = QFileInfo::exists(path) && db.open();
+        QSqlQuery query(db);
+        if (!open || (!sql.isEmpty() && !query.exec(sql))
+            || !query.exec(QStringLiteral("SELECT FirstName, LastName FROM Customer ORDER BY CustID"))) {
+            rows.append(QStringLiteral("<no book>"));
+        }
+        while (query.next()) {
+            rows.append(query.value(0).toString() + QLatin1Char('|') + query.value(1).toString());
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("book"));
+    return rows;
+}
+
 struct Run
 {
     int code = -1;
     QString output;
 };
 
-Run run(const QString& program, const QStringList& args)
+// Runs a program to its end; as a user with that home when one is given.
+Run run(const QString& program, const QStringList& args, const QString& home = {})
 {
     QProcess p;
+    if (!home.isEmpty()) {
+        p.setProcessEnvironment(userEnvironment(home));
+    }
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForFinished(60000)) {
@@ -79,6 +117,8 @@ private slots:
     void cleanKeepsTheAddressBook();
 
 private:
+    QString installed() const { return QDir(m_prefix).filePath(QStringLiteral("bin/velmarin")); }
+
     QTemporaryDir m_root;
     QTemporaryDir m_home;
     QString m_prefix;
@@ -136,43 +176,39 @@ void TestInstall::desktopFilesPassTheValidators()
 void TestInstall::installedProgramKeepsTheBookInTheUsersFolder()
 {
     const QString programFolder = QDir(m_prefix).filePath(QStringLiteral("lib/velmarin"));
-    const QString userFolder = m_home.filePath(QStringLiteral(".local/share/Velmarin"));
+    const QString book = m_home.filePath(QStringLiteral(".local/share/Velmarin/Cust.mdb"));
     const QStringList before = filesUnder(m_prefix, true);
     QFile::setPermissions(programFolder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
 
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-        env.remove(QString::fromLatin1(name));
-    }
-    env.insert(QStringLiteral("HOME"), m_home.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
+    program.setProcessEnvironment(userEnvironment(m_home.path()));
     program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QDir(m_prefix).filePath(QStringLiteral("bin/velmarin")), {});
+    program.start(installed(), {});
     QVERIFY(program.waitForStarted());
     // The day's backup is made once the book has been opened and read; the program then waits on its notice.
-    QTRY_VERIFY_WITH_TIMEOUT(!QDir(userFolder + "/Backup").entryList({"Cust-*.mdb"}).isEmpty()
-                                 || program.state() == QProcess::NotRunning,
+    const QDir backup(QFileInfo(book).absoluteDir().filePath(QStringLiteral("Backup")));
+    QTRY_VERIFY_WITH_TIMEOUT(!backup.entryList({"Cust-*.mdb"}).isEmpty() || program.state() == QProcess::NotRunning,
                              20000);
     QCOMPARE(program.state(), QProcess::Running);
     program.kill();
     program.waitForFinished();
-    QFile::setPermissions(programFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
     const QString output = QString::fromLocal8Bit(program.readAll());
     QVERIFY2(!output.contains(QStringLiteral("non riuscita")), qPrintable(output));
+    QCOMPARE(rowsOf(book), QStringList());
+
+    // The command line uses the same book: an export from it, imported by another user whose book it creates.
+    QCOMPARE(rowsOf(book, "INSERT INTO Customer (CustID, FirstName, LastName) VALUES (1, 'Rossi', 'Mario')"),
+             QStringList {"Rossi|Mario"});
+    const QString csv = m_root.filePath(QStringLiteral("rubrica.csv"));
+    const Run exported = run(installed(), {"--export", csv}, m_home.path());
+    QVERIFY2(exported.code == 0, qPrintable(exported.output));
+    QTemporaryDir otherHome;
+    const Run imported = run(installed(), {"--import", csv}, otherHome.path());
+    QVERIFY2(imported.code == 0, qPrintable(imported.output));
+    QCOMPARE(rowsOf(otherHome.filePath(QStringLiteral(".local/share/Velmarin/Cust.mdb"))), QStringList {"Rossi|Mario"});
+
+    QFile::setPermissions(programFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(filesUnder(m_prefix, true), before);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("book"));
-        db.setDatabaseName(QDir(userFolder).filePath(QStringLiteral("Cust.mdb")));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM Customer")) && query.next());
-        QCOMPARE(query.value(0).toInt(), 0);
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("book"));
 }
 
 void TestInstall::uninstallRemovesWhatWasInstalledOnly()

@@ -1,0 +1,104 @@
+#include "CommandLine.h"
+
+#include "ContactImport.h"
+#include "DataLocation.h"
+
+#include <QTextStream>
+
+#include <cstring>
+
+namespace {
+
+const QString kImport = QStringLiteral("--import");
+const QString kExport = QStringLiteral("--export");
+
+QString oneLine(const QString& text)
+{
+    return text.simplified();
+}
+
+// The address book the window opens; an installed program's first use creates the user's empty one.
+void openAddressBook(CustomerStore& store)
+{
+    DataLocation::createIfInstalled();
+    store.ConnectToDatabase(DataLocation::connectionText());
+}
+
+int usage(QTextStream& err, const QString& reason)
+{
+    err << "velmarin: " << reason << "\n"
+        << "Uso: velmarin --import FILE... | velmarin --export FILE (.vcf o .csv)\n";
+    err.flush();
+    return 2;
+}
+
+ImportOutcome runImport(CustomerStore& store, const QStringList& paths)
+{
+    // Every file is read before the address book is touched: one bad file and nothing is added.
+    QList<FileReading> files;
+    for (const QString& path : paths) {
+        files.append(readContactFile(path));
+    }
+    openAddressBook(store);
+    return importContacts(store, files);
+}
+
+QString runExport(CustomerStore& store, const QString& path)
+{
+    if (formatOfPath(path) == ContactFormat::Unknown) {
+        throw ado::Error(QStringLiteral("Formato non riconosciuto per '%1': il nome del file deve terminare in .vcf "
+                                        "(vCard) o .csv (CSV).")
+                             .arg(path));
+    }
+    openAddressBook(store);
+    const QList<ExportContact> contacts = storedContacts(store);
+    writeContactFile(path, contacts);
+    return exportSummary(contacts.size(), path);
+}
+
+} // namespace
+
+bool isExchangeCommand(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--import") == 0 || std::strcmp(argv[i], "--export") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    if (arguments.isEmpty() || (arguments.first() != kImport && arguments.first() != kExport)) {
+        return usage(err, QStringLiteral("indicare --import o --export per primo."));
+    }
+    const QString command = arguments.first();
+    const QStringList paths = arguments.mid(1);
+    for (const QString& path : paths) {
+        if (path == kImport || path == kExport) {
+            return usage(err, QStringLiteral("--import e --export non possono essere usati insieme."));
+        }
+    }
+    if (paths.isEmpty()) {
+        return usage(err, QStringLiteral("%1 richiede il nome di un file.").arg(command));
+    }
+    if (command == kExport && paths.size() > 1) {
+        return usage(err, QStringLiteral("--export scrive un solo file."));
+    }
+
+    CustomerStore store;
+    try {
+        const QString summary
+            = command == kImport ? runImport(store, paths).summary() : runExport(store, paths.first());
+        store.CloseDatabase();
+        out << oneLine(summary) << '\n';
+        out.flush();
+        return 0;
+    } catch (const ado::Error& error) {
+        store.CloseDatabase();
+        err << "velmarin: " << oneLine(error.description()) << '\n';
+        err.flush();
+        return 1;
+    }
+}

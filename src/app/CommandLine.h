@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+class QTextStream;
+
+// velmarin --import FILE... and velmarin --export FILE: the address book's contacts in and out without a window.
+
+// True when the arguments ask for an import or an export; decided before any application object exists, so that
+// such a run never needs a display.
+bool isExchangeCommand(int argc, char** argv);
+
+// Runs the command given by arguments (the program name excluded) on the Cust.mdb the window opens. Writes one line
+// to out and returns 0 when it did what was asked; otherwise writes the reason to err and returns 1, or 2 when the
+// arguments themselves are wrong.
+int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStream& err);

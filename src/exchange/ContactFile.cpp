@@ -1,0 +1,136 @@
+#include "ContactFile.h"
+
+#include "Contact.h"
+#include "Csv.h"
+#include "TextDecoding.h"
+#include "VCard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+QString shown(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+ContactFormat formatOfPath(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard")) {
+        return ContactFormat::VCard;
+    }
+    if (suffix == QLatin1String("csv")) {
+        return ContactFormat::Csv;
+    }
+    return ContactFormat::Unknown;
+}
+
+FileReading readContactFile(const QString& path)
+{
+    QFile file(path);
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        throw ado::Error(QStringLiteral("'%1' è una cartella, non un file di contatti.").arg(shown(path)));
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw ado::Error(QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), file.errorString()));
+    }
+    if (file.size() > kLargestContactFile) {
+        throw ado::Error(
+            QStringLiteral("Il file '%1' è troppo grande (%2 MB) per essere una rubrica: il massimo è %3 MB.")
+                .arg(shown(path))
+                .arg(file.size() / (1024 * 1024))
+                .arg(kLargestContactFile / (1024 * 1024)));
+    }
+    const QByteArray bytes = file.read(kLargestContactFile + 1);
+    if (file.error() != QFileDevice::NoError) {
+        throw ado::Error(QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), file.errorString()));
+    }
+    const QString text = decodeText(bytes);
+
+    FileReading reading;
+    reading.path = path;
+    reading.format = formatOfPath(path);
+    if (reading.format == ContactFormat::Unknown) {
+        reading.format = holdsVCards(text) ? ContactFormat::VCard : ContactFormat::Csv;
+    }
+    if (reading.format == ContactFormat::VCard) {
+        if (!holdsVCards(text)) {
+            throw ado::Error(QStringLiteral("Il file '%1' non contiene schede vCard (BEGIN:VCARD).").arg(shown(path)));
+        }
+        reading.result = readVCards(text);
+    } else {
+        std::optional<ReadResult> rows = readCsv(text);
+        if (!rows) {
+            throw ado::Error(QStringLiteral("Il file '%1' non ha una riga di intestazione con colonne riconosciute. "
+                                            "Intestazioni comprese: %2.")
+                                 .arg(shown(path), understoodHeadings().join(QLatin1String(", "))));
+        }
+        reading.result = *rows;
+    }
+    return reading;
+}
+
+bool writeContactFile(const QString& path, const QList<ExportContact>& contacts, const Progress& progress)
+{
+    const ContactFormat format = formatOfPath(path);
+    if (format == ContactFormat::Unknown) {
+        throw ado::Error(QStringLiteral("Formato non riconosciuto per '%1': il nome del file deve terminare in .vcf "
+                                        "(vCard) o .csv (CSV).")
+                             .arg(shown(path)));
+    }
+    const QByteArray bytes
+        = format == ContactFormat::VCard ? writeVCards(contacts, progress) : writeCsv(contacts, progress);
+    if (bytes.isEmpty() && !contacts.isEmpty()) {
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        throw ado::Error(QStringLiteral("Impossibile scrivere il file '%1': %2.").arg(shown(path), file.errorString()));
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw ado::Error(QStringLiteral("Impossibile scrivere il file '%1': %2.").arg(shown(path), reason));
+    }
+    return true;
+}
+
+QList<ExportContact> storedContacts(CustomerStore& store)
+{
+    struct Release
+    {
+        CustomerStore& store;
+        ~Release() { store.releaseRecordset(); }
+    } release {store};
+
+    QList<ExportContact> contacts;
+    ado::Recordset& rs = store.openQuery(ListQuery());
+    while (!rs.isEOF()) {
+        contacts.append({{textOf(rs.Fields(0)),
+                          textOf(rs.Fields(1)),
+                          textOf(rs.Fields(2)),
+                          textOf(rs.Fields(3)),
+                          textOf(rs.Fields(4)),
+                          textOf(rs.Fields(5)),
+                          textOf(rs.Fields(6))},
+                         rs.Fields(7).toInt()});
+        rs.MoveNext();
+    }
+    return contacts;
+}
+
+QString exportSummary(qsizetype count, const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    if (count == 1) {
+        return QStringLiteral("Esportato 1 contatto in %1.").arg(name);
+    }
+    return QStringLiteral("Esportati %1 contatti in %2.").arg(count).arg(name);
+}

@@ -1,0 +1,155 @@
+#include "ContactImport.h"
+
+#include "Contact.h"
+#include "ImportRules.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+#include <limits>
+
+namespace {
+
+QSet<QString> storedKeys(CustomerStore& store)
+{
+    struct Release
+    {
+        CustomerStore& store;
+        ~Release() { store.releaseRecordset(); }
+    } release {store};
+
+    QSet<QString> keys;
+    ado::Recordset& rs = store.openQuery(ListQuery());
+    while (!rs.isEOF()) {
+        keys.insert(duplicateKey({textOf(rs.Fields(0)),
+                                  textOf(rs.Fields(1)),
+                                  textOf(rs.Fields(2)),
+                                  textOf(rs.Fields(3)),
+                                  textOf(rs.Fields(4)),
+                                  textOf(rs.Fields(5)),
+                                  textOf(rs.Fields(6))}));
+        rs.MoveNext();
+    }
+    return keys;
+}
+
+QString lineList(const QList<int>& lines)
+{
+    constexpr int shownLines = 10;
+    QStringList numbers;
+    for (int i = 0; i < lines.size() && i < shownLines; ++i) {
+        numbers.append(QString::number(lines.at(i)));
+    }
+    if (lines.size() > shownLines) {
+        numbers.append(QStringLiteral("…"));
+    }
+    return numbers.join(QLatin1String(", "));
+}
+
+QString sentence(const FileOutcome& file)
+{
+    const QString name = QFileInfo(file.path).fileName();
+    QString text;
+    if (file.added == 0) {
+        text = QStringLiteral("Nessun contatto importato da %1").arg(name);
+    } else if (file.added == 1) {
+        text = QStringLiteral("Importato 1 contatto da %1").arg(name);
+    } else {
+        text = QStringLiteral("Importati %1 contatti da %2").arg(file.added).arg(name);
+    }
+    if (file.duplicates == 1) {
+        text += QStringLiteral("; 1 già presente");
+    } else if (file.duplicates > 1) {
+        text += QStringLiteral("; %1 già presenti").arg(file.duplicates);
+    }
+    const qsizetype bad = file.unreadableLines.size();
+    if (bad > 0) {
+        const bool cards = file.format == ContactFormat::VCard;
+        const QString what = bad == 1
+            ? (cards ? QStringLiteral("scheda non leggibile") : QStringLiteral("riga non leggibile"))
+            : (cards ? QStringLiteral("schede non leggibili") : QStringLiteral("righe non leggibili"));
+        text += QStringLiteral("; %1 %2 (%3 %4)")
+                    .arg(bad)
+                    .arg(what,
+                         bad == 1 ? QStringLiteral("riga") : QStringLiteral("righe"),
+                         lineList(file.unreadableLines));
+    }
+    return text + QLatin1Char('.');
+}
+
+} // namespace
+
+QString ImportOutcome::summary() const
+{
+    QStringList sentences;
+    for (const FileOutcome& file : files) {
+        sentences.append(sentence(file));
+    }
+    return sentences.join(QLatin1Char(' '));
+}
+
+ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& files, const Progress& progress)
+{
+    if (!store.mcnnCust) {
+        throw ado::Error(QStringLiteral("La connessione al database non è aperta."));
+    }
+    qint64 total = 0;
+    for (const FileReading& file : files) {
+        total += file.result.contacts.size();
+    }
+
+    ImportOutcome outcome;
+    ado::Connection& connection = *store.mcnnCust;
+    connection.BeginTrans();
+    try {
+        QSet<QString> known = storedKeys(store);
+        // The key rule is the window's, largest plus one; under the transaction's write lock no other program can
+        // add a contact, so each next key is the one before plus one.
+        qint32 key = store.GetNextCustID();
+        qint64 done = 0;
+        for (const FileReading& file : files) {
+            FileOutcome result;
+            result.path = file.path;
+            result.format = file.format;
+            result.unreadableLines = file.result.unreadableLines;
+            for (const ReadContact& contact : file.result.contacts) {
+                if (progress && done % 256 == 0 && !progress(done, total)) {
+                    connection.RollbackTrans();
+                    outcome.cancelled = true;
+                    outcome.addedKeys.clear();
+                    return outcome;
+                }
+                ++done;
+                const ContactFields fields = importedFields(contact.fields);
+                const QString identity = duplicateKey(fields);
+                if (known.contains(identity)) {
+                    ++result.duplicates;
+                    continue;
+                }
+                if (!outcome.addedKeys.isEmpty()) {
+                    if (key == std::numeric_limits<qint32>::max()) {
+                        throw ado::Error(QStringLiteral("Impossibile assegnare un nuovo codice al contatto."));
+                    }
+                    ++key;
+                }
+                store.execute(InsertStatement(key, fields));
+                known.insert(identity);
+                outcome.addedKeys.append(key);
+                ++result.added;
+            }
+            outcome.files.append(result);
+        }
+        if (progress && !progress(total, total)) {
+            connection.RollbackTrans();
+            outcome.cancelled = true;
+            outcome.addedKeys.clear();
+            outcome.files.clear();
+            return outcome;
+        }
+        connection.CommitTrans();
+    } catch (...) {
+        connection.RollbackTrans();
+        throw;
+    }
+    return outcome;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "ExchangeTypes.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <optional>
+
+// CSV as spreadsheets open it: out with a byte-order mark, ";" between cells and quotes by RFC 4180; in with ";",
+// "," or tab, and columns found by their heading, ours or the usual English ones of mail programs and phones.
+
+// The headings of the list, the first row of an exported file.
+QStringList csvHeadings();
+// The file: heading row and one row per contact, CRLF line ends. Progress as for writeVCards().
+QByteArray writeCsv(const QList<ExportContact>& contacts, const Progress& progress = {});
+
+// The contacts of the rows after the heading row, fields as the cells give them; nothing when no column has a
+// heading the program understands. A row whose quote never closes is unreadable.
+std::optional<ReadResult> readCsv(const QString& text);
+// The headings readCsv() understands, for the message that refuses a file.
+QStringList understoodHeadings();

@@ -1,0 +1,100 @@
+#include "ImportRules.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+bool isSeparator(QChar c)
+{
+    return c.isSpace() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('/')
+        || c == QLatin1Char('(') || c == QLatin1Char(')');
+}
+
+// The window's fields hold one line: the lines of a multi-line value ("Via Roma 1\nScala B") are joined with ", ".
+QString oneLine(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
+        return text.trimmed();
+    }
+    QStringList lines = text.split(lineBreak);
+    for (QString& line : lines) {
+        line = line.trimmed();
+    }
+    lines.removeAll(QString());
+    return lines.join(QLatin1String(", "));
+}
+
+} // namespace
+
+QString normalizePhone(const QString& text)
+{
+    QString number = text.trimmed();
+    if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive)) {
+        // A tel: address may carry parameters (";ext=12") that are not part of the number dialled.
+        number = number.mid(4).section(QLatin1Char(';'), 0, 0);
+    }
+    QString digits;
+    bool plus = false;
+    for (const QChar c : std::as_const(number)) {
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            digits.append(c);
+        } else if (c == QLatin1Char('+') && digits.isEmpty()) {
+            plus = true;
+        } else if (!isSeparator(c)) {
+            // Letters ("int. 12", "ufficio") are not part of the number; its digits are kept in order.
+            continue;
+        }
+    }
+    if (plus) {
+        return digits.startsWith(QLatin1String("39")) ? digits.mid(2) : QLatin1Char('+') + digits;
+    }
+    return digits.startsWith(QLatin1String("0039")) ? digits.mid(4) : digits;
+}
+
+PersonName namesFromDisplayName(const QString& displayName)
+{
+    const QString name = displayName.simplified();
+    const qsizetype comma = name.indexOf(QLatin1Char(','));
+    if (comma >= 0) {
+        return {name.left(comma).trimmed(), name.mid(comma + 1).trimmed()};
+    }
+    const qsizetype space = name.lastIndexOf(QLatin1Char(' '));
+    if (space < 0) {
+        return {name, QString()};
+    }
+    return {name.mid(space + 1), name.left(space)};
+}
+
+ContactFields importedFields(const ContactFields& fields)
+{
+    return {oneLine(fields.firstName),
+            oneLine(fields.lastName),
+            oneLine(fields.address),
+            oneLine(fields.city),
+            oneLine(fields.state),
+            normalizePhone(fields.zip),
+            normalizePhone(fields.phoneNumber)};
+}
+
+bool isEmpty(const ContactFields& fields)
+{
+    return fields.firstName.isEmpty() && fields.lastName.isEmpty() && fields.address.isEmpty() && fields.city.isEmpty()
+        && fields.state.isEmpty() && fields.zip.isEmpty() && fields.phoneNumber.isEmpty();
+}
+
+// Each field preceded by its length, so no text inside a field can make two different contacts look alike.
+QString duplicateKey(const ContactFields& fields)
+{
+    QString key;
+    for (const QString* field : {&fields.firstName,
+                                 &fields.lastName,
+                                 &fields.address,
+                                 &fields.city,
+                                 &fields.state,
+                                 &fields.zip,
+                                 &fields.phoneNumber}) {
+        key += QString::number(field->size()) + QLatin1Char(':') + *field;
+    }
+    return key;
+}

@@ -1,0 +1,481 @@
+#include "ContactImport.h"
+#include "Csv.h"
+#include "CustDatabase.h"
+#include "ImportRules.h"
+#include "VCard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+// vCard and CSV files in and out: real-world-shaped samples, refusals, what the writers put on disk, and the import
+// as one transaction on a real Cust.mdb.
+class TestExchange : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void readsSamples_data();
+    void readsSamples();
+    void refusesFiles_data();
+    void refusesFiles();
+    void phoneRules_data();
+    void phoneRules();
+    void writesVCardsOthersRead_data();
+    void writesVCardsOthersRead();
+    void writesCsvForSpreadsheets();
+    void roundTripThroughEmptyFile_data();
+    void roundTripThroughEmptyFile();
+    void skipsDuplicatesAndSaysWhatHappened();
+    void importLandsWholeOrNotAtAll_data();
+    void importLandsWholeOrNotAtAll();
+
+private:
+    QString databasePath() const { return m_dir->filePath(QStringLiteral("Cust.mdb")); }
+    void openStore(const QList<mkdb::ContactRow>& rows);
+    QString writeFile(const QString& name, const QByteArray& bytes) const;
+    QList<QStringList> storedRows() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    CustomerStore m_store;
+};
+
+namespace {
+
+QString sample(const QString& name)
+{
+    return qEnvironmentVariable("VELMARIN_SOURCE_DIR") + QStringLiteral("/tests/samples/exchange/") + name;
+}
+
+// "Cognome|Nome|Indirizzo|Città|PR|Cellulare|Telefono"
+QString joined(const ContactFields& f)
+{
+    return QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}.join(
+        QLatin1Char('|'));
+}
+
+QStringList importedTexts(const ReadResult& result)
+{
+    QStringList texts;
+    for (const ReadContact& contact : result.contacts) {
+        texts.append(joined(importedFields(contact.fields)));
+    }
+    return texts;
+}
+
+ContactFields fieldsOf(const QString& text)
+{
+    const QStringList p = text.split(QLatin1Char('|'));
+    return {p.value(0), p.value(1), p.value(2), p.value(3), p.value(4), p.value(5), p.value(6)};
+}
+
+mkdb::ContactRow rowOf(int id, const QString& text)
+{
+    const ContactFields f = fieldsOf(text);
+    return {id, f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber};
+}
+
+} // namespace
+
+void TestExchange::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestExchange::cleanup()
+{
+    m_store.CloseDatabase();
+    m_dir.reset();
+}
+
+void TestExchange::openStore(const QList<mkdb::ContactRow>& rows)
+{
+    QCOMPARE(mkdb::createCustomerDatabase(databasePath()), QString());
+    if (!rows.isEmpty()) {
+        QCOMPARE(mkdb::insertContacts(databasePath(), rows), QString());
+    }
+    m_store.ConnectToDatabase(CustomerStore::connectionText(m_dir->path() + QLatin1Char('/')));
+}
+
+QString TestExchange::writeFile(const QString& name, const QByteArray& bytes) const
+{
+    const QString path = m_dir->filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    return path;
+}
+
+// Every stored row in key order, NULL read as empty: "CustID|Cognome|...|Telefono".
+QList<QStringList> TestExchange::storedRows() const
+{
+    QList<QStringList> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(databasePath());
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("SELECT CustID, FirstName, LastName, Address, City, State, Zip, PhoneNumber "
+                                  "FROM Customer ORDER BY CustID"));
+            while (q.next()) {
+                QStringList row;
+                for (int i = 0; i < 8; ++i) {
+                    row.append(q.value(i).toString());
+                }
+                rows.append(row);
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return rows;
+}
+
+void TestExchange::readsSamples_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("contacts");
+    QTest::addColumn<QList<int>>("unreadable");
+
+    QTest::newRow("2.1 quoted-printable, Latin-1, bare types, photo")
+        << "phone-2.1.vcf"
+        << QStringList {QStringLiteral("Nicolò|Gianluca|Via San Nicolò 3, Scala B|Forlì|FC|3471234567|0212345678"),
+                        QStringLiteral("Verdi|Anna||||3334445566|")}
+        << QList<int> {};
+    QTest::newRow("3.0 folded, grouped, escaped")
+        << "mail-3.0.vcf"
+        << QStringList {QStringLiteral("D'Amico|Maria Grazia|Corso Vittorio Emanuele II, 12; int. 4|Torino|TO|"
+                                       "3387654321|0115556677"),
+                        QStringLiteral("Ó Briain|Seán|12 Merrion Square|Dublin||+353875550100|+35315550199")}
+        << QList<int> {};
+    QTest::newRow("4.0 tel: addresses, names from FN, nothing kept")
+        << "contacts-4.0.vcf"
+        << QStringList {QStringLiteral("Santis|Lorenzo De|Via Appia Nuova 1000|Roma|RM|3201112233|0655501234"),
+                        QStringLiteral("Rossi|Paola|||||")}
+        << QList<int> {14};
+    QTest::newRow("cards cut short") << "broken.vcf"
+                                     << QStringList {QStringLiteral("Intero|Primo|||||"),
+                                                     QStringLiteral("Intero|Terzo||||3351112222|")}
+                                     << QList<int> {5, 13};
+    QTest::newRow("Windows-1252 vCard") << "windows-1252.vcf"
+                                        << QStringList {QStringLiteral(
+                                               "Città|Niccolò|Via dell’Orso 2|Cantù|CO||031712345")}
+                                        << QList<int> {};
+    QTest::newRow("mail program CSV")
+        << "mail.csv"
+        << QStringList {QStringLiteral("Bellini|Marco|Via Larga 8, Scala C|Milano|MI|3357654321|0287654321"),
+                        QStringLiteral("Serra|Giovanna||Cagliari|CA||070123456"),
+                        QStringLiteral("O\"Neill|Luigi|Main Street 1, Apt. 2|Cork||+353860001111|+353210002222")}
+        << QList<int> {6};
+    QTest::newRow("our CSV, open quote") << "rubrica.csv"
+                                         << QStringList {QStringLiteral("Rossi|Mario|Via Roma 1; int. 3|Milano|MI|"
+                                                                        "3351234567|0212345678"),
+                                                         QStringLiteral(
+                                                             "De \"Gigi\" Santis|Luigi||Roma|RM||0655501234")}
+                                         << QList<int> {5};
+    QTest::newRow("phone CSV, tabs, Windows-1252")
+        << "phone.tsv.csv"
+        << QStringList {QStringLiteral("Bassi|Francesca||Forlì||3497654321|"),
+                        QStringLiteral("Tonino|||Aosta||3281112233|")}
+        << QList<int> {};
+}
+
+void TestExchange::readsSamples()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, contacts);
+    QFETCH(QList<int>, unreadable);
+    const FileReading reading = readContactFile(sample(file));
+    QCOMPARE(importedTexts(reading.result), contacts);
+    QCOMPARE(reading.result.unreadableLines, unreadable);
+}
+
+void TestExchange::refusesFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+
+    QByteArray binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    for (int i = 0; i < 4096; ++i) {
+        binary.append(char(i * 37 % 256));
+    }
+    QTest::newRow("binary as vCard") << "foto.vcf" << binary << "non contiene schede vCard";
+    QTest::newRow("binary as CSV") << "foto.csv" << binary << "Intestazioni comprese: Cognome, Nome";
+    QTest::newRow("unknown headings") << "unknown.csv" << QByteArray() << "First Name, Given Name";
+    QTest::newRow("empty CSV") << "vuoto.csv" << QByteArray("") << "non ha una riga di intestazione";
+    QTest::newRow("missing file") << "manca.vcf" << QByteArray() << "Impossibile leggere il file";
+    QTest::newRow("200 MB") << "enorme.vcf" << QByteArray() << "troppo grande (200 MB)";
+    QTest::newRow("folder") << "cartella.vcf" << QByteArray() << "è una cartella";
+}
+
+void TestExchange::refusesFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    QString path = m_dir->filePath(name);
+    if (name == QLatin1String("unknown.csv")) {
+        path = sample(name);
+    } else if (name == QLatin1String("enorme.vcf")) {
+        QFile big(path);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(200LL * 1024 * 1024)); // sparse: nothing is written
+    } else if (name == QLatin1String("cartella.vcf")) {
+        QVERIFY(QDir(m_dir->path()).mkdir(name));
+    } else if (name != QLatin1String("manca.vcf")) {
+        writeFile(name, bytes);
+    }
+    try {
+        readContactFile(path);
+        QFAIL("the file was read");
+    } catch (const ado::Error& error) {
+        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+        QVERIFY2(error.description().contains(name), qPrintable(error.description()));
+    }
+}
+
+void TestExchange::phoneRules_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("stored");
+
+    QTest::newRow("italian mobile +39") << "+39 335 123 4567"
+                                        << "3351234567";
+    QTest::newRow("italian landline 0039") << "0039 02-1234.5678"
+                                           << "0212345678";
+    QTest::newRow("brackets and slash") << "(045) 800/1122"
+                                        << "0458001122";
+    QTest::newRow("national form kept") << "045 8001122"
+                                        << "0458001122";
+    QTest::newRow("foreign keeps +") << "+44 20 7946 0958"
+                                     << "+442079460958";
+    QTest::newRow("tel: with extension") << "tel:+39-06-5550-1234;ext=12"
+                                         << "0655501234";
+    QTest::newRow("letters dropped") << "02 1234 int. 5"
+                                     << "0212345";
+    QTest::newRow("39 without +") << "3912345678"
+                                  << "3912345678";
+    QTest::newRow("empty") << "  "
+                           << "";
+}
+
+void TestExchange::phoneRules()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, stored);
+    QCOMPARE(normalizePhone(given), stored);
+}
+
+void TestExchange::writesVCardsOthersRead_data()
+{
+    QTest::addColumn<QString>("contact");
+
+    QTest::newRow("plain") << "Rossi|Mario|Via Roma 12|Milano|MI|3351234567|0212345678";
+    QTest::newRow("separators and backslash") << "Bassi; Neri|Anna, Maria|Via A\\B, 3; int. 2|Forlì|FC||";
+    QTest::newRow("apostrophes") << "D'Angelo|Lucia|Via dell'Indipendenza 8|L'Aquila|AQ||0862123456";
+    QTest::newRow("long accented, folded")
+        << QStringLiteral("Àèìòù Città Perché Così Già Più Né Sé Là Lì Là Giù Su Però Ciò Ahimè Poiché Cioè Caffè|"
+                          "Niccolò|Località Ca' Nova di Sotto, frazione Sant'Eufemia della Fonte, 12345|Sant'Eufemia "
+                          "a Maiella €€€€€€€€€€€€€€€€€€€€€€€€€€€€€€||3331234567|+442079460958");
+    QTest::newRow("only a mobile") << "||||||3471234567";
+}
+
+// Every physical line at most 75 octets, ended by CRLF, whole UTF-8 characters; the reader gives the fields back.
+void TestExchange::writesVCardsOthersRead()
+{
+    QFETCH(QString, contact);
+    const ExportContact exported {fieldsOf(contact), 42};
+    const QByteArray bytes = writeVCards({exported});
+    QVERIFY(bytes.endsWith("END:VCARD\r\n"));
+    QVERIFY(!bytes.contains("\r\r") && !bytes.contains('\n' + QByteArray("\n")));
+    QList<QByteArray> lines = bytes.split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray());
+    for (const QByteArray& line : lines) {
+        QVERIFY2(line.endsWith('\r'), line.constData());
+        QVERIFY2(line.size() - 1 <= 75, line.constData());
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        utf8.decode(line);
+        QVERIFY2(!utf8.hasError(), line.constData());
+    }
+    QVERIFY(bytes.contains("UID:" + vCardUid(42).toUtf8()));
+    QCOMPARE_NE(vCardUid(42), vCardUid(43));
+    const ReadResult back = readVCards(QString::fromUtf8(bytes));
+    QCOMPARE(importedTexts(back), QStringList {contact});
+    QVERIFY(!bytes.contains("ADR") || !fieldsOf(contact).address.isEmpty());
+    QCOMPARE(bytes.contains("TEL;TYPE=HOME,VOICE:"), !fieldsOf(contact).phoneNumber.isEmpty());
+}
+
+void TestExchange::writesCsvForSpreadsheets()
+{
+    const QList<ExportContact> contacts {{fieldsOf(QStringLiteral("Rossi|Mario|Via Roma 1; int. 3|Milano|MI|"
+                                                                  "3351234567|0212345678")),
+                                          1},
+                                         {fieldsOf(QStringLiteral("De \"Gigi\"|Luigi|Via\nNuova|Roma|RM||")), 2}};
+    const QByteArray bytes = writeCsv(contacts);
+    QCOMPARE(bytes,
+             QByteArray("\xEF\xBB\xBF"
+                        "Cognome;Nome;Indirizzo;Citt\xC3\xA0;PR;Cellulare;Telefono\r\n"
+                        "Rossi;Mario;\"Via Roma 1; int. 3\";Milano;MI;3351234567;(021) 234-5678\r\n"
+                        "\"De \"\"Gigi\"\"\";Luigi;\"Via\nNuova\";Roma;RM;;\r\n"));
+    const std::optional<ReadResult> back = readCsv(QString::fromUtf8(bytes.mid(3)));
+    QVERIFY(back);
+    QCOMPARE(importedTexts(*back),
+             (QStringList {QStringLiteral("Rossi|Mario|Via Roma 1; int. 3|Milano|MI|3351234567|0212345678"),
+                           QStringLiteral("De \"Gigi\"|Luigi|Via, Nuova|Roma|RM||")}));
+}
+
+void TestExchange::roundTripThroughEmptyFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("vCard") << "rubrica.vcf";
+    QTest::newRow("CSV") << "rubrica.csv";
+}
+
+// The demo contacts (apostrophes, accents, NULLs, an empty contact) and generated ones, out and into an empty file.
+void TestExchange::roundTripThroughEmptyFile()
+{
+    QFETCH(QString, name);
+    QList<mkdb::ContactRow> rows = mkdb::demoContacts();
+    for (mkdb::ContactRow row : mkdb::generatedContacts(300, 7)) {
+        row.custId = row.custId.toInt() + 100;
+        rows.append(row);
+    }
+    openStore(rows);
+    const QList<ExportContact> contacts = storedContacts(m_store);
+    QCOMPARE(contacts.size(), rows.size());
+    const QString path = m_dir->filePath(name);
+    QVERIFY(writeContactFile(path, contacts));
+    m_store.CloseDatabase();
+    QVERIFY(QFile::rename(databasePath(), m_dir->filePath(QStringLiteral("before.mdb"))));
+
+    openStore({});
+    const ImportOutcome outcome = importContacts(m_store, {readContactFile(path)});
+    QList<QString> expected;
+    int emptyLine = 0;
+    for (const ExportContact& contact : contacts) {
+        if (isEmpty(contact.fields)) {
+            emptyLine = -1;
+            continue;
+        }
+        if (!expected.contains(joined(contact.fields))) {
+            expected.append(joined(contact.fields));
+        }
+    }
+    QList<QString> imported;
+    for (const QStringList& row : storedRows()) {
+        imported.append(row.mid(1).join(QLatin1Char('|')));
+    }
+    QCOMPARE(imported, expected);
+    QCOMPARE(outcome.files.size(), 1);
+    // The one contact with nothing in it is written but is not a contact to import: an empty card is told, an empty
+    // row is passed over like any blank line.
+    QCOMPARE(outcome.files.first().unreadableLines.size(), emptyLine && name.endsWith(QLatin1String(".vcf")) ? 1 : 0);
+    QCOMPARE(outcome.files.first().added, expected.size());
+}
+
+void TestExchange::skipsDuplicatesAndSaysWhatHappened()
+{
+    openStore({rowOf(1, QStringLiteral("Rossi|Mario|Via Roma 12|Milano|MI|3351234567|0212345678")),
+               rowOf(7, QStringLiteral("Verdi|Anna|||||"))});
+    const QString path = writeFile(QStringLiteral("rubrica.vcf"),
+                                   "BEGIN:VCARD\r\nN:Rossi;Mario\r\nADR:;;Via Roma 12;Milano;MI\r\n"
+                                   "TEL;TYPE=CELL:+39 335 1234567\r\nTEL:02 1234 5678\r\nEND:VCARD\r\n"
+                                   "BEGIN:VCARD\r\nFN: Anna  Verdi \r\nEND:VCARD\r\n"
+                                   "BEGIN:VCARD\r\nN:Neri;Carlo\r\nEND:VCARD\r\n"
+                                   "BEGIN:VCARD\r\nN:Neri;Carlo\r\nEND:VCARD\r\n"
+                                   "BEGIN:VCARD\r\nN:Bassi;Ugo\r\nEND:VCARD\r\n"
+                                   "BEGIN:VCARD\r\nNOTE:niente\r\nEND:VCARD\r\n");
+    const ImportOutcome outcome = importContacts(m_store, {readContactFile(path)});
+    QCOMPARE(outcome.summary(),
+             QStringLiteral("Importati 2 contatti da rubrica.vcf; 3 già presenti; 1 scheda non leggibile (riga 19)."));
+    QCOMPARE(outcome.addedKeys, (QList<qint32> {8, 9}));
+    const QList<QStringList> rows = storedRows();
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows.at(2).join(QLatin1Char('|')), QStringLiteral("8|Neri|Carlo|||||"));
+    QCOMPARE(rows.at(3).join(QLatin1Char('|')), QStringLiteral("9|Bassi|Ugo|||||"));
+
+    const QString csv = writeFile(QStringLiteral("altri.csv"), "Cognome;Nome\nBassi;Ugo\nGalli;Ada\n\"Mori;Eva\n");
+    QCOMPARE(importContacts(m_store, {readContactFile(csv)}).summary(),
+             QStringLiteral("Importato 1 contatto da altri.csv; 1 già presente; 1 riga non leggibile (riga 4)."));
+}
+
+void TestExchange::importLandsWholeOrNotAtAll_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("statement refused half-way") << "trigger";
+    QTest::newRow("file locked by another program") << "locked";
+    QTest::newRow("stopped by the user") << "cancel";
+    QTest::newRow("file replaced under the transaction") << "replaced";
+}
+
+void TestExchange::importLandsWholeOrNotAtAll()
+{
+    QFETCH(QString, failure);
+    openStore({rowOf(3, QStringLiteral("Rossi|Mario|||||"))});
+    QByteArray cards;
+    for (int i = 0; i < 600; ++i) {
+        cards += "BEGIN:VCARD\r\nN:Cognome" + QByteArray::number(i) + ";Nome\r\nEND:VCARD\r\n";
+    }
+    const QString path = writeFile(QStringLiteral("tanti.vcf"), cards);
+    const QList<FileReading> files {readContactFile(path)};
+    const QList<QStringList> before = storedRows();
+
+    QSqlDatabase other;
+    Progress progress;
+    if (failure == QLatin1String("trigger")) {
+        QCOMPARE(QSqlQuery(m_store.mcnnCust->database())
+                     .exec(QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON Customer WHEN NEW.FirstName = "
+                                          "'Cognome400' BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END")),
+                 true);
+    } else if (failure == QLatin1String("locked")) {
+        other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(databasePath());
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+    } else if (failure == QLatin1String("cancel")) {
+        progress = [](qint64 done, qint64) { return done < 300; };
+    } else {
+        progress = [this, replaced = false](qint64 done, qint64) mutable {
+            if (done > 0 && !replaced) {
+                replaced = true;
+                QFile::copy(databasePath(), databasePath() + QStringLiteral(".copy"));
+                QFile::remove(databasePath());
+                QFile::rename(databasePath() + QStringLiteral(".copy"), databasePath());
+            }
+            return true;
+        };
+    }
+
+    bool failed = false;
+    bool cancelled = false;
+    try {
+        cancelled = importContacts(m_store, files, progress).cancelled;
+    } catch (const ado::Error& error) {
+        failed = true;
+        QVERIFY(!error.description().isEmpty());
+    }
+    QCOMPARE(cancelled, failure == QLatin1String("cancel"));
+    QCOMPARE(failed, failure != QLatin1String("cancel"));
+    if (other.isOpen()) {
+        QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
+        other.close();
+    }
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    QCOMPARE(storedRows(), before);
+    // The store is still usable: the next import lands.
+    QCOMPARE(QSqlQuery(m_store.mcnnCust->database()).exec(QStringLiteral("DROP TRIGGER IF EXISTS full")), true);
+    QCOMPARE(importContacts(m_store, files).files.first().added, 600);
+}
+
+QTEST_GUILESS_MAIN(TestExchange)
+#include "tst_exchange.moc"
