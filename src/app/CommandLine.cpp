@@ -2,6 +2,7 @@
 
 #include "ContactImport.h"
 #include "DataLocation.h"
+#include "Startup.h"
 
 #include <QTextStream>
 
@@ -17,11 +18,13 @@ QString oneLine(const QString& text)
     return text.simplified();
 }
 
-// The address book the window opens; an installed program's first use creates the user's empty one.
+// The address book the window opens; an installed program's first use creates the user's empty one. The day's
+// backup is made first, as at the window's start: an import changes many contacts at once.
 void openAddressBook(CustomerStore& store)
 {
     DataLocation::createIfInstalled();
     store.ConnectToDatabase(DataLocation::connectionText());
+    backUpAddressBook(store.mcnnCust->filePath());
 }
 
 int usage(QTextStream& err, const QString& reason)

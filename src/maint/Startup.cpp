@@ -15,6 +15,15 @@
 
 namespace {
 
+QString firstStartNotice(const QString& path)
+{
+    return QStringLiteral("È stata creata una rubrica vuota per questo utente:\n%1\n\nOgni giorno una copia "
+                          "di sicurezza viene salvata nella cartella Backup, accanto alla rubrica.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+} // namespace
+
 // A copy that could not be made must not keep anyone from their contacts: it is only reported.
 void backUpAddressBook(const QString& path)
 {
@@ -24,15 +33,6 @@ void backUpAddressBook(const QString& path)
                             << " non riuscita: " << backup.error << '\n';
     }
 }
-
-QString firstStartNotice(const QString& path)
-{
-    return QStringLiteral("È stata creata una rubrica vuota per questo utente:\n%1\n\nOgni giorno una copia "
-                          "di sicurezza viene salvata nella cartella Backup, accanto alla rubrica.")
-        .arg(QDir::toNativeSeparators(path));
-}
-
-} // namespace
 
 int runVelmarin()
 {

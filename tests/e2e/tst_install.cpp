@@ -205,7 +205,13 @@ void TestInstall::installedProgramKeepsTheBookInTheUsersFolder()
     QTemporaryDir otherHome;
     const Run imported = run(installed(), {"--import", csv}, otherHome.path());
     QVERIFY2(imported.code == 0, qPrintable(imported.output));
-    QCOMPARE(rowsOf(otherHome.filePath(QStringLiteral(".local/share/Velmarin/Cust.mdb"))), QStringList {"Rossi|Mario"});
+    const QString otherBook = otherHome.filePath(QStringLiteral(".local/share/Velmarin/Cust.mdb"));
+    QCOMPARE(rowsOf(otherBook), QStringList {"Rossi|Mario"});
+    // The day's backup was made before the import changed the book.
+    const QDir otherBackup(QFileInfo(otherBook).absoluteDir().filePath(QStringLiteral("Backup")));
+    const QStringList copies = otherBackup.entryList({"Cust-*.mdb"});
+    QCOMPARE(copies.size(), 1);
+    QCOMPARE(rowsOf(otherBackup.filePath(copies.first())), QStringList());
 
     QFile::setPermissions(programFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(filesUnder(m_prefix, true), before);
