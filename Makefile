@@ -3,7 +3,9 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
-PREFIX ?= $(HOME)/.local
+# Given on the command line only (make install PREFIX=...): an environment variable of that name is often set for
+# other purposes.
+PREFIX = $(HOME)/.local
 
 .PHONY: all deps configure build run test bench install uninstall package clean
 
