@@ -5,6 +5,9 @@
 #include <QPointer>
 #include <QWidget>
 
+class CommandKeys;
+class FindField;
+class ListContextMenu;
 class ListView;
 class QGroupBox;
 class QLabel;
@@ -29,6 +32,8 @@ public:
     bool editPending() const { return mblnEditPending; }
     bool activated() const { return mblnActivated; }
     Visualizza* printWindow() const;
+    // The list's context menu, where further commands add their entries.
+    ListContextMenu* listMenu() const { return m_listMenu; }
 
 protected:
     bool event(QEvent* event) override;
@@ -57,6 +62,7 @@ private slots:
 private:
     void buildLayout();
     void wireEvents();
+    void wireKeys();
 
     bool Form_Unload();
     void ConnectToDatabase();
@@ -91,6 +97,9 @@ private:
     TextBox* txtArea = nullptr;
     TextBox* txtPrfx = nullptr;
     TextBox* txtLine = nullptr;
+    FindField* txtFind = nullptr;
+    ListContextMenu* m_listMenu = nullptr;
+    CommandKeys* m_keys = nullptr;
 
     QString mstrMaintMode;
     bool mblnEditPending = false;
