@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "CommandKeys.h"
 #include "Contact.h"
+#include "DataLocation.h"
 #include "FindField.h"
 #include "ListContextMenu.h"
 #include "ListView.h"
@@ -361,7 +362,7 @@ void frmCustMaint::Command1_Click()
 
 void frmCustMaint::ConnectToDatabase()
 {
-    m_store.ConnectToDatabase(CustomerStore::connectionText(GetAppPath()));
+    m_store.ConnectToDatabase(DataLocation::connectionText());
 }
 
 void frmCustMaint::CloseDatabase()
