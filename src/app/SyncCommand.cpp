@@ -1,7 +1,7 @@
 #include "SyncCommand.h"
 
+#include "DataLocation.h"
 #include "SyncSession.h"
-#include "modGeneral.h"
 
 #include <QTextStream>
 
@@ -63,7 +63,8 @@ int runSyncCommand(const QStringList& arguments, QTextStream& out, QTextStream& 
     }
     CustomerStore store;
     try {
-        store.ConnectToDatabase(CustomerStore::connectionText(GetAppPath()));
+        DataLocation::createIfInstalled();
+        store.ConnectToDatabase(DataLocation::connectionText());
         SyncSettings settings = loadSyncSettings(store);
         if (!arguments.isEmpty()) {
             settings = settingsFor(arguments.first(), settings);

@@ -1,9 +1,9 @@
 #include "SyncActions.h"
 
+#include "DataLocation.h"
 #include "MessageBox.h"
 #include "PasswordStore.h"
 #include "SyncSession.h"
-#include "modGeneral.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -53,11 +53,11 @@ private:
     QWidget* m_parent;
 };
 
-// The address book's store, opened for one sync as the command line opens it.
+// The address book's store, opened for one sync where the window found it.
 struct OpenStore
 {
     CustomerStore store;
-    OpenStore() { store.ConnectToDatabase(CustomerStore::connectionText(GetAppPath())); }
+    OpenStore() { store.ConnectToDatabase(DataLocation::connectionText()); }
     ~OpenStore() { store.CloseDatabase(); }
 };
 
