@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "Contact.h"
+#include "ContactExchange.h"
 #include "ListView.h"
 #include "MessageBox.h"
 #include "Statements.h"
@@ -88,6 +89,17 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     setObjectName(QStringLiteral("frmCustMaint"));
     buildLayout();
     wireEvents();
+    // Import and export live beside the designed window; it lends them the list, the store and a row click.
+    m_exchange = new ContactExchange({this,
+                                      lvwCustomer,
+                                      &m_store,
+                                      [this] { LoadCustomerList(); },
+                                      [this](int index) {
+                                          lvwCustomer->setSelectedIndex(index);
+                                          lvwCustomer->ensureVisible(index);
+                                          lvwCustomer_ItemClick(index);
+                                      }},
+                                     this);
 }
 
 frmCustMaint::~frmCustMaint() = default;
@@ -436,6 +448,7 @@ void frmCustMaint::SetFormState(bool browse)
     }
     cmdSave->setEnabled(!browse);
     cmdCancel->setEnabled(!browse);
+    m_exchange->setBrowsing(browse);
 }
 
 void frmCustMaint::ClearCurrentRecord()

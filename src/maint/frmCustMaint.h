@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class ContactExchange;
 class ListView;
 class QGroupBox;
 class QLabel;
@@ -29,6 +30,7 @@ public:
     bool editPending() const { return mblnEditPending; }
     bool activated() const { return mblnActivated; }
     Visualizza* printWindow() const;
+    ContactExchange* exchange() const { return m_exchange; }
 
 protected:
     bool event(QEvent* event) override;
@@ -94,4 +96,5 @@ private:
     bool mblnActivated = false;
     CustomerStore m_store;
     QPointer<Visualizza> m_printWindow;
+    ContactExchange* m_exchange = nullptr;
 };
