@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QShowEvent>
 #include <QToolButton>
 
 namespace {
@@ -267,6 +268,14 @@ bool frmCustMaint::event(QEvent* event)
     return QWidget::event(event);
 }
 
+// A window manager may show the window without ever activating it; the browse state must not wait for that, or the
+// stored layout (every field and "Salva" enabled, no mode) would be on screen and one "Salva" would rewrite a row.
+void frmCustMaint::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Form_Activate();
+}
+
 void frmCustMaint::Form_Activate()
 {
     if (mblnActivated) {
@@ -480,6 +489,17 @@ qint32 frmCustMaint::selectedKey() const
     return key;
 }
 
+// Left where it was, the focus would fall from the disabled "Salva" onto "Stampa", or stay on "Elimina": a Space
+// would then print or delete the next contact.
+void frmCustMaint::focusListOnSelection()
+{
+    if (const int selected = lvwCustomer->selectedIndex()) {
+        lvwCustomer->setSelectedIndex(selected); // the keyboard's current row follows the selection
+        lvwCustomer->ensureVisible(selected);
+    }
+    lvwCustomer->setFocus(Qt::OtherFocusReason);
+}
+
 void frmCustMaint::cmdAdd_Click()
 {
     mstrMaintMode = kAdd;
@@ -551,6 +571,7 @@ void frmCustMaint::cmdSave_Click()
     }
     SetFormState(true);
     mblnEditPending = false;
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdCancel_Click()
@@ -562,6 +583,7 @@ void frmCustMaint::cmdCancel_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 void frmCustMaint::cmdDelete_Click()
@@ -606,6 +628,7 @@ void frmCustMaint::cmdDelete_Click()
     } else {
         ClearCurrentRecord();
     }
+    focusListOnSelection();
 }
 
 // ---- field entry rules

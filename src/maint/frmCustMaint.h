@@ -34,6 +34,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private slots:
@@ -69,6 +70,8 @@ private:
     void ClearCurrentRecord();
     void UpdateListItem(int index);
     qint32 selectedKey() const;
+    // Where the focus goes when an edit or a delete ends: the list, on its selected row.
+    void focusListOnSelection();
 
     ListView* lvwCustomer = nullptr;
     QLabel* lblPhysMaint = nullptr;

@@ -3,6 +3,7 @@
 #include "ScriptedMessageBox.h"
 #include "TestDatabase.h"
 
+#include <QApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -77,6 +78,8 @@ private slots:
     void deleteChoosesNextRow_data();
     void deleteChoosesNextRow();
     void deleteAnsweredNoChangesNothing();
+    void focusReturnsToListRow_data();
+    void focusReturnsToListRow();
     void deleteConfirmationText();
     void commandsWithoutSelection();
     void cancelRestoresSelectedContact_data();
@@ -260,6 +263,55 @@ void TestEditCycle::deleteAnsweredNoChangesNothing()
     QCOMPARE(db.count(), 3);
     QCOMPARE(main.list()->selectedIndex(), 2);
     QCOMPARE(main.field("txtFirst")->text(), QStringLiteral("Bianchi"));
+}
+
+void TestEditCycle::focusReturnsToListRow_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("stored");
+    QTest::newRow("edit saved") << "cmdUpdate"
+                                << "cmdSave" << 2 << 3;
+    QTest::newRow("add saved") << "cmdAdd"
+                               << "cmdSave" << 4 << 4;
+    QTest::newRow("edit cleared") << "cmdUpdate"
+                                  << "cmdCancel" << 2 << 3;
+    QTest::newRow("add cleared") << "cmdAdd"
+                                 << "cmdCancel" << 2 << 3;
+    QTest::newRow("delete confirmed") << ""
+                                      << "cmdDelete" << 2 << 2;
+}
+
+// With the focus left on the button, a Space would print or delete the next contact.
+void TestEditCycle::focusReturnsToListRow()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(int, selected);
+    QFETCH(int, stored);
+    TestDatabase db(threeContacts());
+    ScriptedMessageBox boxes;
+    MainWindowDriver main;
+    main.clickRow(2);
+    if (!start.isEmpty()) {
+        main.click(qPrintable(start));
+        main.type("txtFirst", QStringLiteral("Zeta"));
+    } else {
+        boxes.expect(MessageBox::Yes);
+    }
+    main.click(qPrintable(end));
+
+    QTreeView* view = main.list()->view();
+    QCOMPARE(QApplication::focusWidget(), view);
+    QCOMPARE(main.list()->selectedIndex(), selected);
+    QCOMPARE(view->currentIndex().row(), selected - 1);
+    QTest::keyClick(view, Qt::Key_Space);
+    QTest::keyClick(view, Qt::Key_Up);
+    QCOMPARE(main.list()->selectedIndex(), selected - 1);
+    QCOMPARE(main.field("txtFirst")->text(), main.list()->itemText(selected - 1));
+    QVERIFY(!main.window()->printWindow());
+    QCOMPARE(db.count(), stored);
 }
 
 void TestEditCycle::deleteConfirmationText()

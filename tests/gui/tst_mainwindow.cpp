@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 class TestMainWindow : public QObject
 {
@@ -26,6 +27,7 @@ private slots:
     void tabOrder();
     void firstActivationEntersBrowseState();
     void laterActivationKeepsEditState();
+    void shownButNeverActivatedBrowses();
     void emptyTableShowsEmptyBrowseState();
     void closeRefusedWhileEditPending();
     void closeButtonClosesAndReleasesDatabase();
@@ -203,6 +205,36 @@ void TestMainWindow::laterActivationKeepsEditState()
     QVERIFY(main.field("txtAddr")->isEnabled());
     QCOMPARE(main.field("txtAddr")->text(), QStringLiteral("Via Nuova 1"));
     QVERIFY(main.window()->editPending());
+}
+
+// Stands for a window manager that never activates the window: the offscreen platform activates every window it
+// shows, one event later, so the activation is swallowed on its way in.
+class ActivationEater : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::WindowActivate; }
+};
+
+void TestMainWindow::shownButNeverActivatedBrowses()
+{
+    TestDatabase db({mkdb::ContactRow {1, QStringLiteral("Rossi"), {}, {}, {}, {}, {}, {}}});
+    frmCustMaint window;
+    ActivationEater eater;
+    window.installEventFilter(&eater);
+    window.Form_Load();
+    window.show();
+    QVERIFY(QApplication::activeWindow() != &window);
+    QVERIFY(window.activated());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    auto* save = window.findChild<QToolButton*>(QStringLiteral("cmdSave"));
+    auto* first = window.findChild<TextBox*>(QStringLiteral("txtFirst"));
+    QVERIFY(!save->isEnabled());
+    QVERIFY(!first->isEnabled());
+    QVERIFY(window.findChild<ListView*>(QStringLiteral("lvwCustomer"))->isEnabled());
+    QTest::mouseClick(save, Qt::LeftButton);
+    QCOMPARE(db.rows().at(0), (QStringList {"1", "Rossi", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>"}));
+    window.hide();
 }
 
 void TestMainWindow::emptyTableShowsEmptyBrowseState()
