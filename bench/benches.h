@@ -125,3 +125,4 @@ void benchRowSelection(Report& report, frmCustMaint& window, double floorMs);
 void benchMainWindow(Report& report, const GeneratedDatabase& db);
 void benchVisualizza(Report& report, const GeneratedDatabase& db);
 void benchPrint(Report& report);
+void benchExchange(Report& report, const GeneratedDatabase& db);
