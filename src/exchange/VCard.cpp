@@ -65,6 +65,7 @@ struct LogicalLine
 {
     QString text;
     int line = 0;
+    bool quotedPrintable = false; // told by its first physical line, where the parameters are
 };
 
 struct Property
@@ -122,10 +123,11 @@ QList<LogicalLine> contentLines(const QString& text)
                    && (physical.front() == QLatin1Char(' ') || physical.front() == QLatin1Char('\t'))) {
             lines.last().text.append(physical.mid(1));
         } else {
-            lines.append({physical.toString(), number});
+            lines.append({physical.toString(), number, false});
+            lines.last().quotedPrintable = isQuotedPrintable(lines.last().text);
         }
         QString& last = lines.last().text;
-        softBreak = last.endsWith(QLatin1Char('=')) && isQuotedPrintable(last);
+        softBreak = lines.last().quotedPrintable && last.endsWith(QLatin1Char('='));
         if (softBreak) {
             last.chop(1);
         }
@@ -441,8 +443,10 @@ bool holdsVCards(const QString& text)
 {
     qsizetype at = 0;
     while ((at = text.indexOf(QLatin1String("BEGIN"), at, Qt::CaseInsensitive)) >= 0) {
-        const qsizetype end = text.indexOf(QLatin1Char('\n'), at);
-        if (isCardBoundary(text.mid(at, end < 0 ? -1 : end - at), "BEGIN")) {
+        // A boundary line is short: looking at most this far keeps a file of "BEGIN"s without line ends linear.
+        constexpr qsizetype longestBoundary = 64;
+        const QString head = text.mid(at, longestBoundary);
+        if (isCardBoundary(head.left(head.indexOf(QLatin1Char('\n'))), "BEGIN")) {
             return true;
         }
         at += 5;
