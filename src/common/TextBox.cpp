@@ -1,9 +1,11 @@
 #include "TextBox.h"
 
-#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QValidator>
 
 #include <limits>
@@ -16,9 +18,9 @@ constexpr char16_t kCp1252High[32]
        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// Refuses a user edit (a drop, a paste from the context menu) that makes the text longer than the limit, but never
-// an edit that shortens an overlong text. The line edit has already applied the edit when it validates, so the
-// length to compare with is the one of the last accepted text.
+// Refuses any other user edit that makes the text longer than the limit (every way of pasting is cut to fit before it
+// gets here), but never an edit that shortens an overlong text. The line edit has already applied the edit when it
+// validates, so the length to compare with is the one of the last accepted text.
 class LengthLimit : public QValidator
 {
 public:
@@ -82,6 +84,15 @@ bool typesCharacter(const QKeyEvent* event)
     return !(specialKey && u >= 0xF700 && u <= 0xF8FF);
 }
 
+// Ctrl+Shift+Insert pastes the mouse selection where the system keeps one, as the line edit itself does.
+QClipboard::Mode pasteMode(const QKeyEvent* event)
+{
+    const bool selection = event->key() == Qt::Key_Insert
+        && event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)
+        && QGuiApplication::clipboard()->supportsSelection();
+    return selection ? QClipboard::Selection : QClipboard::Clipboard;
+}
+
 } // namespace
 
 TextBox::TextBox(QWidget* parent)
@@ -130,6 +141,12 @@ void TextBox::keyPressEvent(QKeyEvent* event)
     int code = controlCode(event);
     const bool printable = code < 0 && typesCharacter(event);
     if (code < 0 && !printable) {
+        // Shift+Insert and the like paste without a character of their own: they get what Ctrl+V gets.
+        if (event->matches(QKeySequence::Paste) && m_maxLength > 0) {
+            pasteWithinLimit(pasteMode(event));
+            event->accept();
+            return;
+        }
         QLineEdit::keyPressEvent(event);
         return;
     }
@@ -156,7 +173,7 @@ void TextBox::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (event->matches(QKeySequence::Paste) && m_maxLength > 0) {
-        pasteWithinLimit();
+        pasteWithinLimit(pasteMode(event));
         event->accept();
         return;
     }
@@ -208,21 +225,82 @@ bool TextBox::fullFor(int units, int pending) const
     return m_maxLength > 0 && text().size() - selectedText().size() + pending + units > m_maxLength;
 }
 
+// As much of a text as fits in `room` UTF-16 units, never half of a character made of two: the database cannot store
+// a lone half.
+QString TextBox::fitted(QString text, int room) const
+{
+    if (text.size() > room) {
+        text.truncate(room > 0 && text.at(room - 1).isHighSurrogate() ? room - 1 : qMax(0, room));
+    }
+    return text;
+}
+
 // Pasting into a limited field inserts as much of the clipboard as fits, like typing it would.
-bool TextBox::pasteWithinLimit()
+bool TextBox::pasteWithinLimit(QClipboard::Mode mode)
 {
     if (isReadOnly()) {
         return false;
     }
-    QString clip = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
     const int room = m_maxLength - (text().size() - selectedText().size());
     if (room <= 0) {
         return false;
     }
-    // Never half of a character made of two UTF-16 units: the database cannot store a lone half.
-    clip.truncate(clip.size() > room && clip.at(room - 1).isHighSurrogate() ? room - 1 : room);
-    insert(clip);
+    insert(fitted(QGuiApplication::clipboard()->text(mode), room));
     return true;
+}
+
+// The menu's "Incolla" would paste the whole clipboard, which the length check then refuses outright.
+void TextBox::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (m_maxLength == 0) {
+        QLineEdit::contextMenuEvent(event);
+        return;
+    }
+    QMenu* menu = createStandardContextMenu();
+    const QString pasteText = QCoreApplication::translate("QLineEdit", "&Paste");
+    for (QAction* action : menu->actions()) {
+        if (action->text().section(QLatin1Char('\t'), 0, 0) == pasteText) {
+            disconnect(action, &QAction::triggered, this, nullptr);
+            connect(action, &QAction::triggered, this, [this] { pasteWithinLimit(); });
+        }
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+// A middle click pastes the mouse selection where the system keeps one.
+void TextBox::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::MiddleButton && m_maxLength > 0 && !isReadOnly()
+        && QGuiApplication::clipboard()->supportsSelection()) {
+        deselect();
+        pasteWithinLimit(QClipboard::Selection);
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+// A drop inserts at the drop point without replacing a selection.
+void TextBox::dropEvent(QDropEvent* event)
+{
+    const QString dropped = event->mimeData()->text();
+    if (m_maxLength == 0 || isReadOnly() || dropped.isNull()) {
+        QLineEdit::dropEvent(event);
+        return;
+    }
+    const QString fits = fitted(dropped, m_maxLength - int(text().size()));
+    if (fits.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    QMimeData cut;
+    cut.setText(fits);
+    QDropEvent within(event->position(), event->possibleActions(), &cut, event->buttons(), event->modifiers());
+    within.setDropAction(event->dropAction());
+    QLineEdit::dropEvent(&within);
+    event->setDropAction(within.dropAction());
+    event->setAccepted(within.isAccepted());
 }
 
 void TextBox::focusInEvent(QFocusEvent* event)

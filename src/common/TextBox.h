@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QClipboard>
 #include <QLineEdit>
 
 // A text field with the events the windows are written against: KeyPress receives each typed character as a
@@ -29,9 +30,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    bool pasteWithinLimit();
+    QString fitted(QString text, int room) const;
+    bool pasteWithinLimit(QClipboard::Mode mode = QClipboard::Clipboard);
     bool fullFor(int units, int pending) const;
     int m_maxLength = 0;
     int m_committedLength = 0;

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QShowEvent>
 #include <QToolButton>
+#include <QTreeView>
 
 namespace {
 
@@ -111,6 +112,7 @@ void frmCustMaint::buildLayout()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    applyLightPalette(this);
     setFont(windowFont());
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
 
@@ -133,6 +135,9 @@ void frmCustMaint::buildLayout()
     lvwCustomer->setObjectName(QStringLiteral("lvwCustomer"));
     lvwCustomer->setGeometry(twipsRect(120, 600, 8895, 3855));
     lvwCustomer->setSmallIcon(kRowIcon, QIcon(QStringLiteral(":/icons/custs.svg")));
+    // The tree inside takes the focus, so it is the one a screen reader names.
+    lvwCustomer->setAccessibleName(QStringLiteral("Elenco dei contatti"));
+    lvwCustomer->view()->setAccessibleName(lvwCustomer->accessibleName());
 
     cmdAdd = button(this, QStringLiteral("cmdAdd"), QStringLiteral("Aggiungi"), QStringLiteral("add"), 600);
     cmdUpdate = button(this, QStringLiteral("cmdUpdate"), QStringLiteral("Aggiorna"), QStringLiteral("update"), 1620);

@@ -61,7 +61,8 @@ QString trimSpaces(const QString& text)
     return text.mid(first, last - first);
 }
 
-// The characters between the first two fields of the locale's short date format: "/" in Italy, "." in Germany.
+// The characters between the first two fields of the locale's short date format: "/" in Italy, "." in Germany. A
+// date is printed with "/", "-" or "."; any other separator (the C locale's space) gives "/".
 QString dateSeparator(const QLocale& locale)
 {
     const QString format = locale.dateFormat(QLocale::ShortFormat);
@@ -75,7 +76,10 @@ QString dateSeparator(const QLocale& locale)
     }
     QString separator = format.mid(i, end - i);
     separator.remove(QLatin1Char('\''));
-    return separator.isEmpty() ? QStringLiteral("/") : separator;
+    separator = separator.trimmed();
+    const bool kept
+        = separator == QLatin1String("/") || separator == QLatin1String("-") || separator == QLatin1String(".");
+    return kept ? separator : QStringLiteral("/");
 }
 
 QString dateText(const QDate& date)
@@ -483,7 +487,7 @@ void saveAsPdf(const ListView& list, const Document& doc, QWidget* parent)
                            QStringLiteral("Nessuna stampante predefinita. Salvare l'elenco in un file PDF?"),
                            AppInfo::title(),
                            MessageBox::YesNo,
-                           MessageBox::Critical);
+                           MessageBox::Question);
     if (answer != MessageBox::Yes) {
         return;
     }

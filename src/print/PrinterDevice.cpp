@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPen>
 #include <QPrinter>
 #include <QPrinterInfo>
 
@@ -156,6 +157,10 @@ public:
                                          .arg(m_printer->printerName())
                                    : QStringLiteral("Impossibile scrivere il file PDF \"%1\".").arg(m_pdfPath));
         }
+        // One device pixel whatever the resolution: the default pen is one unit of a 1200 dpi page, a faint hairline
+        // in a viewer.
+        QPen rulePen(Qt::black, 0);
+        rulePen.setCosmetic(true);
         int currentFont = -1;
         for (const Op& op : m_ops) {
             switch (op.kind) {
@@ -167,6 +172,7 @@ public:
                 m_painter->drawText(op.p1, op.text);
                 break;
             case Op::Line:
+                m_painter->setPen(rulePen);
                 m_painter->drawLine(op.p1, op.p2);
                 break;
             case Op::NewPage:

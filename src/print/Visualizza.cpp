@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 #include "Module5.h"
 #include "Twips.h"
+#include "modForm.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QTreeView>
 #include <QWindow>
 
 #include <array>
@@ -119,6 +121,7 @@ Visualizza::Visualizza(QWidget* parent)
     setAttribute(Qt::WA_QuitOnClose);
     resize(twipsToPixels(10455), twipsToPixels(7710));
 
+    applyLightPalette(this);
     // Windows shows this background in the scroll-bar grey; Midlight is the palette's nearest light grey.
     QPalette background = palette();
     background.setColor(QPalette::Window, background.color(QPalette::Midlight));
@@ -128,6 +131,8 @@ Visualizza::Visualizza(QWidget* parent)
     ListView3 = new ListView(this);
     ListView3->setObjectName(QStringLiteral("ListView3"));
     ListView3->setGeometry(twipsRect(120, 360, 10095, 6135));
+    ListView3->setAccessibleName(QStringLiteral("Elenco dei contatti da stampare"));
+    ListView3->view()->setAccessibleName(ListView3->accessibleName());
     QPalette listPalette = ListView3->palette();
     listPalette.setColor(QPalette::Base, Qt::white);
     listPalette.setColor(QPalette::Text, listPalette.color(QPalette::WindowText));

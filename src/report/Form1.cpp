@@ -6,6 +6,7 @@
 #include "CrystalReport1.h"
 #include "MessageBox.h"
 #include "Twips.h"
+#include "modForm.h"
 
 #include <QGuiApplication>
 #include <QResizeEvent>
@@ -39,6 +40,7 @@ Form1::Form1(QWidget* parent)
     setWindowTitle(QStringLiteral("Form1"));
     setAttribute(Qt::WA_DeleteOnClose);
     resize(twipsToPixels(4680), twipsToPixels(3195));
+    applyLightPalette(this);
 
     CRViewer91 = new ::CRViewer91(this);
     CRViewer91->setObjectName(QStringLiteral("CRViewer91"));

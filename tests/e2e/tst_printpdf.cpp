@@ -5,6 +5,8 @@
 #include "PrinterDevice.h"
 #include "ScriptedMessageBox.h"
 
+#include <QImage>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +20,36 @@ const PdfWord* find(const QList<PdfWord>& words, int page, const QString& text, 
             return &w;
     }
     return nullptr;
+}
+
+// Page 1 rendered in grey at 100 dots per inch, as a viewer shows it.
+QImage renderFirstPage(const QString& pdf, const QString& prefix)
+{
+    QProcess run;
+    run.start(QStringLiteral("pdftoppm"),
+              {QStringLiteral("-gray"),
+               QStringLiteral("-r"),
+               QStringLiteral("100"),
+               QStringLiteral("-singlefile"),
+               pdf,
+               prefix});
+    if (!run.waitForFinished(120000) || run.exitCode() != 0) {
+        return {};
+    }
+    return QImage(prefix + QStringLiteral(".pgm"));
+}
+
+// The share of a pixel row, between 2 and 98 grid units across, that is drawn dark.
+double darkShare(const QImage& page, double margin, int row)
+{
+    const double width = page.width() - 2 * margin;
+    const int from = int(margin + width * 0.02);
+    const int to = int(margin + width * 0.98);
+    int dark = 0;
+    for (int x = from; x < to; ++x) {
+        dark += qGray(page.pixel(x, row)) < 128 ? 1 : 0;
+    }
+    return double(dark) / (to - from);
 }
 
 } // namespace
@@ -108,6 +140,21 @@ void TestPrintPdf::contactListReadBack()
         const PdfWord* row = find(words, i <= 22 ? 1 : 2, name);
         QVERIFY2(row, qPrintable(name));
         QVERIFY(row->top > 13 && row->top < 90);
+    }
+
+    // The two rules are solid lines where the layout puts them, not a faint hairline.
+    const QImage page
+        = renderFirstPage(m_dir.filePath(QStringLiteral("elenco.pdf")), m_dir.filePath(QStringLiteral("page")));
+    QVERIFY(!page.isNull());
+    const double margin = kPdfMarginMillimetres / 25.4 * 100;
+    const double height = page.height() - 2 * margin;
+    for (const double ruleY : {13.0, 90.0}) {
+        const int expected = qRound(margin + height * ruleY / 100);
+        double best = 0;
+        for (int row = expected - 2; row <= expected + 2; ++row) {
+            best = std::max(best, darkShare(page, margin, row));
+        }
+        QVERIFY2(best > 0.95, qPrintable(QStringLiteral("rule at %1: %2 dark").arg(ruleY).arg(best)));
     }
 }
 

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QTest>
 
 using mkdb::ContactRow;
@@ -52,6 +54,8 @@ private slots:
     void editingKeysStillEdit_data();
     void editingKeysStillEdit();
     void pastedTextIsNotFiltered();
+    void everyWayOfPastingFits_data();
+    void everyWayOfPastingFits();
     void wholeContactTypedWithoutTab();
     void labelsNameTheirFields_data();
     void labelsNameTheirFields();
@@ -88,6 +92,14 @@ void TestFieldRules::provinceRefusesOtherCharacters_data()
                                     << "T";
     QTest::newRow("letters around junk") << "t-o"
                                          << "TO";
+    QTest::newRow("ends of the small letters") << "az"
+                                               << "AZ";
+    QTest::newRow("ends of the capitals") << "ZA"
+                                          << "ZA";
+    QTest::newRow("next to the capitals") << "@["
+                                          << "";
+    QTest::newRow("next to the small letters") << "`{"
+                                               << "";
 }
 
 void TestFieldRules::provinceRefusesOtherCharacters()
@@ -359,6 +371,62 @@ void TestFieldRules::pastedTextIsNotFiltered()
     zip->clear();
     QTest::keySequence(zip, QKeySequence::Paste);
     QCOMPARE(zip->text(), QStringLiteral("mi-9"));
+}
+
+void TestFieldRules::everyWayOfPastingFits_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("Ctrl+V") << "Ctrl+V";
+    QTest::newRow("Shift+Insert") << "Shift+Insert";
+    QTest::newRow("menu Incolla") << "menu";
+    QTest::newRow("drop") << "drop";
+}
+
+// Whatever way the text comes in, a limited field takes as much as fits, and never half of a two-unit character.
+void TestFieldRules::everyWayOfPastingFits()
+{
+    QFETCH(QString, way);
+    TestDatabase db(oneContact());
+    MainWindowDriver main;
+    main.click("cmdAdd");
+    TextBox* zip = main.field("txtZip");
+    zip->setFocus();
+    zip->setText(QStringLiteral("1234567"));
+    QApplication::clipboard()->setText(QStringLiteral("89\U0001F600"));
+    const auto paste = [&] {
+        if (way == QStringLiteral("Ctrl+V")) {
+            QTest::keyClick(zip, Qt::Key_V, Qt::ControlModifier);
+        } else if (way == QStringLiteral("Shift+Insert")) {
+            QTest::keyClick(zip, Qt::Key_Insert, Qt::ShiftModifier);
+        } else if (way == QStringLiteral("menu")) {
+            QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(2, 2), zip->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(zip, &request);
+            QWidget* menu = QApplication::activePopupWidget();
+            QVERIFY(menu);
+            const QList<QAction*> actions = menu->actions();
+            const auto action = std::find_if(actions.begin(), actions.end(), [](QAction* a) {
+                return a->text().startsWith(QStringLiteral("&Paste"));
+            });
+            QVERIFY(action != actions.end());
+            (*action)->trigger();
+            menu->close();
+        } else {
+            QMimeData dragged;
+            dragged.setText(QApplication::clipboard()->text());
+            const QPoint at(zip->width() - 2, zip->height() / 2);
+            QDragEnterEvent enter(at, Qt::CopyAction, &dragged, Qt::LeftButton, {});
+            QApplication::sendEvent(zip, &enter);
+            QDropEvent drop(at, Qt::CopyAction, &dragged, Qt::LeftButton, {});
+            QApplication::sendEvent(zip, &drop);
+        }
+    };
+    paste();
+    QCOMPARE(zip->text(), QStringLiteral("123456789"));
+    QApplication::clipboard()->setText(QStringLiteral("0123"));
+    paste();
+    QCOMPARE(zip->text(), QStringLiteral("1234567890"));
+    paste();
+    QCOMPARE(zip->text(), QStringLiteral("1234567890"));
 }
 
 void TestFieldRules::wholeContactTypedWithoutTab()

@@ -235,6 +235,7 @@ void TestImprimerListView::dateUsesLocaleSeparator_data()
     QTest::newRow("Dutch") << QLocale(QLocale::Dutch, QLocale::Netherlands) << QDate(2031, 1, 9) << "09-01-2031";
     QTest::newRow("US: day first all the same")
         << QLocale(QLocale::English, QLocale::UnitedStates) << QDate(2024, 3, 5) << "05/03/2024";
+    QTest::newRow("C: a space is no date separator") << QLocale::c() << QDate(2026, 12, 7) << "07/12/2026";
 }
 
 void TestImprimerListView::dateUsesLocaleSeparator()
@@ -337,6 +338,8 @@ void TestImprimerListView::wrappedCell_data()
                                   << QStringList {"Precipitev", "olissimevo", "lmente"} << 19.0;
         row("short word then a long one")
             << last << "ab Precipitevolissimo" << QStringList {"ab ", "Precipitev", "olissimo"} << 19.0;
+        row("hard cut never halves an emoji")
+            << last << "Precipite\U0001F600volissimo" << QStringList {"Precipite", "\U0001F600volissim", "o"} << 19.0;
     }
 }
 
@@ -702,7 +705,7 @@ void TestImprimerListView::noDefaultPrinter()
     QCOMPARE(boxes.last().text, QStringLiteral("Nessuna stampante predefinita. Salvare l'elenco in un file PDF?"));
     QCOMPARE(boxes.last().title, QStringLiteral("Velmarin"));
     QCOMPARE(boxes.last().buttons, MessageBox::YesNo);
-    QCOMPARE(boxes.last().icon, MessageBox::Critical);
+    QCOMPARE(boxes.last().icon, MessageBox::Question);
     QCOMPARE(files.asked().size(), answer == MessageBox::Yes ? 1 : 0);
     if (!files.asked().isEmpty()) {
         QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);

@@ -7,6 +7,7 @@
 #include "Twips.h"
 #include "Visualizza.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -32,6 +33,9 @@ private slots:
     void closeRefusedWhileEditPending();
     void closeButtonClosesAndReleasesDatabase();
     void printButtonShowsOneWindow();
+    void listsAreNamedForScreenReaders();
+    void lightLookUnderDarkTheme_data();
+    void lightLookUnderDarkTheme();
     void startWithoutDatabase_data();
     void startWithoutDatabase();
 };
@@ -201,7 +205,7 @@ void TestMainWindow::laterActivationKeepsEditState()
     main.window()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(main.window()));
 
-    QVERIFY(!main.browsing());
+    QVERIFY(main.editing());
     QVERIFY(main.field("txtAddr")->isEnabled());
     QCOMPARE(main.field("txtAddr")->text(), QStringLiteral("Via Nuova 1"));
     QVERIFY(main.window()->editPending());
@@ -310,6 +314,105 @@ void TestMainWindow::printButtonShowsOneWindow()
     main.click("Command1");
     QVERIFY(main.window()->printWindow());
     main.window()->printWindow()->close();
+}
+
+void TestMainWindow::listsAreNamedForScreenReaders()
+{
+    TestDatabase db(mkdb::demoContacts());
+    MainWindowDriver main;
+    main.click("Command1");
+    const QList<QPair<QWidget*, QString>> lists {
+        {main.list()->view(), QStringLiteral("Elenco dei contatti")},
+        {main.window()->printWindow()->findChild<ListView*>(QStringLiteral("ListView3"))->view(),
+         QStringLiteral("Elenco dei contatti da stampare")}};
+    for (const auto& [view, name] : lists) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->text(QAccessible::Name), name);
+    }
+    main.window()->printWindow()->close();
+}
+
+namespace {
+
+// Relative luminance and contrast ratio as the accessibility guidelines define them.
+double luminance(QRgb c)
+{
+    const auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of a label's text with its background in a picture of its window: the background is the commonest
+// colour in the label's box, the text its pixel that stands out most.
+double textContrast(QWidget* window, QWidget* label)
+{
+    const QImage shot = window->grab().toImage();
+    const QRect box = QRect(label->mapTo(window, QPoint(0, 0)), label->size()).intersected(window->rect());
+    QHash<QRgb, int> counts;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = box.left(); x <= box.right(); ++x) {
+            ++counts[shot.pixel(x, y)];
+        }
+    }
+    const QRgb background = std::max_element(counts.cbegin(), counts.cend()).key();
+    double best = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        best = std::max(best, contrast(background, it.key()));
+    }
+    return best;
+}
+
+} // namespace
+
+void TestMainWindow::lightLookUnderDarkTheme_data()
+{
+    QTest::addColumn<bool>("printWindow");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("copyright strip") << false << "Label14_0";
+    QTest::newRow("black frame label") << false << "Label5_1";
+    QTest::newRow("frame label") << false << "Label11";
+    QTest::newRow("title") << false << "lblPhysMaint";
+    QTest::newRow("field shown while browsing") << false << "txtFirst";
+    QTest::newRow("print window strip") << true << "Label14";
+}
+
+// A dark desktop theme must not put the window's forced colours beside its own: every text stays readable.
+void TestMainWindow::lightLookUnderDarkTheme()
+{
+    QFETCH(bool, printWindow);
+    QFETCH(QString, label);
+    struct RestorePalette
+    {
+        QPalette desktop = QApplication::palette();
+        ~RestorePalette() { QApplication::setPalette(desktop); }
+    } restore;
+    // From a dark button colour Qt derives a whole dark theme: light text on dark grey.
+    const QPalette dark(QColor(0x35, 0x35, 0x35));
+    QApplication::setPalette(dark);
+    TestDatabase db(mkdb::demoContacts());
+    MainWindowDriver main;
+    QWidget* window = main.window();
+    if (printWindow) {
+        main.click("Command1");
+        window = main.window()->printWindow();
+    }
+    auto* shown = window->findChild<QWidget*>(label);
+    QVERIFY(shown);
+    const double ratio = textContrast(window, shown);
+    if (printWindow) {
+        window->close();
+    }
+    QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("contrast %1:1").arg(ratio)));
 }
 
 void TestMainWindow::startWithoutDatabase_data()

@@ -115,6 +115,27 @@ QStringList MainWindowDriver::row(int index) const
 
 bool MainWindowDriver::browsing() const
 {
-    return list()->isEnabled() && button("cmdAdd")->isEnabled() && !button("cmdSave")->isEnabled()
-        && !field("txtFirst")->isEnabled();
+    return inState(true);
+}
+
+bool MainWindowDriver::editing() const
+{
+    return inState(false);
+}
+
+// Every control of the window, not a sample: "Stampa" is open in both states.
+bool MainWindowDriver::inState(bool browse) const
+{
+    bool matches = list()->isEnabled() == browse && button("Command1")->isEnabled();
+    for (const char* name : {"cmdAdd", "cmdUpdate", "cmdDelete", "cmdClose"}) {
+        matches = matches && button(name)->isEnabled() == browse;
+    }
+    for (const char* name : {"cmdSave", "cmdCancel"}) {
+        matches = matches && button(name)->isEnabled() == !browse;
+    }
+    for (const char* name :
+         {"txtFirst", "txtLast", "txtAddr", "txtCity", "txtState", "txtZip", "txtArea", "txtPrfx", "txtLine"}) {
+        matches = matches && field(name)->isEnabled() == !browse;
+    }
+    return matches;
 }

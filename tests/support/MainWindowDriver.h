@@ -38,8 +38,11 @@ public:
     QStringList fields() const;
     // The eight texts of a list row: the row text and sub-items 1..7.
     QStringList row(int index) const;
+    // The whole table of enabled controls is the browse state's, or the edit state's.
     bool browsing() const;
+    bool editing() const;
 
 private:
+    bool inState(bool browse) const;
     std::unique_ptr<frmCustMaint> m_window;
 };
