@@ -102,6 +102,9 @@ public:
     QString lastText;
 };
 
+// VmHWM after the main window was filled, as measured before the find as you type existed.
+constexpr double kMemoryBeforeFindMb = 103.9;
+
 // Contacts in the main database; the print is measured on a smaller one.
 constexpr int kContacts = 100000;
 constexpr int kPrintedContacts = 10000;
@@ -120,6 +123,9 @@ void clickEveryHeader(frmCustMaint& window, HeaderSamples& samples);
 void reportHeaderClicks(Report& report, const HeaderSamples& samples, double floorMs);
 // A click on a row, which fills the fields below the list.
 void benchRowSelection(Report& report, frmCustMaint& window, double floorMs);
+
+// Each keystroke of a few finds typed in the main window's find field, Esc after each; then the memory.
+void benchFind(Report& report, frmCustMaint& window);
 
 // Each adds its figures to the report.
 void benchMainWindow(Report& report, const GeneratedDatabase& db);

@@ -115,6 +115,7 @@ ListView::ListView(QWidget* parent)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     layout->addWidget(m_view);
     setFocusProxy(m_view);
 
@@ -254,6 +255,43 @@ QString ListView::itemSmallIcon(int index) const
 void ListView::setRows(QList<QStringList> rows, const QString& smallIconKey)
 {
     m_model->setRows(std::move(rows), smallIconKey);
+}
+
+void ListView::setSearchColumns(const QList<int>& textColumns, const QList<int>& digitColumns)
+{
+    m_model->setSearchColumns(textColumns, digitColumns);
+}
+
+bool ListView::setFilter(const QString& text)
+{
+    const int selected = treeOf(m_view)->selectedRow();
+    const int selectedOfAll = selected >= 0 ? m_model->shownToAll(selected) : -1;
+    if (!m_model->setFilter(text))
+        return false;
+    int row = selectedOfAll >= 0 ? m_model->allToShown(selectedOfAll) : -1;
+    const bool kept = row >= 0;
+    if (!kept && m_model->rowCount() > 0)
+        row = 0;
+    if (row >= 0) {
+        setSelectedIndex(row + 1);
+        ensureVisible(row + 1);
+    }
+    return !kept;
+}
+
+bool ListView::filtered() const
+{
+    return m_model->filtered();
+}
+
+int ListView::totalItemCount() const
+{
+    return m_model->allRowCount();
+}
+
+void ListView::addFooter(QWidget* widget)
+{
+    static_cast<QVBoxLayout*>(layout())->addWidget(widget);
 }
 
 void ListView::ensureVisible(int index)

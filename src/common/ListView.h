@@ -42,6 +42,18 @@ public:
     // Fills the list in one go: each row is its text followed by its sub-items. Much faster than addItem per row.
     void setRows(QList<QStringList> rows, const QString& smallIconKey = {});
 
+    // Find as you type: the rows above are the rows shown. The row columns (0 for the row text, k for sub-item k)
+    // searched as text and by their digits; set before the rows.
+    void setSearchColumns(const QList<int>& textColumns, const QList<int>& digitColumns);
+    // Shows only the rows holding every word of text (all rows for empty text). The selected row stays selected when
+    // it is still shown; otherwise the first row shown is selected (none when none is shown). Either way it is
+    // scrolled into view. Returns true when the selection moved to another row or went.
+    bool setFilter(const QString& text);
+    bool filtered() const;
+    int totalItemCount() const; // every row, shown or not
+    // A widget laid along the bottom edge, inside the list's rectangle; the rows make room for it while it is shown.
+    void addFooter(QWidget* widget);
+
     void ensureVisible(int index);
     bool isItemVisible(int index) const; // whether the row lies inside the viewport
 

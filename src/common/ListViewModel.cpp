@@ -1,6 +1,10 @@
 #include "ListViewModel.h"
 
+#include "SearchText.h"
+
 #include <QLocale>
+
+#include <string_view>
 
 #include <algorithm>
 #include <numeric>
@@ -19,7 +23,9 @@ ListViewModel::~ListViewModel() = default;
 
 int ListViewModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    if (parent.isValid())
+        return 0;
+    return m_filtering ? int(m_shown.size()) : int(m_rows.size());
 }
 
 int ListViewModel::columnCount(const QModelIndex& parent) const
@@ -29,9 +35,9 @@ int ListViewModel::columnCount(const QModelIndex& parent) const
 
 QVariant ListViewModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || size_t(index.row()) >= m_rows.size())
+    if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const Row& row = m_rows[size_t(index.row())];
+    const Row& row = m_rows[size_t(shownToAll(index.row()))];
     switch (role) {
     case Qt::DisplayRole: {
         // No column is wider than a few hundred characters; laying out a whole megabyte of text for every paint
@@ -101,6 +107,9 @@ void ListViewModel::clearRows()
     m_rows.clear();
     m_rows.shrink_to_fit();
     m_dictionaries.clear();
+    m_keys.clear();
+    m_staleKeyBytes = 0;
+    m_shown.clear();
     endResetModel();
 }
 
@@ -118,23 +127,37 @@ int ListViewModel::addRow(const QString& text, const QString& iconKey)
         });
         at = int(place - m_rows.begin());
     }
-    beginInsertRows({}, at, at);
-    m_rows.insert(m_rows.begin() + at, Row {QStringList {text}, iconKey});
+    // A row added while a filter is set is shown whatever it holds: the user sees what was saved.
+    const int shownAt = m_filtering ? int(std::lower_bound(m_shown.begin(), m_shown.end(), at) - m_shown.begin()) : at;
+    beginInsertRows({}, shownAt, shownAt);
+    m_rows.insert(m_rows.begin() + at, Row {QStringList {text}, iconKey, kNoKey, 0, 0});
     for (Dictionary& dict : m_dictionaries) {
         if (!dict.rowSlots.empty())
             dict.rowSlots.insert(dict.rowSlots.begin() + at, -1);
     }
+    if (m_filtering) {
+        for (auto it = m_shown.begin() + shownAt; it != m_shown.end(); ++it)
+            ++*it;
+        m_shown.insert(m_shown.begin() + shownAt, at);
+    }
     endInsertRows();
-    return at;
+    return shownAt;
 }
 
 void ListViewModel::removeRow(int row)
 {
+    const int all = shownToAll(row);
     beginRemoveRows({}, row, row);
-    m_rows.erase(m_rows.begin() + row);
+    forgetKey(m_rows[size_t(all)]);
+    m_rows.erase(m_rows.begin() + all);
     for (Dictionary& dict : m_dictionaries) {
         if (!dict.rowSlots.empty())
-            dict.rowSlots.erase(dict.rowSlots.begin() + row);
+            dict.rowSlots.erase(dict.rowSlots.begin() + all);
+    }
+    if (m_filtering) {
+        m_shown.erase(m_shown.begin() + row);
+        for (auto it = m_shown.begin() + row; it != m_shown.end(); ++it)
+            --*it;
     }
     endRemoveRows();
 }
@@ -144,9 +167,21 @@ void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
     beginResetModel();
     m_rows.clear();
     m_dictionaries.clear();
+    m_keys.clear();
+    m_staleKeyBytes = 0;
     m_rows.reserve(size_t(rows.size()));
     for (QStringList& texts : rows)
-        m_rows.push_back(Row {std::move(texts), iconKey});
+        m_rows.push_back(Row {std::move(texts), iconKey, kNoKey, 0, 0});
+    rows = {};
+    if (!m_textColumns.isEmpty() || !m_digitColumns.isEmpty() || m_filtering) {
+        for (Row& row : m_rows)
+            buildKey(row);
+    }
+    if (m_filtering) {
+        for (Row& row : m_rows)
+            row.hidden = !matches(row);
+        collectShown();
+    }
     endResetModel();
     if (m_sorted)
         applySort();
@@ -154,17 +189,22 @@ void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
 
 QString ListViewModel::text(int row, int k) const
 {
-    return textOf(m_rows[size_t(row)], k);
+    return textOf(m_rows[size_t(shownToAll(row))], k);
 }
 
 void ListViewModel::setText(int row, int k, const QString& text)
 {
-    QStringList& texts = m_rows[size_t(row)].texts;
+    const int all = shownToAll(row);
+    Row& target = m_rows[size_t(all)];
+    QStringList& texts = target.texts;
     if (k >= texts.size())
         texts.resize(k + 1);
     texts[k] = text;
     if (size_t(k) < m_dictionaries.size() && !m_dictionaries[size_t(k)].rowSlots.empty())
-        m_dictionaries[size_t(k)].rowSlots[size_t(row)] = -1;
+        m_dictionaries[size_t(k)].rowSlots[size_t(all)] = -1;
+    // Built again when the next filter needs it.
+    if (m_textColumns.contains(k) || m_digitColumns.contains(k))
+        forgetKey(target);
     if (k < m_columns.size()) {
         const QModelIndex cell = index(row, k);
         emit dataChanged(cell, cell, {Qt::DisplayRole});
@@ -174,7 +214,7 @@ void ListViewModel::setText(int row, int k, const QString& text)
 void ListViewModel::setIcon(const QString& key, const QIcon& icon)
 {
     m_icons.insert(key, icon);
-    if (!m_rows.empty() && !m_columns.isEmpty())
+    if (rowCount() > 0 && !m_columns.isEmpty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
 }
 
@@ -448,6 +488,11 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
     for (size_t i = 0; i < n; ++i)
         sorted[size_t(newRowOf[i])] = std::move(m_rows[i]);
     m_rows.swap(sorted);
+    std::vector<int> shownBefore;
+    if (m_filtering) {
+        shownBefore.swap(m_shown);
+        collectShown();
+    }
     for (Dictionary& other : m_dictionaries) {
         if (other.rowSlots.empty())
             continue;
@@ -460,8 +505,153 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
-    for (const QModelIndex& old : from)
-        to.append(index(newRowOf[size_t(old.row())], old.column()));
+    for (const QModelIndex& old : from) {
+        const int all = m_filtering ? shownBefore[size_t(old.row())] : old.row();
+        to.append(index(allToShown(newRowOf[size_t(all)]), old.column()));
+    }
     changePersistentIndexList(from, to);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int ListViewModel::allToShown(int row) const
+{
+    if (!m_filtering)
+        return row;
+    const auto it = std::lower_bound(m_shown.begin(), m_shown.end(), row);
+    return it != m_shown.end() && *it == row ? int(it - m_shown.begin()) : -1;
+}
+
+void ListViewModel::setSearchColumns(const QList<int>& textColumns, const QList<int>& digitColumns)
+{
+    m_textColumns = textColumns;
+    m_digitColumns = digitColumns;
+    m_keys.clear();
+    m_staleKeyBytes = 0;
+    for (Row& row : m_rows)
+        row.keyAt = kNoKey;
+}
+
+bool ListViewModel::setFilter(const QString& text)
+{
+    std::vector<std::string> words = SearchText::words(text);
+    // The longest word first: it is the likeliest to turn a row down at once.
+    std::stable_sort(
+        words.begin(), words.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    if (words == m_words && m_filtering == !words.empty())
+        return false;
+    // Typing on narrows what is shown already: a row that lacked a word lacks any word holding it.
+    const bool narrowing = m_filtering && std::all_of(m_words.begin(), m_words.end(), [&](const std::string& old) {
+                               return std::any_of(words.begin(), words.end(), [&](const std::string& word) {
+                                   return word.find(old) != std::string::npos;
+                               });
+                           });
+    m_words = std::move(words);
+
+    beginResetModel();
+    if (m_words.empty()) {
+        m_filtering = false;
+        m_shown.clear();
+        m_shown.shrink_to_fit();
+        for (Row& row : m_rows)
+            row.hidden = false;
+    } else if (narrowing) {
+        for (int i : m_shown) {
+            Row& row = m_rows[size_t(i)];
+            if (row.keyAt == kNoKey)
+                buildKey(row);
+            row.hidden = !matches(row);
+        }
+        collectShown();
+    } else {
+        if (m_staleKeyBytes > 65536 && m_staleKeyBytes * 2 > m_keys.bytes()) {
+            // Keys of rows rewritten or removed since the load fill half the blocks: build them all again.
+            m_keys.clear();
+            m_staleKeyBytes = 0;
+            for (Row& row : m_rows)
+                row.keyAt = kNoKey;
+        }
+        for (Row& row : m_rows) {
+            if (row.keyAt == kNoKey)
+                buildKey(row);
+            row.hidden = !matches(row);
+        }
+        m_filtering = true;
+        collectShown();
+    }
+    endResetModel();
+    return true;
+}
+
+void ListViewModel::buildKey(Row& row)
+{
+    std::string& key = m_keyScratch;
+    key.clear();
+    for (int k : std::as_const(m_textColumns)) {
+        SearchText::appendFolded(key, textOf(row, k));
+        key += '\x1f'; // no word holds it, so none runs from one column into the next
+    }
+    for (int k : std::as_const(m_digitColumns)) {
+        SearchText::appendDigits(key, textOf(row, k));
+        key += '\x1f';
+    }
+    // A key is cut at 2 GB; no text of a contact comes near.
+    key.resize(std::min<size_t>(key.size(), 0x7fffffffu));
+    row.keyAt = m_keys.add(key);
+    row.keyLength = quint32(key.size());
+}
+
+void ListViewModel::forgetKey(Row& row)
+{
+    if (row.keyAt == kNoKey)
+        return;
+    m_staleKeyBytes += row.keyLength;
+    row.keyAt = kNoKey;
+}
+
+quint32 ListViewModel::KeyBlocks::add(std::string_view key)
+{
+    constexpr size_t blockSize = size_t(1) << kShift;
+    if (key.size() > m_free) {
+        // A key longer than a block gets a block of its own.
+        const size_t size = std::max(blockSize, key.size());
+        m_blocks.push_back(std::make_unique<char[]>(size));
+        m_free = size;
+        m_bytes += size;
+    }
+    const size_t size = std::max(blockSize, key.size());
+    const size_t offset = size - m_free;
+    std::copy(key.begin(), key.end(), m_blocks.back().get() + offset);
+    m_free -= key.size();
+    if (size > blockSize)
+        m_free = 0; // the next key starts a block of the usual size
+    return quint32(((m_blocks.size() - 1) << kShift) | offset);
+}
+
+void ListViewModel::KeyBlocks::clear()
+{
+    m_blocks.clear();
+    m_blocks.shrink_to_fit();
+    m_free = 0;
+    m_bytes = 0;
+}
+
+bool ListViewModel::matches(const Row& row) const
+{
+    if (row.keyAt == kNoKey)
+        return false;
+    const std::string_view key = m_keys.at(row.keyAt, row.keyLength);
+    for (const std::string& word : m_words) {
+        if (key.find(word) == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
+void ListViewModel::collectShown()
+{
+    m_shown.clear();
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (!m_rows[i].hidden)
+            m_shown.push_back(int(i));
+    }
 }

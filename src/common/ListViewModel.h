@@ -6,6 +6,9 @@
 #include <QIcon>
 #include <QStringList>
 
+#include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // The rows and column headers behind ListView. A row is its texts (row text, then sub-items 1..n) and the key of
@@ -59,7 +62,21 @@ public:
     // k is 0 for the row text, k for sub-item k; a text never written reads as empty.
     QString text(int row, int k) const;
     void setText(int row, int k, const QString& text);
-    QString iconKey(int row) const { return m_rows[size_t(row)].iconKey; }
+    QString iconKey(int row) const { return m_rows[size_t(shownToAll(row))].iconKey; }
+
+    // Find as you type. Every row number above counts the rows shown; while no filter is set they are all the rows.
+    // The columns searched as text and the columns searched by their digits; each row's key is built when the row
+    // arrives or changes, never per keystroke. Call before the rows are set.
+    void setSearchColumns(const QList<int>& textColumns, const QList<int>& digitColumns);
+    // Shows the rows holding every word of text in a searched column; empty text shows every row. A row added or
+    // rewritten while a filter is set stays shown until the filter changes. Returns false when the words are the
+    // ones already applied (nothing changed).
+    bool setFilter(const QString& text);
+    bool filtered() const { return m_filtering; }
+    int allRowCount() const { return int(m_rows.size()); }
+    // Row numbers between the rows shown and all the rows (the filter never reorders rows); -1 for a row not shown.
+    int shownToAll(int row) const { return m_filtering ? m_shown[size_t(row)] : row; }
+    int allToShown(int row) const;
 
     void setIcon(const QString& key, const QIcon& icon);
 
@@ -68,6 +85,32 @@ private:
     {
         QStringList texts;
         QString iconKey;
+        // Where the row's search key lies in m_keys; kNoKey until it is built or after the row changed.
+        quint32 keyAt = kNoKey;
+        quint32 keyLength : 31;
+        quint32 hidden : 1; // by the filter
+    };
+    static constexpr quint32 kNoKey = 0xffffffffu;
+
+    // Every row's key, side by side in blocks of 256 KB: one string per row would cost more than the keys
+    // themselves, and one growing string would be copied as it grows, doubling the peak memory of a load.
+    class KeyBlocks
+    {
+    public:
+        quint32 add(std::string_view key); // returns the key's place
+        std::string_view at(quint32 place, quint32 length) const
+        {
+            return {m_blocks[place >> kShift].get() + (place & kMask), length};
+        }
+        void clear();
+        size_t bytes() const { return m_bytes; }
+
+    private:
+        static constexpr int kShift = 18;
+        static constexpr quint32 kMask = (1u << kShift) - 1;
+        std::vector<std::unique_ptr<char[]>> m_blocks;
+        size_t m_free = 0; // bytes left in the last block
+        size_t m_bytes = 0;
     };
 
     // The distinct texts of one column seen so far. `rank` orders the entries as the collator does; texts the
@@ -98,6 +141,11 @@ private:
     void compact(Dictionary& dict);
     void sortByText(int k, Qt::SortOrder order);
 
+    void buildKey(Row& row);
+    bool matches(const Row& row) const;
+    void forgetKey(Row& row);
+    void collectShown();
+
     std::vector<Row> m_rows;
     QList<Column> m_columns;
     QHash<QString, QIcon> m_icons;
@@ -108,4 +156,14 @@ private:
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     int m_orderedBy = -1;
     Qt::SortOrder m_orderedAs = Qt::AscendingOrder;
+
+    QList<int> m_textColumns;
+    QList<int> m_digitColumns;
+    // Every row's key side by side: one block instead of a string per row keeps 100,000 keys in a few megabytes.
+    KeyBlocks m_keys;
+    std::string m_keyScratch;
+    size_t m_staleKeyBytes = 0;
+    std::vector<std::string> m_words;
+    bool m_filtering = false;
+    std::vector<int> m_shown; // the rows shown, in order, while filtering
 };

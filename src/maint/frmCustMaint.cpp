@@ -1,8 +1,11 @@
 #include "frmCustMaint.h"
 
 #include "AppInfo.h"
+#include "CommandKeys.h"
 #include "Contact.h"
 #include "ContactExchange.h"
+#include "FindField.h"
+#include "ListContextMenu.h"
 #include "ListView.h"
 #include "MessageBox.h"
 #include "Statements.h"
@@ -91,17 +94,24 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     setObjectName(QStringLiteral("frmCustMaint"));
     buildLayout();
     wireEvents();
-    // Import and export live beside the designed window; it lends them the list, the store and a row click.
+    // Import and export live beside the designed window; it lends them the list, the store and a row click. After an
+    // import the find is closed, so the new contacts are shown whatever it had narrowed the list to.
     m_exchange = new ContactExchange({this,
                                       lvwCustomer,
                                       &m_store,
-                                      [this] { LoadCustomerList(); },
+                                      [this] {
+                                          if (lvwCustomer->filtered()) {
+                                              txtFind->closeFind();
+                                          }
+                                          LoadCustomerList();
+                                      },
                                       [this](int index) {
                                           lvwCustomer->setSelectedIndex(index);
                                           lvwCustomer->ensureVisible(index);
                                           lvwCustomer_ItemClick(index);
                                       }},
                                      this);
+    m_listMenu->addActions({m_exchange->importAction(), m_exchange->exportAction()});
 }
 
 frmCustMaint::~frmCustMaint() = default;
@@ -248,6 +258,42 @@ void frmCustMaint::wireEvents()
     connect(txtZip, &TextBox::Change, this, &frmCustMaint::txtZip_Change);
     connect(txtArea, &TextBox::Change, this, &frmCustMaint::txtArea_Change);
     connect(txtPrfx, &TextBox::Change, this, &frmCustMaint::txtPrfx_Change);
+
+    // Find as you type: a row the find selects is shown in the frame as a click would show it.
+    txtFind = new FindField(lvwCustomer);
+    connect(txtFind, &FindField::selectionMoved, this, [this](int index) {
+        if (index > 0)
+            lvwCustomer_ItemClick(index);
+        else
+            ClearCurrentRecord();
+    });
+    m_listMenu = new ListContextMenu(lvwCustomer, cmdUpdate, cmdDelete, this);
+    connect(m_listMenu, &ListContextMenu::findRequested, txtFind, &FindField::openFind);
+    wireKeys();
+}
+
+void frmCustMaint::wireKeys()
+{
+    m_keys = new CommandKeys(this);
+    m_keys->bind(
+        cmdAdd, {QKeySequence(Qt::CTRL | Qt::Key_N), Qt::Key_Insert}, QStringLiteral("Aggiungi un contatto (Ctrl+N)"));
+    m_keys->bind(cmdUpdate, {Qt::Key_F2}, QStringLiteral("Modifica il contatto selezionato (F2)"));
+    m_keys->bindOn(lvwCustomer->view(), cmdUpdate, {Qt::Key_Return, Qt::Key_Enter});
+    m_keys->bind(cmdDelete, {Qt::Key_Delete}, QStringLiteral("Elimina il contatto selezionato (Canc)"));
+    m_keys->bind(cmdClose, {QKeySequence(Qt::CTRL | Qt::Key_Q)}, QStringLiteral("Chiudi la rubrica (Ctrl+Q)"));
+    m_keys->bind(cmdSave,
+                 {QKeySequence(Qt::CTRL | Qt::Key_S),
+                  QKeySequence(Qt::CTRL | Qt::Key_Return),
+                  QKeySequence(Qt::CTRL | Qt::Key_Enter)},
+                 QStringLiteral("Salva il contatto (Ctrl+S)"));
+    m_keys->bind(cmdCancel, {Qt::Key_Escape}, QStringLiteral("Annulla le modifiche (Esc)"));
+    m_keys->bind(
+        Command1, {QKeySequence(Qt::CTRL | Qt::Key_P)}, QStringLiteral("Stampa l'elenco dei contatti (Ctrl+P)"));
+    m_keys->bind(lvwCustomer, {QKeySequence(Qt::CTRL | Qt::Key_F), Qt::Key_F3}, [this] { txtFind->openFind(); });
+    connect(lvwCustomer->view(), &QAbstractItemView::doubleClicked, cmdUpdate, [this] {
+        if (cmdUpdate->isEnabled())
+            cmdUpdate->click();
+    });
 }
 
 Visualizza* frmCustMaint::printWindow() const

@@ -5,7 +5,10 @@
 #include <QPointer>
 #include <QWidget>
 
+class CommandKeys;
 class ContactExchange;
+class FindField;
+class ListContextMenu;
 class ListView;
 class QGroupBox;
 class QLabel;
@@ -30,6 +33,8 @@ public:
     bool editPending() const { return mblnEditPending; }
     bool activated() const { return mblnActivated; }
     Visualizza* printWindow() const;
+    // The list's context menu, where further commands add their entries.
+    ListContextMenu* listMenu() const { return m_listMenu; }
     ContactExchange* exchange() const { return m_exchange; }
 
 protected:
@@ -59,6 +64,7 @@ private slots:
 private:
     void buildLayout();
     void wireEvents();
+    void wireKeys();
 
     bool Form_Unload();
     void ConnectToDatabase();
@@ -93,6 +99,9 @@ private:
     TextBox* txtArea = nullptr;
     TextBox* txtPrfx = nullptr;
     TextBox* txtLine = nullptr;
+    FindField* txtFind = nullptr;
+    ListContextMenu* m_listMenu = nullptr;
+    CommandKeys* m_keys = nullptr;
 
     QString mstrMaintMode;
     bool mblnEditPending = false;

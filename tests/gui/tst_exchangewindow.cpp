@@ -5,6 +5,7 @@
 #include "ContactExchange.h"
 #include "ContactFile.h"
 #include "ImportRules.h"
+#include "ListContextMenu.h"
 #include "MainWindowDriver.h"
 #include "ScriptedContactFileDialog.h"
 #include "ScriptedMessageBox.h"
@@ -14,6 +15,8 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QFile>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -31,6 +34,7 @@ private slots:
     void exportWritesShownRowsInListOrder();
     void droppedContactFilesImportWhileBrowsingOnly();
     void refusedFileChangesNothing();
+    void findNarrowsTheExportAndAnImportShowsTheNewContacts();
     void annullaStopsALongImport();
 };
 
@@ -225,6 +229,45 @@ void TestExchangeWindow::refusedFileChangesNothing()
     QVERIFY(boxes.last().text.contains(QStringLiteral("Intestazioni comprese: Cognome, Nome, Indirizzo")));
     QCOMPARE(db.rows(), before);
     QCOMPARE(w.list()->itemCount(), 20);
+}
+
+void TestExchangeWindow::findNarrowsTheExportAndAnImportShowsTheNewContacts()
+{
+    TestDatabase db(mkdb::demoContacts());
+    MainWindowDriver w;
+    ScriptedContactFileDialog files;
+    ScriptedMessageBox boxes;
+    QTest::keyClick(w.list()->view(), Qt::Key_F, Qt::ControlModifier);
+    auto* find = w.window()->findChild<QLineEdit*>(QStringLiteral("txtFind"));
+    QVERIFY(find && find->hasFocus());
+    typeText(nullptr, QStringLiteral("napoli"));
+    QCOMPARE(w.list()->itemCount(), 3);
+
+    // From the context menu, as the user finds it.
+    const QString path = db.folder() + QStringLiteral("/napoli.csv");
+    files.expect({path}, kCsv);
+    boxes.expect(MessageBox::Ok);
+    QMenu* menu = w.window()->listMenu()->menu();
+    const QList<QAction*> actions = menu->actions();
+    const auto exportEntry = std::find_if(actions.cbegin(), actions.cend(), [](const QAction* a) {
+        return a->text() == QStringLiteral("Esporta contatti…");
+    });
+    QVERIFY(exportEntry != actions.cend());
+    (*exportEntry)->trigger();
+    QCOMPARE(boxes.last().text, QStringLiteral("Esportati 3 contatti in napoli.csv."));
+    QStringList surnames;
+    for (const ReadContact& contact : readContactFile(path).result.contacts) {
+        surnames.append(contact.fields.firstName);
+    }
+    QCOMPARE(surnames, (QStringList {w.list()->itemText(1), w.list()->itemText(2), w.list()->itemText(3)}));
+
+    // An import while the find shows three rows: the find closes, and the new contact is shown and selected.
+    files.expect({sample(QStringLiteral("windows-1252.vcf"))});
+    boxes.expect(MessageBox::Ok);
+    QTest::keyClick(w.list()->view(), Qt::Key_I, Qt::ControlModifier);
+    QCOMPARE(boxes.last().text, QStringLiteral("Importato 1 contatto da windows-1252.vcf."));
+    QCOMPARE(w.list()->itemCount(), 21);
+    QCOMPARE(w.fields().mid(0, 5), (QStringList {"Città", "Niccolò", "Via dell’Orso 2", "Cantù", "CO"}));
 }
 
 void TestExchangeWindow::annullaStopsALongImport()

@@ -1,0 +1,120 @@
+#include "ListContextMenu.h"
+
+#include "Form1.h"
+#include "ListView.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QToolButton>
+#include <QTreeView>
+
+ListContextMenu::ListContextMenu(ListView* list, QToolButton* update, QToolButton* remove, QWidget* window)
+    : QObject(window)
+    , m_list(list)
+    , m_update(update)
+    , m_remove(remove)
+    , m_window(window)
+    , m_menu(new QMenu(window))
+{
+    m_menu->setObjectName(QStringLiteral("mnuList"));
+    actUpdate = m_menu->addAction(QStringLiteral("Aggiorna"));
+    actDelete = m_menu->addAction(QStringLiteral("Elimina"));
+    actCopy = m_menu->addAction(QStringLiteral("Copia contatto"));
+    m_menu->addSeparator();
+    actFind = m_menu->addAction(QStringLiteral("Trova…"));
+    m_moreEnd = m_menu->addSeparator();
+    actPreview = m_menu->addAction(QStringLiteral("Anteprima rubrica…"));
+    actUpdate->setObjectName(QStringLiteral("actUpdate"));
+    actDelete->setObjectName(QStringLiteral("actDelete"));
+    actCopy->setObjectName(QStringLiteral("actCopy"));
+    actFind->setObjectName(QStringLiteral("actFind"));
+    actPreview->setObjectName(QStringLiteral("actPreview"));
+
+    // The button is asked again when the action runs: the menu may have stayed open across a change of state.
+    connect(actUpdate, &QAction::triggered, m_update, [this] {
+        if (m_update->isEnabled())
+            m_update->click();
+    });
+    connect(actDelete, &QAction::triggered, m_remove, [this] {
+        if (m_remove->isEnabled())
+            m_remove->click();
+    });
+    connect(actCopy, &QAction::triggered, this, &ListContextMenu::copyContact);
+    connect(actFind, &QAction::triggered, this, [this] {
+        if (m_list->isEnabled())
+            emit findRequested();
+    });
+    connect(actPreview, &QAction::triggered, this, &ListContextMenu::openPreview);
+
+    // An item view reports the request with a place in its viewport.
+    m_list->view()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list->view(), &QWidget::customContextMenuRequested, this, &ListContextMenu::popup);
+}
+
+ListContextMenu::~ListContextMenu()
+{
+    delete m_preview.data();
+}
+
+void ListContextMenu::addActions(const QList<QAction*>& actions)
+{
+    m_menu->insertActions(m_moreEnd, actions);
+    m_window->addActions(actions);
+}
+
+Form1* ListContextMenu::previewWindow() const
+{
+    return m_preview.data();
+}
+
+void ListContextMenu::popup(const QPoint& at)
+{
+    // The right button has selected the row under it already (the list reports it as a click); the menu follows
+    // the state the buttons are in now.
+    actUpdate->setEnabled(m_update->isEnabled());
+    actDelete->setEnabled(m_remove->isEnabled());
+    actCopy->setEnabled(m_list->isEnabled() && m_list->selectedIndex() > 0);
+    actFind->setEnabled(m_list->isEnabled());
+    m_menu->popup(m_list->view()->viewport()->mapToGlobal(at));
+}
+
+QString ListContextMenu::contactText(const ListView* list, int index)
+{
+    const auto join = [](const QStringList& parts) {
+        QStringList kept;
+        for (const QString& part : parts) {
+            if (!part.trimmed().isEmpty())
+                kept.append(part.trimmed());
+        }
+        return kept.join(QLatin1Char(' '));
+    };
+    const QString province = list->subItem(index, 4).trimmed();
+    QStringList lines {join({list->subItem(index, 1), list->itemText(index)}),
+                       list->subItem(index, 2).trimmed(),
+                       join({list->subItem(index, 3), province.isEmpty() ? QString() : '(' + province + ')'})};
+    if (!list->subItem(index, 5).trimmed().isEmpty())
+        lines.append(QStringLiteral("Cellulare: ") + list->subItem(index, 5).trimmed());
+    if (!list->subItem(index, 6).trimmed().isEmpty())
+        lines.append(QStringLiteral("Telefono: ") + list->subItem(index, 6).trimmed());
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
+}
+
+void ListContextMenu::copyContact()
+{
+    const int index = m_list->selectedIndex();
+    if (index > 0)
+        QGuiApplication::clipboard()->setText(contactText(m_list, index));
+}
+
+void ListContextMenu::openPreview()
+{
+    // One viewer at a time; a second request brings it forward.
+    if (!m_preview)
+        m_preview = new Form1();
+    m_preview->show();
+    m_preview->raise();
+    m_preview->activateWindow();
+}
