@@ -7,6 +7,13 @@ bool gblnPopulating = false;
 
 QString withTrailingSeparator(const QString& folder)
 {
+#ifndef Q_OS_WIN
+    // Outside Windows a backslash is a character of a folder's name ("/srv/bs\" is the folder "bs\"), never a
+    // separator, so a Unix path always gets its "/".
+    if (folder.startsWith(QLatin1Char('/')) && !folder.endsWith(QLatin1Char('/'))) {
+        return folder + QLatin1Char('/');
+    }
+#endif
     if (folder.endsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('/'))) {
         return folder;
     }

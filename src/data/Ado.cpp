@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -38,10 +39,20 @@ enum EngineCode {
 };
 
 // The engine's own words where it gave any; the failures that come from the file or from other programs rather than
-// from the statement are told in Italian.
-QString describe(const QSqlError& error)
+// from the statement are told in Italian. With the file's path, a file that lacks what the program needs or refuses
+// what it writes is named in an Italian sentence before the engine's words.
+QString describe(const QSqlError& error, const QString& path = {})
 {
-    switch (error.nativeErrorCode().toInt() & 0xff) {
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    // The engine writes its journal beside the file: a folder that cannot be written refuses every change, however
+    // writable the file is.
+    if ((code == ReadOnly || code == CantOpen) && !path.isEmpty() && QFileInfo(path).isWritable()
+        && !QFileInfo(QFileInfo(path).absolutePath()).isWritable()) {
+        return QStringLiteral("La cartella '%1' del database è di sola lettura: le modifiche non possono essere "
+                              "salvate.")
+            .arg(shown(QFileInfo(path).absolutePath()));
+    }
+    switch (code) {
     case Busy:
     case Locked:
         return QStringLiteral("Il database è in uso da parte di un altro programma: riprovare tra qualche istante.");
@@ -59,20 +70,45 @@ QString describe(const QSqlError& error)
     default:
         break;
     }
-    const QString engine = error.databaseText().trimmed();
+    QString engine = error.databaseText().trimmed();
+    if (engine.isEmpty()) {
+        engine = error.text().trimmed();
+    }
     static const QString unique = QStringLiteral("UNIQUE constraint failed: ");
-    if ((error.nativeErrorCode().toInt() & 0xff) == Constraint && engine.startsWith(unique)) {
+    if (code == Constraint && engine.startsWith(unique)) {
         // Two programs adding at once pick the same key; the second one is told why and that saving again works.
         return QStringLiteral("Il codice è già in uso (%1): forse un altro programma ha appena aggiunto un contatto. "
                               "Riprovare a salvare.")
             .arg(engine.mid(unique.size()));
     }
-    return engine.isEmpty() ? error.text().trimmed() : engine;
+    if (path.isEmpty()) {
+        return engine;
+    }
+    static const QRegularExpression missingTable(QStringLiteral("^no such table: (\\S+)"));
+    static const QRegularExpression missingColumn(QStringLiteral("^no such column: (\\S+)"));
+    static const QRegularExpression view(QStringLiteral("^cannot modify (\\S+) because it is a view"));
+    QString cause;
+    if (const auto match = missingTable.match(engine); match.hasMatch()) {
+        cause = match.captured(1).compare(QLatin1String("Customer"), Qt::CaseInsensitive) == 0
+            ? QStringLiteral("Il file '%1' non contiene la tabella dei contatti (Customer).").arg(shown(path))
+            : QStringLiteral("Il file '%1' non contiene la tabella '%2'.").arg(shown(path), match.captured(1));
+    } else if (const auto match = missingColumn.match(engine); match.hasMatch()) {
+        cause = QStringLiteral("Nel file '%1' manca la colonna '%2' della tabella dei contatti.")
+                    .arg(shown(path), match.captured(1));
+    } else if (const auto match = view.match(engine); match.hasMatch()) {
+        cause = QStringLiteral("Nel file '%1' la tabella '%2' è una vista, che non si può modificare.")
+                    .arg(shown(path), match.captured(1));
+    } else if (code == Constraint) {
+        cause = QStringLiteral("Il file '%1' ha una regola che non accetta questi dati.").arg(shown(path));
+    }
+    return cause.isEmpty() ? engine : cause + QLatin1Char('\n') + engine;
 }
 
 // keyword=value pairs separated by ";"; keywords without regard to case or repeated spaces, values optionally in
 // single or double quotes (a quote inside written twice).
-QHash<QString, QString> parseConnectionString(const QString& text)
+// sourceTail receives the text from the first unquoted data source's value to the end of the string: a folder name
+// may hold ";" and "=", which make the rest read as more keywords.
+QHash<QString, QString> parseConnectionString(const QString& text, QString* sourceTail)
 {
     const auto invalid
         = [&text]() { return Error(QStringLiteral("La stringa di connessione non è valida: \"%1\".").arg(text)); };
@@ -137,6 +173,9 @@ QHash<QString, QString> parseConnectionString(const QString& text)
             }
         } else {
             const qsizetype valueStart = i;
+            if (keyword == QLatin1String("data source") && sourceTail->isNull()) {
+                *sourceTail = text.mid(valueStart);
+            }
             while (i < n && text.at(i) != QLatin1Char(';')) {
                 ++i;
             }
@@ -152,20 +191,49 @@ QHash<QString, QString> parseConnectionString(const QString& text)
     return values;
 }
 
-// The file of that name in its folder, found without regard to letter case; the first in name order when several
-// names differ only in case, so "Cust.mdb" and "cust.mdb" always reach the same file. The name as given when none.
+// The program's own file. Its windows spell it differently ("Cust.mdb", "cust.mdb"), so among names that differ
+// only in letter case this spelling wins for all of them.
+const QString programFileName = QStringLiteral("Cust.mdb");
+
+// The file of that name in its folder, found without regard to letter case. Where several names differ only in case,
+// the one spelled as the program's file (or, for any other name, as asked) wins, else the first in name order, so
+// every spelling reaches one file. The name as given when none.
 QString matchFileName(const QString& absolutePath)
 {
     const QFileInfo info(absolutePath);
     const QDir folder = info.absoluteDir();
+    const QString preferred
+        = info.fileName().compare(programFileName, Qt::CaseInsensitive) == 0 ? programFileName : info.fileName();
     const QStringList entries
         = folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QString first;
     for (const QString& entry : entries) {
-        if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
+        if (entry == preferred) {
             return folder.filePath(entry);
         }
+        if (first.isEmpty() && entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
+            first = entry;
+        }
     }
-    return absolutePath;
+    return first.isEmpty() ? absolutePath : folder.filePath(first);
+}
+
+// The file a data source names. A backslash is a separator, but where the platform allows it it may also be part
+// of a folder name: the backslashes are taken as separators from the right, one more at a time, until the file is
+// found. When none is, the reading with every backslash a separator, and exists is false.
+QString findDataSource(const QString& source, bool* exists)
+{
+    QString candidate = source;
+    qsizetype at = candidate.size();
+    for (;;) {
+        const QString found = matchFileName(QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()));
+        *exists = QFileInfo::exists(found);
+        at = at > 0 ? candidate.lastIndexOf(QLatin1Char('\\'), at - 1) : -1;
+        if (*exists || at < 0) {
+            return found;
+        }
+        candidate[at] = QLatin1Char('/');
+    }
 }
 
 // Refuses, before SQLite sees it, every file that is not a SQLite database: SQLite itself would treat an empty
@@ -211,9 +279,18 @@ Error::Error(const QString& description)
 {
 }
 
+FileReplaced::FileReplaced(const QString& path)
+    : Error(QStringLiteral("Il file della rubrica '%1' è stato sostituito o modificato da un altro programma dopo "
+                           "l'ultima lettura: nessuna modifica è stata salvata e l'elenco viene letto di nuovo dal "
+                           "file.")
+                .arg(shown(path)))
+{
+}
+
 QString dataSourcePath(const QString& connectionString)
 {
-    const QHash<QString, QString> values = parseConnectionString(connectionString);
+    QString sourceTail;
+    const QHash<QString, QString> values = parseConnectionString(connectionString, &sourceTail);
     const auto provider = values.constFind(QStringLiteral("provider"));
     if (provider == values.cend() || provider->isEmpty()) {
         throw Error(QStringLiteral("La stringa di connessione non indica il provider (Provider=%1).").arg(jetProvider));
@@ -223,22 +300,21 @@ QString dataSourcePath(const QString& connectionString)
                                    "correttamente.")
                         .arg(*provider));
     }
-    QString source = values.value(QStringLiteral("data source"));
+    const QString source = values.value(QStringLiteral("data source"));
     if (source.isEmpty()) {
         throw Error(QStringLiteral("La stringa di connessione non indica il file del database (Data Source)."));
     }
-    // A backslash is a separator, but where the platform allows it it may also be part of a folder name: the
-    // backslashes are taken as separators from the right, one more at a time, until the file is found.
-    QString candidate = source;
-    qsizetype at = candidate.size();
-    for (;;) {
-        const QString found = matchFileName(QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()));
-        at = at > 0 ? candidate.lastIndexOf(QLatin1Char('\\'), at - 1) : -1;
-        if (at < 0 || QFileInfo::exists(found)) {
+    // An unquoted data source read up to a ";" may be only the start of a folder name holding ";": the longest
+    // reading that names an existing file is the one meant.
+    bool exists = false;
+    for (qsizetype end = sourceTail.size(); end > source.size();
+         end = sourceTail.lastIndexOf(QLatin1Char(';'), end - 1)) {
+        const QString found = findDataSource(sourceTail.left(end).trimmed(), &exists);
+        if (exists) {
             return found;
         }
-        candidate[at] = QLatin1Char('/');
     }
+    return findDataSource(source, &exists);
 }
 
 Connection::Connection() = default;
@@ -258,10 +334,10 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
     }
     const QString path = dataSourcePath(ConnectionString);
     checkDatabaseFile(path);
-    const FileStamp stamp = stampOf(path);
     m_connectionName = attach(path);
     m_filePath = path;
-    m_stamp = stamp;
+    openMarks();
+    m_stamp = stampOf(path);
 }
 
 QString Connection::attach(const QString& path)
@@ -296,20 +372,50 @@ QString Connection::attach(const QString& path)
     return name;
 }
 
-Connection::FileStamp Connection::stampOf(const QString& path)
+Connection::FileStamp Connection::stampOf(const QString& path) const
 {
     FileStamp stamp;
     const QFileInfo info(path);
     stamp.exists = info.isFile();
     stamp.writable = stamp.exists && info.isWritable();
+    if (!stamp.exists) {
+        return stamp;
+    }
 #ifdef Q_OS_UNIX
     struct stat status;
-    if (stamp.exists && ::stat(QFile::encodeName(path).constData(), &status) == 0) {
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0) {
         stamp.device = quint64(status.st_dev);
         stamp.inode = quint64(status.st_ino);
+        stamp.size = qint64(status.st_size);
+        stamp.modified = qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     }
+#else
+    stamp.size = info.size();
+    stamp.modified = info.lastModified().toMSecsSinceEpoch() * 1000000;
 #endif
+    if (m_marks && m_marks->isOpen()) {
+#ifdef Q_OS_UNIX
+        struct stat opened;
+        if (::fstat(m_marks->handle(), &opened) != 0 || quint64(opened.st_dev) != stamp.device
+            || quint64(opened.st_ino) != stamp.inode) {
+            return stamp; // another file: its content marks do not matter
+        }
+#endif
+        if (m_marks->seek(24)) {
+            stamp.header = m_marks->read(4);
+        }
+    }
     return stamp;
+}
+
+void Connection::openMarks()
+{
+    auto marks = std::make_unique<QFile>(m_filePath);
+    if (marks->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        m_marks = std::move(marks);
+    } else {
+        m_marks.reset();
+    }
 }
 
 void Connection::checkFile()
@@ -325,25 +431,51 @@ void Connection::checkFile()
     if (now == m_stamp) {
         return;
     }
-    if (m_inTransaction) {
-        // Opening the file afresh would leave the transaction behind and send the rest of its statements outside it.
+    const bool otherFile = !now.sameFile(m_stamp);
+    // The engine counts every commit it makes in the header. Content that changed while that count stayed was
+    // written past the engine (a copy over the file), and the pages the connection keeps in memory are stale.
+    const bool rewritten = !otherFile && !now.sameContent(m_stamp) && now.header == m_stamp.header;
+    const bool permission = now.writable != m_stamp.writable;
+    if (otherFile || rewritten || permission) {
+        // The new connection is made before the old one is let go, so a refused file leaves things as they were.
+        checkDatabaseFile(m_filePath);
+        replaceConnection(attach(m_filePath));
+        if (otherFile) {
+            openMarks();
+        }
+        if (otherFile || rewritten) {
+            ++m_replacements;
+        }
+    }
+    m_stamp = otherFile ? stampOf(m_filePath) : now;
+    if (m_inTransaction && (otherFile || rewritten || permission)) {
+        // The old connection took its transaction with it; nothing of it reached the file now there.
         m_inTransaction = false;
-        QSqlQuery rollback(database());
-        rollback.exec(QStringLiteral("ROLLBACK"));
-        throw Error(QStringLiteral("Il file del database '%1' è stato sostituito o ne sono cambiati i permessi durante "
-                                   "il salvataggio: nessuna modifica è stata salvata.")
+        if (otherFile || rewritten) {
+            throw FileReplaced(m_filePath);
+        }
+        throw Error(QStringLiteral("I permessi del file del database '%1' sono cambiati durante il salvataggio: "
+                                   "nessuna modifica è stata salvata.")
                         .arg(shown(m_filePath)));
     }
-    // The new file is opened before the old connection is let go, so a refused file leaves things as they were.
-    checkDatabaseFile(m_filePath);
-    const QString name = attach(m_filePath);
+}
+
+void Connection::replaceConnection(const QString& name)
+{
     {
         QSqlDatabase old = QSqlDatabase::database(m_connectionName, false);
         old.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
     m_connectionName = name;
-    m_stamp = now;
+}
+
+void Connection::noteOwnWrite()
+{
+    const FileStamp now = stampOf(m_filePath);
+    if (now.exists && now.sameFile(m_stamp) && now.writable == m_stamp.writable) {
+        m_stamp = now;
+    }
 }
 
 void Connection::BeginTrans()
@@ -354,7 +486,7 @@ void Connection::BeginTrans()
     checkFile();
     QSqlQuery begin(database());
     if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-        throw Error(describe(begin.lastError()));
+        throw Error(describe(begin.lastError(), m_filePath));
     }
     m_inTransaction = true;
 }
@@ -364,12 +496,14 @@ void Connection::CommitTrans()
     if (!m_inTransaction) {
         throw Error(QStringLiteral("Nessuna transazione aperta."));
     }
+    // The last look before the pages written in this transaction reach the file.
     checkFile();
     QSqlQuery commit(database());
     if (!commit.exec(QStringLiteral("COMMIT"))) {
-        throw Error(describe(commit.lastError()));
+        throw Error(describe(commit.lastError(), m_filePath));
     }
     m_inTransaction = false;
+    noteOwnWrite();
 }
 
 void Connection::RollbackTrans()
@@ -400,6 +534,7 @@ void Connection::Close()
     m_filePath.clear();
     m_stamp = {};
     m_inTransaction = false;
+    m_marks.reset();
 }
 
 bool Connection::isOpen() const
@@ -428,7 +563,7 @@ std::shared_ptr<Connection> openConnection(const std::shared_ptr<Connection>& co
 
 // Moves to the next row; false past the last one. A finished statement lets go of its read lock at once rather
 // than when the Recordset is released.
-bool step(QSqlQuery& query)
+bool step(QSqlQuery& query, const std::shared_ptr<Connection>& connection)
 {
     if (query.next()) {
         return true;
@@ -436,7 +571,7 @@ bool step(QSqlQuery& query)
     const QSqlError error = query.lastError();
     query.finish();
     if (error.isValid()) {
-        throw Error(describe(error));
+        throw Error(describe(error, connection ? connection->filePath() : QString()));
     }
     return false;
 }
@@ -462,7 +597,7 @@ void Recordset::Open(const QString& source, const std::shared_ptr<Connection>& a
     QSqlQuery query(openConnection(activeConnection)->database());
     query.setForwardOnly(true);
     if (!query.exec(source)) {
-        throw Error(describe(query.lastError()));
+        throw Error(describe(query.lastError(), activeConnection->filePath()));
     }
     start(std::move(query), activeConnection);
 }
@@ -477,14 +612,14 @@ void Recordset::start(QSqlQuery&& query, const std::shared_ptr<Connection>& conn
         m_names.append(record.fieldName(i));
     }
     m_eof = true; // stays so when the step fails
-    m_eof = !step(m_query);
+    m_eof = !step(m_query, m_connection);
 }
 
 void Recordset::MoveNext()
 {
     requireCurrentRow(m_query, m_eof);
     m_eof = true; // stays so when the step fails
-    m_eof = !step(m_query);
+    m_eof = !step(m_query, m_connection);
 }
 
 int Recordset::fieldCount() const
@@ -546,7 +681,7 @@ std::shared_ptr<Recordset> Command::Execute(int* recordsAffected, const QVariant
     QSqlQuery query(openConnection(ActiveConnection)->database());
     query.setForwardOnly(true);
     if (!query.exec(CommandText)) {
-        throw Error(describe(query.lastError()));
+        throw Error(describe(query.lastError(), ActiveConnection->filePath()));
     }
     if (query.isSelect()) {
         auto recordset = std::make_shared<Recordset>();
@@ -556,6 +691,7 @@ std::shared_ptr<Recordset> Command::Execute(int* recordsAffected, const QVariant
     if (recordsAffected) {
         *recordsAffected = query.numRowsAffected();
     }
+    ActiveConnection->noteOwnWrite();
     return nullptr;
 }
 

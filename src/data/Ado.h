@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -21,6 +22,14 @@ public:
 
 private:
     QString m_description;
+};
+
+// The file at the connection's path is no longer the one it read: another file was put there, or another program
+// rewrote it without going through the database engine.
+class FileReplaced : public Error
+{
+public:
+    explicit FileReplaced(const QString& path);
 };
 
 // ADO's CommandType value for SQL text.
@@ -57,10 +66,15 @@ public:
     QString filePath() const { return m_filePath; }
     QSqlDatabase database() const;
 
-    // Called before every statement. Throws Error when the file is no longer at its path; when another file was put
-    // there, or the file's write permission changed, opens that file instead, so statements never reach a file that
-    // was deleted or replaced behind the program's back.
+    // Called before every statement. Throws Error when the file is no longer at its path. When another file was put
+    // there, another program rewrote it, or its write permission changed, the file is opened afresh (nothing kept in
+    // memory of the old one is trusted again), so statements never reach a file that was deleted or replaced behind
+    // the program's back. Inside a transaction that is refused instead: FileReplaced, or Error for the permission.
     void checkFile();
+
+    // How many times checkFile() found another file at the path, or the file rewritten by another program; a reader
+    // compares it before and after to know whether what it read still comes from the file there now.
+    quint64 replacements() const { return m_replacements; }
 
     // A transaction that holds the write lock from its start ("BEGIN IMMEDIATE"), so what is read inside it is still
     // what is stored when it commits. RollbackTrans() never fails and may be called when none is open.
@@ -69,26 +83,45 @@ public:
     void RollbackTrans();
 
 private:
-    // Identity and writability of the file at the path, as they were when it was opened.
+    friend class Command;
+
+    // Identity, writability and content marks of the file at the path, as this connection last left it.
     struct FileStamp
     {
         bool exists = false;
         bool writable = false;
         quint64 device = 0;
         quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modified = 0; // nanoseconds
+        QByteArray header; // the engine's change counter
+        bool sameFile(const FileStamp& other) const { return device == other.device && inode == other.inode; }
+        bool sameContent(const FileStamp& other) const
+        {
+            return size == other.size && modified == other.modified && header == other.header;
+        }
         bool operator==(const FileStamp& other) const
         {
-            return exists == other.exists && writable == other.writable && device == other.device
-                && inode == other.inode;
+            return exists == other.exists && writable == other.writable && sameFile(other) && sameContent(other);
         }
     };
-    static FileStamp stampOf(const QString& path);
+    // The stamp of the file at the path. Its header is read through m_marks, which stays open on the file the
+    // connection uses: closing any other descriptor of that file would let go of the engine's locks on it.
+    FileStamp stampOf(const QString& path) const;
+    void openMarks();
     // Opens a new connection to the file; returns its name.
     static QString attach(const QString& path);
+    // Lets go of the current connection and uses the one named.
+    void replaceConnection(const QString& name);
+    // After a statement of this connection wrote to the file: what it left is the new mark, as long as the file at
+    // the path is still the one open.
+    void noteOwnWrite();
 
     QString m_connectionName;
     QString m_filePath;
     FileStamp m_stamp;
+    std::unique_ptr<QFile> m_marks;
+    quint64 m_replacements = 0;
     bool m_inTransaction = false;
 };
 

@@ -1,5 +1,6 @@
 #include "CustomerStore.h"
 
+#include "Contact.h"
 #include "Statements.h"
 
 #include <limits>
@@ -33,7 +34,28 @@ std::shared_ptr<ado::Recordset> send(ado::Command* command, const QString& state
     return command->Execute(recordsAffected, {}, ado::adOptionUnspecified);
 }
 
+// The contact columns in the order of the contact record and of the list's texts.
+const char* const contactColumns[] = {"FirstName", "LastName", "Address", "City", "State", "Zip", "PhoneNumber"};
+constexpr int contactColumnCount = 7;
+constexpr int phoneColumn = 6;
+
+QStringList valuesOf(const ContactFields& f)
+{
+    return {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber};
+}
+
+QString notFound()
+{
+    return QStringLiteral("Il contatto non si trova più nel database: forse è stato eliminato da un altro programma.");
+}
+
 } // namespace
+
+ContactChanged::ContactChanged(const QString& description, const QStringList& stored)
+    : ado::Error(description)
+    , m_stored(stored)
+{
+}
 
 QString CustomerStore::connectionText(const QString& appPath)
 {
@@ -107,4 +129,154 @@ int CustomerStore::execute(const QString& statement)
     int recordsAffected = 0;
     send(mcmdCust.get(), statement, &recordsAffected);
     return recordsAffected;
+}
+
+ado::Recordset& CustomerStore::openList()
+{
+    ado::Recordset& rs = openQuery(ListQuery());
+    m_listReplacements = mcnnCust->replacements();
+    return rs;
+}
+
+void CustomerStore::beginChange()
+{
+    if (!mcnnCust) {
+        throw ado::Error(QStringLiteral("La connessione al database non è aperta."));
+    }
+    mcnnCust->BeginTrans();
+    if (mcnnCust->replacements() != m_listReplacements) {
+        mcnnCust->RollbackTrans();
+        throw ado::FileReplaced(mcnnCust->filePath());
+    }
+}
+
+template<typename Fn>
+void CustomerStore::inTransaction(Fn change)
+{
+    beginChange();
+    try {
+        change();
+        mcnnCust->CommitTrans();
+    } catch (...) {
+        mcnnCust->RollbackTrans();
+        throw;
+    }
+}
+
+QList<CustomerStore::StoredRow> CustomerStore::readStored(qint32 key)
+{
+    QStringList columns;
+    for (const char* column : contactColumns) {
+        columns.append(QLatin1String(column));
+    }
+    for (const char* column : contactColumns) {
+        columns.append(QStringLiteral("typeof(%1), hex(%1)").arg(QLatin1String(column)));
+    }
+    ado::Recordset& rs = openQuery(
+        QStringLiteral("SELECT %1 FROM Customer WHERE CustID = %2").arg(columns.join(QLatin1String(", "))).arg(key));
+    QList<StoredRow> rows;
+    for (; !rs.isEOF(); rs.MoveNext()) {
+        StoredRow row;
+        for (int i = 0; i < contactColumnCount; ++i) {
+            const QVariant value = rs.Fields(i);
+            row.append({i == phoneColumn ? FormatStoredPhone(value) : textOf(value),
+                        rs.Fields(contactColumnCount + 2 * i).toString(),
+                        rs.Fields(contactColumnCount + 2 * i + 1).toString()});
+        }
+        rows.append(row);
+    }
+    releaseRecordset();
+    return rows;
+}
+
+void CustomerStore::checkShown(qint32 key, const QList<StoredRow>& stored, const QStringList& shown, bool mustExist)
+{
+    if (stored.size() > 1) {
+        throw ado::Error(QStringLiteral("Nel database più contatti hanno lo stesso codice (CustID = %1): non si può "
+                                        "sapere quale sia quello mostrato, e nessuno è stato modificato.")
+                             .arg(key));
+    }
+    if (stored.isEmpty()) {
+        if (mustExist) {
+            throw ado::Error(notFound());
+        }
+        return;
+    }
+    QStringList texts;
+    for (const StoredColumn& column : stored.first()) {
+        texts.append(column.text);
+    }
+    if (texts != shown.mid(0, contactColumnCount)) {
+        throw ContactChanged(QStringLiteral("Il contatto è stato modificato da un altro programma dopo che è stato "
+                                            "mostrato: nessuna modifica è stata salvata. L'elenco ora mostra i dati "
+                                            "registrati; per procedere comunque, ripetere il comando."),
+                             texts << QString::number(key));
+    }
+}
+
+// The update writes every column as the field's text; where the user left a text as it was but the stored value is
+// not that text byte for byte (bytes that are not UTF-8, a blob, a number), the stored value is put back as it was.
+void CustomerStore::restoreUntouched(qint32 key, const StoredRow& before, const ContactFields& fields)
+{
+    const QStringList written = valuesOf(fields);
+    QStringList assignments;
+    for (int i = 0; i < contactColumnCount; ++i) {
+        const StoredColumn& column = before.at(i);
+        const QString storedText = i == phoneColumn ? FormatStoredPhone(written.at(i)) : written.at(i);
+        if (column.type == QLatin1String("null") || storedText != column.text) {
+            continue;
+        }
+        const QString hex = QString::fromLatin1(written.at(i).toUtf8().toHex().toUpper());
+        if (column.type == QLatin1String("text") && column.hex == hex) {
+            continue;
+        }
+        QString value;
+        if (column.type == QLatin1String("text")) {
+            value = QStringLiteral("CAST(X'%1' AS TEXT)").arg(column.hex);
+        } else if (column.type == QLatin1String("blob")) {
+            value = QStringLiteral("X'%1'").arg(column.hex);
+        } else {
+            value = QString::fromLatin1(QByteArray::fromHex(column.hex.toLatin1()));
+        }
+        assignments.append(QStringLiteral("%1 = %2").arg(QLatin1String(contactColumns[i]), value));
+    }
+    if (!assignments.isEmpty()) {
+        execute(QStringLiteral("UPDATE Customer SET %1 WHERE CustID = %2")
+                    .arg(assignments.join(QLatin1String(", ")))
+                    .arg(key));
+    }
+}
+
+void CustomerStore::insert(qint32 key, const ContactFields& fields)
+{
+    inTransaction([&] { execute(InsertStatement(key, fields)); });
+}
+
+void CustomerStore::update(qint32 key, const ContactFields& fields, const QStringList& shown)
+{
+    inTransaction([&] {
+        const QList<StoredRow> stored = readStored(key);
+        checkShown(key, stored, shown, true);
+        const int changed = execute(UpdateStatement(fields, key));
+        if (changed != 1) {
+            throw ado::Error(
+                changed == 0
+                    ? notFound()
+                    : QStringLiteral("L'aggiornamento avrebbe modificato %1 contatti: nessuno è stato modificato.")
+                          .arg(changed));
+        }
+        restoreUntouched(key, stored.first(), fields);
+    });
+}
+
+void CustomerStore::remove(qint32 key, const QStringList& shown)
+{
+    inTransaction([&] {
+        checkShown(key, readStored(key), shown, false);
+        const int deleted = execute(DeleteStatement(key));
+        if (deleted > 1) {
+            throw ado::Error(
+                QStringLiteral("L'eliminazione avrebbe tolto %1 contatti: nessuno è stato eliminato.").arg(deleted));
+        }
+    });
 }

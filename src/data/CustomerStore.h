@@ -2,7 +2,23 @@
 
 #include "Ado.h"
 
+#include <QStringList>
+
 #include <memory>
+
+struct ContactFields;
+
+// A change refused because another program changed the contact after the window showed it. stored() holds the
+// stored contact as the list shows a row: the seven texts and the key.
+class ContactChanged : public ado::Error
+{
+public:
+    ContactChanged(const QString& description, const QStringList& stored);
+    QStringList stored() const { return m_stored; }
+
+private:
+    QStringList m_stored;
+};
 
 // The main window's access to Cust.mdb: one connection and one reused command object, opened at load and closed
 // at unload. Every failure throws ado::Error with a description.
@@ -23,10 +39,44 @@ public:
     ado::Recordset& openQuery(const QString& statement);
     void releaseRecordset() { mrsCust.reset(); }
 
+    // Sends the list query, as openQuery(); the changes below are refused once the file it read is replaced.
+    ado::Recordset& openList();
+
+    // Send the insert, update and delete statements, each in a transaction with the checks that keep a change to
+    // the contact the user sees, in the file the list was read from. shown is the contact's list row (seven texts
+    // and the key). Throws ado::FileReplaced when the file is no longer the one the list was read from,
+    // ContactChanged when the stored contact is no longer the one shown, ado::Error when several contacts share the
+    // key or the statement fails; nothing is changed then. An update writes back every column whose text the user
+    // left as it was with the very value stored, bytes the list cannot show included.
+    void insert(qint32 key, const ContactFields& fields);
+    void update(qint32 key, const ContactFields& fields, const QStringList& shown);
+    void remove(qint32 key, const QStringList& shown);
+
     // Sends an insert, update or delete; returns the number of rows it changed.
     int execute(const QString& statement);
 
     std::shared_ptr<ado::Connection> mcnnCust;
     std::unique_ptr<ado::Command> mcmdCust;
     std::shared_ptr<ado::Recordset> mrsCust;
+
+private:
+    struct StoredColumn
+    {
+        QString text; // as the list shows it
+        QString type; // the engine's storage class
+        QString hex; // the stored bytes
+    };
+    using StoredRow = QList<StoredColumn>;
+
+    // Opens the transaction of a change; refuses a file that is not the one the list was read from.
+    void beginChange();
+    // Every row stored under the key.
+    QList<StoredRow> readStored(qint32 key);
+    // Refuses a change to a contact that is missing, shares its key, or differs from what was shown.
+    void checkShown(qint32 key, const QList<StoredRow>& stored, const QStringList& shown, bool mustExist);
+    void restoreUntouched(qint32 key, const StoredRow& before, const ContactFields& fields);
+    template<typename Fn>
+    void inTransaction(Fn change);
+
+    quint64 m_listReplacements = 0;
 };

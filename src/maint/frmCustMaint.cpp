@@ -419,7 +419,7 @@ void frmCustMaint::SetupListView()
 
 void frmCustMaint::LoadCustomerList()
 {
-    ado::Recordset& rs = m_store.openQuery(ListQuery());
+    ado::Recordset& rs = m_store.openList();
     lvwCustomer->clearItems();
     const int first = rs.fieldIndex(QStringLiteral("FirstName"));
     const int last = rs.fieldIndex(QStringLiteral("LastName"));
@@ -530,6 +530,68 @@ void frmCustMaint::UpdateListItem(int index)
     lvwCustomer->setSubItem(index, 6, FormatPhoneFields(txtArea->text(), txtPrfx->text(), txtLine->text()));
 }
 
+QStringList frmCustMaint::shownRow(int index) const
+{
+    QStringList texts {lvwCustomer->itemText(index)};
+    for (int k = 1; k <= 7; ++k) {
+        texts.append(lvwCustomer->subItem(index, k));
+    }
+    return texts;
+}
+
+// After a refused change the list shows what the file holds now, so that repeating the command is a choice made on
+// what is stored; an edit keeps its state and what was typed.
+void frmCustMaint::ShowWhatIsStored(const ado::Error& refusal, const QString& title)
+{
+    const int selected = lvwCustomer->selectedIndex();
+    if (const auto* changed = dynamic_cast<const ContactChanged*>(&refusal)) {
+        const QStringList stored = changed->stored();
+        lvwCustomer->setItemText(selected, stored.at(0));
+        for (int k = 1; k < 7; ++k) {
+            lvwCustomer->setSubItem(selected, k, stored.at(k));
+        }
+        if (!mblnEditPending) {
+            lvwCustomer_ItemClick(selected);
+        }
+        return;
+    }
+    if (!dynamic_cast<const ado::FileReplaced*>(&refusal)) {
+        return;
+    }
+    const QString key = lvwCustomer->subItem(selected, 7);
+    QStringList typed;
+    for (TextBox* t : {txtFirst, txtLast, txtAddr, txtCity, txtState, txtZip, txtArea, txtPrfx, txtLine}) {
+        typed.append(t->text());
+    }
+    try {
+        LoadCustomerList();
+    } catch (const ado::Error& error) {
+        m_store.releaseRecordset();
+        MessageBox::show(this, error.description(), title, MessageBox::OkOnly, MessageBox::Critical);
+    }
+    // The same key, if the file now there holds it; never another contact in its place.
+    int found = 0;
+    for (int i = 1; i <= lvwCustomer->itemCount() && found == 0 && !key.isEmpty(); ++i) {
+        found = lvwCustomer->subItem(i, 7) == key ? i : 0;
+    }
+    lvwCustomer->setSelectedIndex(found);
+    if (found > 0) {
+        lvwCustomer->ensureVisible(found);
+    }
+    if (mblnEditPending) {
+        gblnPopulating = true;
+        const QList<TextBox*> fields {txtFirst, txtLast, txtAddr, txtCity, txtState, txtZip, txtArea, txtPrfx, txtLine};
+        for (int i = 0; i < fields.size(); ++i) {
+            fields.at(i)->setText(typed.at(i));
+        }
+        gblnPopulating = false;
+    } else if (found > 0) {
+        lvwCustomer_ItemClick(found);
+    } else {
+        ClearCurrentRecord();
+    }
+}
+
 qint32 frmCustMaint::selectedKey() const
 {
     bool ok = false;
@@ -591,15 +653,12 @@ void frmCustMaint::cmdSave_Click()
         if (mstrMaintMode != kAdd) {
             const int selected = lvwCustomer->selectedIndex();
             const qint32 key = selectedKey();
-            if (m_store.execute(UpdateStatement(fields, key)) == 0) {
-                throw ado::Error(QStringLiteral("Il contatto non si trova più nel database: forse è stato eliminato "
-                                                "da un altro programma."));
-            }
+            m_store.update(key, fields, shownRow(selected));
             lvwCustomer->setItemText(selected, txtFirst->text());
             UpdateListItem(selected);
         } else {
             const qint32 key = GetNextCustID();
-            m_store.execute(InsertStatement(key, fields));
+            m_store.insert(key, fields);
             int added = lvwCustomer->addItem(txtFirst->text(), kRowIcon);
             UpdateListItem(added);
             lvwCustomer->setSubItem(added, 7, QString::number(key));
@@ -618,6 +677,7 @@ void frmCustMaint::cmdSave_Click()
                          QStringLiteral("Salva"),
                          MessageBox::OkOnly,
                          MessageBox::Critical);
+        ShowWhatIsStored(error, QStringLiteral("Salva"));
         return;
     }
     SetFormState(true);
@@ -661,13 +721,14 @@ void frmCustMaint::cmdDelete_Click()
         return;
     }
     try {
-        m_store.execute(DeleteStatement(selectedKey()));
+        m_store.remove(selectedKey(), shownRow(i));
     } catch (const ado::Error& error) {
         MessageBox::show(this,
                          QStringLiteral("Impossibile eliminare il contatto.\n") + error.description(),
                          QStringLiteral("Elimina"),
                          MessageBox::OkOnly,
                          MessageBox::Critical);
+        ShowWhatIsStored(error, QStringLiteral("Elimina"));
         return;
     }
     const int n = lvwCustomer->itemCount();

@@ -76,6 +76,10 @@ private:
     void ClearCurrentRecord();
     void UpdateListItem(int index);
     qint32 selectedKey() const;
+    QStringList shownRow(int index) const;
+    // After a refused change: a file replaced under the window is read again, a contact changed by another program
+    // shows what is stored; an edit keeps its state and its typed text.
+    void ShowWhatIsStored(const ado::Error& refusal, const QString& title);
     // Where the focus goes when an edit or a delete ends: the list, on its selected row.
     void focusListOnSelection();
 

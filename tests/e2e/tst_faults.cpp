@@ -20,6 +20,7 @@
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -29,6 +30,7 @@
 #ifdef Q_OS_LINUX
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -306,7 +308,8 @@ void checkListMatchesTable(const MainWindowDriver& main, const TestDatabase& db)
         }                                                                                                              \
     } while (false)
 
-enum Fault { ReadOnlyAtStart, ReadOnly, Deleted, Replaced, DiskFull, Locked };
+enum Fault { ReadOnlyAtStart, ReadOnly, ReadOnlyFolder, Deleted, Replaced, DiskFull, Locked };
+enum Underneath { RenamedOver, CopiedOver, KeyTwice, EditedElsewhere };
 enum Command { Add, Change, Delete, Print };
 
 } // namespace
@@ -323,6 +326,9 @@ private slots:
     void fileFaultWhileRunning();
     void printerFaults_data();
     void printerFaults();
+    void changedUnderTheWindow_data();
+    void changedUnderTheWindow();
+    void foreignBytesKept();
 
 private:
     // Returns why the fault cannot be made here, or nothing.
@@ -331,11 +337,18 @@ private:
 
     QByteArray m_original;
     std::unique_ptr<Lock> m_lock;
+    std::unique_ptr<QTemporaryDir> m_aside;
 };
 
 void TestFaults::cleanup()
 {
     m_lock.reset();
+#ifdef Q_OS_LINUX
+    if (m_aside) {
+        ::umount2(QFile::encodeName(m_aside->path()).constData(), MNT_DETACH);
+    }
+#endif
+    m_aside.reset();
     setPrinterFactory({});
 }
 
@@ -431,6 +444,8 @@ void TestFaults::fileFaultWhileRunning_data()
     QTest::newRow("made read-only: add") << int(ReadOnly) << int(Add) << readOnly;
     QTest::newRow("made read-only: change") << int(ReadOnly) << int(Change) << readOnly;
     QTest::newRow("made read-only: delete") << int(ReadOnly) << int(Delete) << readOnly;
+    QTest::newRow("read-only folder, writable file: change")
+        << int(ReadOnlyFolder) << int(Change) << QStringLiteral("La cartella '%1' del database è di sola lettura");
     QTest::newRow("deleted: add") << int(Deleted) << int(Add) << gone;
     QTest::newRow("deleted: change") << int(Deleted) << int(Change) << gone;
     QTest::newRow("deleted: delete") << int(Deleted) << int(Delete) << gone;
@@ -450,6 +465,7 @@ void TestFaults::fileFaultWhileRunning()
     QFETCH(QString, expected);
 
     TestDatabase db(threeContacts());
+    expected.replace(QStringLiteral("%1"), QDir::toNativeSeparators(db.folder()));
     ScratchDisk disk(db.folder(), "1m");
     ScriptedMessageBox boxes;
     PrinterLog printed;
@@ -532,8 +548,25 @@ void TestFaults::fileFaultWhileRunning()
         QCOMPARE(db.rows(), before); // nothing half written
     }
 
-    // Once the cause is gone the same command goes through.
+    // Once the cause is gone the same command goes through. A copy put back is another file than the one the list
+    // was read from: that is said once, with the list read from the copy and the edit kept.
     heal(Fault(fault), db, disk);
+    if (fault == Deleted || fault == Replaced) {
+        if (command == Delete) {
+            boxes.expect(MessageBox::Yes);
+        }
+        boxes.expect(MessageBox::Ok);
+        main.click(button);
+        QCOMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QStringLiteral("sostituito o modificato da un altro programma")),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(main.list()->itemCount(), 3);
+        QCOMPARE(main.row(2), rowBefore);
+        QCOMPARE(main.browsing(), command == Delete);
+        if (command != Delete) {
+            QCOMPARE(main.fields(), typed);
+        }
+    }
     if (command == Delete) {
         boxes.expect(MessageBox::Yes);
     }
@@ -558,6 +591,32 @@ QString TestFaults::inflict(Fault fault, const TestDatabase& db, ScratchDisk& di
             return QStringLiteral("the file stays writable: root without the right to mount a file system");
         }
         break;
+    case ReadOnlyFolder:
+#ifdef Q_OS_LINUX
+        if (!disk.mounted()) {
+            return QStringLiteral("a read-only folder needs a RAM disk, which only root can mount");
+        }
+        // A writable view of the folder, set aside first, lends the same file back once the folder is read-only.
+        m_aside = std::make_unique<QTemporaryDir>();
+        QVERIFY_RETURN(::mount(QFile::encodeName(db.folder()).constData(),
+                               QFile::encodeName(m_aside->path()).constData(),
+                               nullptr,
+                               MS_BIND,
+                               nullptr)
+                       == 0);
+        QVERIFY_RETURN(disk.setReadOnly(true));
+        QVERIFY_RETURN(
+            ::mount(QFile::encodeName(QDir(m_aside->path()).filePath(QStringLiteral("Cust.mdb"))).constData(),
+                    QFile::encodeName(db.path()).constData(),
+                    nullptr,
+                    MS_BIND,
+                    nullptr)
+            == 0);
+        QVERIFY_RETURN(QFileInfo(db.path()).isWritable() && !QFileInfo(db.folder()).isWritable());
+        break;
+#else
+        return QStringLiteral("needs Linux mounts");
+#endif
     case Deleted:
         QVERIFY_RETURN(QFile::remove(db.path()));
         break;
@@ -586,6 +645,14 @@ void TestFaults::heal(Fault fault, const TestDatabase& db, ScratchDisk& disk)
         if (!disk.setReadOnly(false)) {
             QFile::setPermissions(db.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
+        break;
+    case ReadOnlyFolder:
+#ifdef Q_OS_LINUX
+        ::umount2(QFile::encodeName(db.path()).constData(), MNT_DETACH);
+        disk.setReadOnly(false);
+        ::umount2(QFile::encodeName(m_aside->path()).constData(), MNT_DETACH);
+        m_aside.reset();
+#endif
         break;
     case Deleted:
     case Replaced:
@@ -679,6 +746,166 @@ void TestFaults::printerFaults()
         }
     }
     print->close();
+}
+
+void TestFaults::changedUnderTheWindow_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("expected"); // part of the description shown
+
+    const QString replaced = QStringLiteral("sostituito o modificato da un altro programma");
+    const QString twice = QStringLiteral("più contatti hanno lo stesso codice");
+    const QString edited = QStringLiteral("Il contatto è stato modificato da un altro programma");
+    QTest::newRow("another book renamed over it: change") << int(RenamedOver) << int(Change) << replaced;
+    QTest::newRow("another book renamed over it: delete") << int(RenamedOver) << int(Delete) << replaced;
+    QTest::newRow("another book copied into it, same change counter: add") << int(CopiedOver) << int(Add) << replaced;
+    QTest::newRow("another book copied into it, same change counter: change")
+        << int(CopiedOver) << int(Change) << replaced;
+    QTest::newRow("a key held twice: change") << int(KeyTwice) << int(Change) << twice;
+    QTest::newRow("a key held twice: delete") << int(KeyTwice) << int(Delete) << twice;
+    QTest::newRow("contact edited by another program: change") << int(EditedElsewhere) << int(Change) << edited;
+    QTest::newRow("contact edited by another program: delete") << int(EditedElsewhere) << int(Delete) << edited;
+}
+
+// Another program changes the file while the window shows contact 7: nothing is sent, the box says why, the list
+// shows what is stored and an edit keeps what was typed; the command repeated on purpose then goes through on what
+// is stored now, except for a key held twice, which stays refused.
+void TestFaults::changedUnderTheWindow()
+{
+    QFETCH(int, change);
+    QFETCH(int, command);
+    QFETCH(QString, expected);
+
+    TestDatabase db(mkdb::generatedContacts(20));
+    const QString otherBook = QDir(db.folder()).filePath(QStringLiteral("other.mdb"));
+    QCOMPARE(mkdb::createCustomerDatabase(otherBook), QString());
+    QCOMPARE(mkdb::insertContacts(otherBook, mkdb::generatedContacts(40, 2)), QString());
+    if (change == KeyTwice) {
+        // A table without a primary key, as another program may write it.
+        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE Copy AS SELECT * FROM Customer")), QString());
+        QCOMPARE(db.exec(QStringLiteral("DROP TABLE Customer")), QString());
+        QCOMPARE(db.exec(QStringLiteral("ALTER TABLE Copy RENAME TO Customer")), QString());
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer(CustID, FirstName, LastName) VALUES (7, 'Doppio', "
+                                        "'Secondo')")),
+                 QString());
+    }
+    ScriptedMessageBox boxes;
+    MainWindowDriver main;
+    int index = 0;
+    for (int i = main.list()->itemCount(); i >= 1; --i) {
+        index = main.list()->subItem(i, 7) == QLatin1String("7") ? i : index;
+    }
+    QVERIFY(index > 0);
+    main.clickRow(index);
+    if (command != Delete) {
+        main.click(command == Add ? "cmdAdd" : "cmdUpdate");
+        if (change == EditedElsewhere) {
+            main.type("txtZip", QStringLiteral("3209998877"));
+        } else {
+            typeAll(main, {"Gialli", "Dario", "Via Lunga 9", "Bari", "BA", "3201234567", "080", "555", "1234"});
+        }
+    }
+    const QStringList typed = main.fields();
+
+    switch (Underneath(change)) {
+    case RenamedOver:
+        QCOMPARE(std::rename(QFile::encodeName(otherBook).constData(), QFile::encodeName(db.path()).constData()), 0);
+        break;
+    case CopiedOver: {
+        // Written into the same file, with the change counter it had: the engine itself sees no change.
+        QByteArray copy = readAll(otherBook);
+        const QByteArray now = readAll(db.path());
+        copy.replace(24, 4, now.mid(24, 4));
+        struct stat before, after;
+        QCOMPARE(::stat(QFile::encodeName(db.path()).constData(), &before), 0);
+        QFile file(db.path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::ExistingOnly));
+        QCOMPARE(file.write(copy), copy.size());
+        file.close();
+        QCOMPARE(::stat(QFile::encodeName(db.path()).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        break;
+    }
+    case KeyTwice:
+        break;
+    case EditedElsewhere:
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Altrove' WHERE CustID = 7")), QString());
+        break;
+    }
+    const QList<QStringList> stored = db.rows();
+    const char* button = command == Delete ? "cmdDelete" : "cmdSave";
+    if (command == Delete) {
+        boxes.expect(MessageBox::Yes);
+    }
+    boxes.expect(MessageBox::Ok);
+    main.click(button);
+
+    QCOMPARE(boxes.pending(), 0);
+    QCOMPARE(boxes.last().title, QString::fromLatin1(command == Delete ? "Elimina" : "Salva"));
+    QCOMPARE(boxes.last().icon, MessageBox::Critical);
+    QVERIFY2(boxes.last().text.contains(expected), qPrintable(boxes.last().text));
+    QCOMPARE(db.rows(), stored);
+    QCOMPARE(db.exec(QStringLiteral("PRAGMA integrity_check")), QString());
+    if (command == Delete) {
+        QVERIFY(main.browsing());
+    } else {
+        QVERIFY(main.window()->editPending());
+        QCOMPARE(main.fields(), typed);
+    }
+    if (change == KeyTwice) {
+        QCOMPARE(main.list()->itemCount(), 21);
+    } else {
+        checkListMatchesTable(main, db);
+    }
+
+    if (command == Delete) {
+        boxes.expect(MessageBox::Yes);
+    }
+    if (change == KeyTwice) {
+        boxes.expect(MessageBox::Ok);
+    }
+    main.click(button);
+    QCOMPARE(boxes.pending(), 0);
+    if (change == KeyTwice) {
+        QCOMPARE(db.rows(), stored);
+        return;
+    }
+    QVERIFY(main.browsing());
+    checkListMatchesTable(main, db);
+    const QList<QStringList> rows = db.rows();
+    QCOMPARE(rows.size(), stored.size() + (command == Add ? 1 : command == Delete ? -1 : 0));
+    if (command == Change) {
+        const QStringList seven = rows.at(6);
+        QCOMPARE(seven.at(0), QStringLiteral("7"));
+        QCOMPARE(seven.mid(1, 6), typed.mid(0, 6));
+        QCOMPARE(seven.at(7), typed.mid(6).join(QString()));
+    }
+}
+
+// Bytes another program wrote that are not UTF-8 stay as they were when only the city is edited; the edited column
+// is stored as typed.
+void TestFaults::foreignBytesKept()
+{
+    TestDatabase db(threeContacts());
+    QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Address = CAST(X'56696120C328FF41' AS TEXT), Zip = "
+                                    "X'33C3' WHERE CustID = 2")),
+             QString());
+    ScriptedMessageBox boxes;
+    MainWindowDriver main;
+    main.clickRow(2);
+    QCOMPARE(main.row(2).at(7), QStringLiteral("2"));
+    main.click("cmdUpdate");
+    main.type("txtCity", QStringLiteral("Città Nuova"));
+    main.click("cmdSave");
+    QCOMPARE(boxes.asked().size(), 0);
+    QVERIFY(main.browsing());
+    QCOMPARE(db.rows().at(1).at(4), QStringLiteral("Città Nuova"));
+    CustomerStore store;
+    store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+    ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT hex(Address) || typeof(Address) || ' ' || hex(Zip) || "
+                                                        "typeof(Zip) FROM Customer WHERE CustID = 2"));
+    QCOMPARE(rs.Fields(0).toString(), QStringLiteral("56696120C328FF41text 33C3blob"));
 }
 
 int main(int argc, char** argv)

@@ -38,6 +38,8 @@ private slots:
     void lightLookUnderDarkTheme();
     void startWithoutDatabase_data();
     void startWithoutDatabase();
+    void bothWindowsReadTheProgramsFile_data();
+    void bothWindowsReadTheProgramsFile();
 };
 
 void TestMainWindow::geometry_data()
@@ -450,6 +452,48 @@ void TestMainWindow::startWithoutDatabase()
     for (QWidget* w : QApplication::topLevelWidgets()) {
         QVERIFY(!(qobject_cast<frmCustMaint*>(w) && w->isVisible()));
     }
+}
+
+void TestMainWindow::bothWindowsReadTheProgramsFile_data()
+{
+    QTest::addColumn<QString>("folder"); // the program's folder, inside a temporary one
+    QTest::addColumn<QStringList>("emptyBeside"); // empty address books in the same folder
+
+    QTest::newRow("a folder name holding ';' and '='") << "semi;b=c" << QStringList();
+    QTest::newRow("a folder name ending in a backslash") << "bs\\" << QStringList();
+    QTest::newRow("other spellings beside Cust.mdb") << "rubrica" << QStringList {"CUST.MDB", "cust.mdb"};
+    QTest::newRow("all three together") << "x;Data Source=y\\" << QStringList {"CUST.MDB"};
+}
+
+// The main window and the print window both list the contacts of Cust.mdb in the program's folder, whatever the
+// folder's name holds and whatever other spellings of the file lie beside it.
+void TestMainWindow::bothWindowsReadTheProgramsFile()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, emptyBeside);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(folder));
+    const QDir programFolder(QDir(dir.path()).filePath(folder));
+    for (const QString& name : emptyBeside) {
+        QCOMPARE(mkdb::createCustomerDatabase(programFolder.filePath(name)), QString());
+    }
+    const QString path = programFolder.filePath(QStringLiteral("Cust.mdb"));
+    QCOMPARE(mkdb::createCustomerDatabase(path), QString());
+    QCOMPARE(mkdb::insertContacts(path, mkdb::demoContacts()), QString());
+    AppInfo::setFolderOverride(programFolder.path());
+    const int count = int(mkdb::demoContacts().size());
+    {
+        ScriptedMessageBox boxes;
+        MainWindowDriver main;
+        QCOMPARE(main.list()->itemCount(), count);
+        main.click("Command1");
+        Visualizza* print = main.window()->printWindow();
+        QVERIFY(print);
+        QTRY_COMPARE(print->ListView3->itemCount(), count);
+        QCOMPARE(boxes.asked().size(), 0);
+        print->close();
+    }
+    AppInfo::setFolderOverride({});
 }
 
 QTEST_MAIN(TestMainWindow)

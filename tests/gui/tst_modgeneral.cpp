@@ -33,6 +33,10 @@ void TestModGeneral::withTrailingSeparator_data()
                                << "/";
     QTest::newRow("qt style windows folder") << "C:/Prog"
                                              << "C:/Prog/";
+#ifndef Q_OS_WIN
+    QTest::newRow("unix folder ending in a backslash") << "/srv/bs\\"
+                                                       << "/srv/bs\\/";
+#endif
 }
 
 void TestModGeneral::withTrailingSeparator()

@@ -1,8 +1,10 @@
 #include "Ado.h"
 #include "CustDatabase.h"
+#include "Statements.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -243,11 +245,12 @@ void TestAdo::resolvesDataSource()
     QCOMPARE(connection.ConnectionString, text);
 }
 
-// The main window writes "Cust.mdb", the print window "cust.mdb": with both spellings present they must still open
-// the same file, the first in name order.
+// The main window writes "Cust.mdb", the print window "cust.mdb": with several spellings present they must still
+// open the same file, the one spelled exactly "Cust.mdb".
 void TestAdo::caseVariantsReachOneFile()
 {
     const QDir dir(m_dir->path());
+    QCOMPARE(mkdb::createCustomerDatabase(dir.filePath(QStringLiteral("CUST.MDB"))), QString());
     QCOMPARE(mkdb::createCustomerDatabase(dir.filePath(QStringLiteral("cust.mdb"))), QString());
     QCOMPARE(mkdb::createCustomerDatabase(dir.filePath(QStringLiteral("Cust.mdb"))), QString());
     for (const char* name : {"Cust.mdb", "cust.mdb", "CUST.MDB"}) {
@@ -444,12 +447,38 @@ void TestAdo::failingStatementCarriesEngineDescription()
         }
         return QStringLiteral("<no error>");
     };
-    QCOMPARE(describe(QStringLiteral("SELECT * FROM Nowhere")), QStringLiteral("no such table: Nowhere"));
+    const QString file = QDir::toNativeSeparators(databasePath());
+    QCOMPARE(describe(QStringLiteral("SELECT * FROM Nowhere")),
+             QStringLiteral("Il file '%1' non contiene la tabella 'Nowhere'.\nno such table: Nowhere").arg(file));
     QCOMPARE(describe(QStringLiteral("INSERT INTO Customer (CustID) VALUES (1)")),
              QStringLiteral("Il codice è già in uso (Customer.CustID): forse un altro programma ha appena aggiunto un "
                             "contatto. Riprovare a salvare."));
-    QCOMPARE(describe(QStringLiteral("UPDATE Customer SET Missing = 1")), QStringLiteral("no such column: Missing"));
+    QCOMPARE(describe(QStringLiteral("UPDATE Customer SET Missing = 1")),
+             QStringLiteral("Nel file '%1' manca la colonna 'Missing' della tabella dei contatti.\nno such column: "
+                            "Missing")
+                 .arg(file));
     QVERIFY(describe(QStringLiteral("SELEC 1")).contains(QStringLiteral("syntax error")));
+
+    // A file written by another program: no contact table, a rule of its own, a view in place of the table.
+    const auto other = [&](const QString& sql) { return QSqlQuery(connection->database()).exec(sql); };
+    QVERIFY(other(QStringLiteral("CREATE TABLE Rule (City TEXT NOT NULL)")));
+    QVERIFY(other(QStringLiteral("CREATE TRIGGER Guard BEFORE DELETE ON Customer BEGIN SELECT RAISE(ABORT, 'rubrica "
+                                 "protetta'); END")));
+    QCOMPARE(describe(QStringLiteral("INSERT INTO Rule VALUES (NULL)")),
+             QStringLiteral("Il file '%1' ha una regola che non accetta questi dati.\nNOT NULL constraint failed: "
+                            "Rule.City")
+                 .arg(file));
+    QCOMPARE(describe(QStringLiteral("DELETE FROM Customer")),
+             QStringLiteral("Il file '%1' ha una regola che non accetta questi dati.\nrubrica protetta").arg(file));
+    QVERIFY(other(QStringLiteral("DROP TABLE Customer")));
+    QCOMPARE(describe(ListQuery()),
+             QStringLiteral("Il file '%1' non contiene la tabella dei contatti (Customer).\nno such table: Customer")
+                 .arg(file));
+    QVERIFY(other(QStringLiteral("CREATE VIEW Customer AS SELECT 1 AS CustID")));
+    QCOMPARE(describe(QStringLiteral("DELETE FROM Customer")),
+             QStringLiteral("Nel file '%1' la tabella 'Customer' è una vista, che non si può modificare.\ncannot "
+                            "modify Customer because it is a view")
+                 .arg(file));
 }
 
 void TestAdo::refusesSeveralStatementsInOneText()
