@@ -1,7 +1,8 @@
 #include "CommandLine.h"
 
 #include "ContactImport.h"
-#include "modGeneral.h"
+#include "DataLocation.h"
+#include "Startup.h"
 
 #include <QTextStream>
 
@@ -15,6 +16,15 @@ const QString kExport = QStringLiteral("--export");
 QString oneLine(const QString& text)
 {
     return text.simplified();
+}
+
+// The address book the window opens; an installed program's first use creates the user's empty one. The day's
+// backup is made first, as at the window's start: an import changes many contacts at once.
+void openAddressBook(CustomerStore& store)
+{
+    DataLocation::createIfInstalled();
+    store.ConnectToDatabase(DataLocation::connectionText());
+    backUpAddressBook(store.mcnnCust->filePath());
 }
 
 int usage(QTextStream& err, const QString& reason)
@@ -32,7 +42,7 @@ ImportOutcome runImport(CustomerStore& store, const QStringList& paths)
     for (const QString& path : paths) {
         files.append(readContactFile(path));
     }
-    store.ConnectToDatabase(CustomerStore::connectionText(GetAppPath()));
+    openAddressBook(store);
     return importContacts(store, files);
 }
 
@@ -43,7 +53,7 @@ QString runExport(CustomerStore& store, const QString& path)
                                         "(vCard) o .csv (CSV).")
                              .arg(path));
     }
-    store.ConnectToDatabase(CustomerStore::connectionText(GetAppPath()));
+    openAddressBook(store);
     const QList<ExportContact> contacts = storedContacts(store);
     writeContactFile(path, contacts);
     return exportSummary(contacts.size(), path);

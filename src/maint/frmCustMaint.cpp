@@ -4,6 +4,7 @@
 #include "CommandKeys.h"
 #include "Contact.h"
 #include "ContactExchange.h"
+#include "DataLocation.h"
 #include "FindField.h"
 #include "ListContextMenu.h"
 #include "ListView.h"
@@ -380,7 +381,7 @@ void frmCustMaint::Command1_Click()
 
 void frmCustMaint::ConnectToDatabase()
 {
-    m_store.ConnectToDatabase(CustomerStore::connectionText(GetAppPath()));
+    m_store.ConnectToDatabase(DataLocation::connectionText());
 }
 
 void frmCustMaint::CloseDatabase()
@@ -570,9 +571,19 @@ void frmCustMaint::ShowWhatIsStored(const ado::Error& refusal, const QString& ti
         MessageBox::show(this, error.description(), title, MessageBox::OkOnly, MessageBox::Critical);
     }
     // The same key, if the file now there holds it; never another contact in its place.
-    int found = 0;
-    for (int i = 1; i <= lvwCustomer->itemCount() && found == 0 && !key.isEmpty(); ++i) {
-        found = lvwCustomer->subItem(i, 7) == key ? i : 0;
+    const auto rowOfKey = [this, &key] {
+        for (int i = 1; i <= lvwCustomer->itemCount() && !key.isEmpty(); ++i) {
+            if (lvwCustomer->subItem(i, 7) == key) {
+                return i;
+            }
+        }
+        return 0;
+    };
+    int found = rowOfKey();
+    if (found == 0 && lvwCustomer->filtered()) {
+        // A find would hide the contact being edited, and a second "Salva" could not reach it.
+        txtFind->closeFind();
+        found = rowOfKey();
     }
     lvwCustomer->setSelectedIndex(found);
     if (found > 0) {

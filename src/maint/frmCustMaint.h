@@ -25,8 +25,8 @@ public:
     explicit frmCustMaint(QWidget* parent = nullptr);
     ~frmCustMaint() override;
 
-    // Centres the window, connects to Cust.mdb in the application folder and fills the list. Throws ado::Error when
-    // the database cannot be opened or read; the window must then not be shown.
+    // Centres the window, connects to Cust.mdb where DataLocation says (the application folder unless installed) and
+    // fills the list. Throws ado::Error when the database cannot be opened or read; the window must then not be shown.
     void Form_Load();
 
     QString maintMode() const { return mstrMaintMode; }

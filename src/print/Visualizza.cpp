@@ -3,6 +3,7 @@
 #include "Ado.h"
 #include "AppInfo.h"
 #include "Contact.h"
+#include "DataLocation.h"
 #include "ListView.h"
 #include "MessageBox.h"
 #include "Module5.h"
@@ -201,8 +202,8 @@ void Visualizza::Form_Activate()
     }
     QScopedValueRollback<bool> guard(m_activating, true);
 
-    const QString connectionString = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + AppInfo::folder()
-        + QStringLiteral("\\cust.mdb");
+    const QString connectionString = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=")
+        + DataLocation::folder() + QStringLiteral("\\cust.mdb");
     auto cnn = std::make_shared<ado::Connection>();
     auto rs = std::make_unique<ado::Recordset>();
     try {

@@ -3,9 +3,8 @@
 #include "Ado.h"
 #include "AppInfo.h"
 #include "Contact.h"
-#include "CustomerStore.h"
+#include "DataLocation.h"
 #include "Statements.h"
-#include "modGeneral.h"
 
 #include <QCollator>
 #include <QFile>
@@ -346,7 +345,7 @@ void CrystalReport1::ReadRecords()
     QList<Row> rows;
     {
         auto connection = std::make_shared<ado::Connection>();
-        connection->Open(CustomerStore::connectionText(GetAppPath()));
+        connection->Open(DataLocation::connectionText());
         ado::Recordset recordset;
         recordset.Open(ListQuery(), connection);
         while (!recordset.isEOF()) {

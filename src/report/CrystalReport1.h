@@ -31,8 +31,9 @@ struct ReportPage
     QStringList texts(const QString& section = {}) const;
 };
 
-// The stored report: a contact directory of Cust.mdb in the application folder. The definition (page, font and the
-// five sections) is a document stored with the program; the data is read when the report is about to be shown.
+// The stored report: a contact directory of the address book Cust.mdb (where DataLocation says). The definition
+// (page, font and the five sections) is a document stored with the program; the data is read when the report is about
+// to be shown.
 class CrystalReport1
 {
 public:

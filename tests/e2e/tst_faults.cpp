@@ -753,19 +753,25 @@ void TestFaults::changedUnderTheWindow_data()
     QTest::addColumn<int>("change");
     QTest::addColumn<int>("command");
     QTest::addColumn<QString>("expected"); // part of the description shown
+    QTest::addColumn<bool>("narrowed"); // a find shows only contact 7
 
     const QString replaced = QStringLiteral("sostituito o modificato da un altro programma");
     const QString twice = QStringLiteral("più contatti hanno lo stesso codice");
     const QString edited = QStringLiteral("Il contatto è stato modificato da un altro programma");
-    QTest::newRow("another book renamed over it: change") << int(RenamedOver) << int(Change) << replaced;
-    QTest::newRow("another book renamed over it: delete") << int(RenamedOver) << int(Delete) << replaced;
-    QTest::newRow("another book copied into it, same change counter: add") << int(CopiedOver) << int(Add) << replaced;
+    QTest::newRow("another book renamed over it: change") << int(RenamedOver) << int(Change) << replaced << false;
+    QTest::newRow("another book renamed over it: delete") << int(RenamedOver) << int(Delete) << replaced << false;
+    QTest::newRow("another book copied into it, same change counter: add")
+        << int(CopiedOver) << int(Add) << replaced << false;
     QTest::newRow("another book copied into it, same change counter: change")
-        << int(CopiedOver) << int(Change) << replaced;
-    QTest::newRow("a key held twice: change") << int(KeyTwice) << int(Change) << twice;
-    QTest::newRow("a key held twice: delete") << int(KeyTwice) << int(Delete) << twice;
-    QTest::newRow("contact edited by another program: change") << int(EditedElsewhere) << int(Change) << edited;
-    QTest::newRow("contact edited by another program: delete") << int(EditedElsewhere) << int(Delete) << edited;
+        << int(CopiedOver) << int(Change) << replaced << false;
+    QTest::newRow("a key held twice: change") << int(KeyTwice) << int(Change) << twice << false;
+    QTest::newRow("a key held twice: delete") << int(KeyTwice) << int(Delete) << twice << false;
+    QTest::newRow("contact edited by another program: change")
+        << int(EditedElsewhere) << int(Change) << edited << false;
+    QTest::newRow("contact edited by another program: delete")
+        << int(EditedElsewhere) << int(Delete) << edited << false;
+    QTest::newRow("another book renamed over it, list narrowed by a find: change")
+        << int(RenamedOver) << int(Change) << replaced << true;
 }
 
 // Another program changes the file while the window shows contact 7: nothing is sent, the box says why, the list
@@ -776,6 +782,7 @@ void TestFaults::changedUnderTheWindow()
     QFETCH(int, change);
     QFETCH(int, command);
     QFETCH(QString, expected);
+    QFETCH(bool, narrowed);
 
     TestDatabase db(mkdb::generatedContacts(20));
     const QString otherBook = QDir(db.folder()).filePath(QStringLiteral("other.mdb"));
@@ -798,6 +805,12 @@ void TestFaults::changedUnderTheWindow()
     }
     QVERIFY(index > 0);
     main.clickRow(index);
+    if (narrowed) {
+        QTest::keyClick(main.window(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), main.list()->itemText(index));
+        QCOMPARE(main.list()->subItem(main.list()->selectedIndex(), 7), QStringLiteral("7"));
+        QVERIFY(main.list()->filtered());
+    }
     if (command != Delete) {
         main.click(command == Add ? "cmdAdd" : "cmdUpdate");
         if (change == EditedElsewhere) {

@@ -1,0 +1,96 @@
+#include "DataLocation.h"
+
+#include "Ado.h"
+#include "AppInfo.h"
+#include "CustDatabase.h"
+#include "CustomerStore.h"
+#include "modGeneral.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+// The user's data folder for Velmarin, whatever application name the running process gave itself (the tests, the
+// command line): ~/.local/share/Velmarin on Linux.
+QString userDataFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(AppInfo::title());
+}
+
+} // namespace
+
+namespace DataLocation {
+
+QString markerFileName()
+{
+    return QStringLiteral("velmarin.ini");
+}
+
+bool isInstalled()
+{
+    const QString marker = QDir(AppInfo::folder()).filePath(markerFileName());
+    if (!QFileInfo(marker).isFile()) {
+        return false;
+    }
+    // Any other value than "program" still means installed: an unreadable marker must not send the writes to a
+    // shared read-only folder.
+    const QSettings settings(marker, QSettings::IniFormat);
+    return settings.value(QStringLiteral("Data/Location"), QStringLiteral("user")).toString()
+        != QLatin1String("program");
+}
+
+QString folder()
+{
+    return isInstalled() ? userDataFolder() : AppInfo::folder();
+}
+
+QString connectionText()
+{
+    return CustomerStore::connectionText(withTrailingSeparator(folder()));
+}
+
+QString filePath()
+{
+    return ado::dataSourcePath(connectionText());
+}
+
+bool createIfInstalled()
+{
+    if (!isInstalled()) {
+        return false;
+    }
+    const QString path = filePath();
+    if (QFileInfo::exists(path)) {
+        return false;
+    }
+    const QString dataFolder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(dataFolder)) {
+        throw ado::Error(QStringLiteral("Impossibile creare la cartella '%1' per la rubrica.")
+                             .arg(QDir::toNativeSeparators(dataFolder)));
+    }
+    // Built aside and renamed into place, so a start cut short never leaves a half-made Cust.mdb behind. The name
+    // is this process's own: a second start at the same moment builds its own and finds the first one's in place.
+    const QString building = path + QStringLiteral(".nuovo-%1").arg(QCoreApplication::applicationPid());
+    QFile::remove(building);
+    QString error = mkdb::createCustomerDatabase(building);
+    if (error.isEmpty() && !QFile::rename(building, path)) {
+        if (QFileInfo::exists(path)) {
+            QFile::remove(building);
+            return false;
+        }
+        error = QFile(building).errorString();
+    }
+    if (!error.isEmpty()) {
+        QFile::remove(building);
+        throw ado::Error(
+            QStringLiteral("Impossibile creare la rubrica '%1': %2").arg(QDir::toNativeSeparators(path), error));
+    }
+    return true;
+}
+
+} // namespace DataLocation
