@@ -131,3 +131,4 @@ void benchFind(Report& report, frmCustMaint& window);
 void benchMainWindow(Report& report, const GeneratedDatabase& db);
 void benchVisualizza(Report& report, const GeneratedDatabase& db);
 void benchPrint(Report& report);
+void benchExchange(Report& report, const GeneratedDatabase& db);

@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "CommandKeys.h"
 #include "Contact.h"
+#include "ContactExchange.h"
 #include "DataLocation.h"
 #include "FindField.h"
 #include "ListContextMenu.h"
@@ -94,6 +95,24 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     setObjectName(QStringLiteral("frmCustMaint"));
     buildLayout();
     wireEvents();
+    // Import and export live beside the designed window; it lends them the list, the store and a row click. After an
+    // import the find is closed, so the new contacts are shown whatever it had narrowed the list to.
+    m_exchange = new ContactExchange({this,
+                                      lvwCustomer,
+                                      &m_store,
+                                      [this] {
+                                          if (lvwCustomer->filtered()) {
+                                              txtFind->closeFind();
+                                          }
+                                          LoadCustomerList();
+                                      },
+                                      [this](int index) {
+                                          lvwCustomer->setSelectedIndex(index);
+                                          lvwCustomer->ensureVisible(index);
+                                          lvwCustomer_ItemClick(index);
+                                      }},
+                                     this);
+    m_listMenu->addActions({m_exchange->importAction(), m_exchange->exportAction()});
 }
 
 frmCustMaint::~frmCustMaint() = default;
@@ -490,6 +509,7 @@ void frmCustMaint::SetFormState(bool browse)
     }
     cmdSave->setEnabled(!browse);
     cmdCancel->setEnabled(!browse);
+    m_exchange->setBrowsing(browse);
 }
 
 void frmCustMaint::ClearCurrentRecord()

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class CommandKeys;
+class ContactExchange;
 class FindField;
 class ListContextMenu;
 class ListView;
@@ -34,6 +35,7 @@ public:
     Visualizza* printWindow() const;
     // The list's context menu, where further commands add their entries.
     ListContextMenu* listMenu() const { return m_listMenu; }
+    ContactExchange* exchange() const { return m_exchange; }
 
 protected:
     bool event(QEvent* event) override;
@@ -110,4 +112,5 @@ private:
     bool mblnActivated = false;
     CustomerStore m_store;
     QPointer<Visualizza> m_printWindow;
+    ContactExchange* m_exchange = nullptr;
 };
