@@ -11,8 +11,24 @@ bool isSeparator(QChar c)
 }
 
 // The window's fields hold one line: the lines of a multi-line value ("Via Roma 1\nScala B") are joined with ", ".
-QString oneLine(const QString& text)
+// A half of a surrogate pair cannot be stored; a file that holds one gets the replacement character there.
+QString storable(QString text)
 {
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            text[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return text;
+}
+
+QString oneLine(const QString& value)
+{
+    const QString text = storable(value);
     static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
     if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
         return text.trimmed();

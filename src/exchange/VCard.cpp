@@ -5,6 +5,7 @@
 
 #include <QUuid>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
@@ -14,20 +15,28 @@ constexpr int kFoldOctets = 75;
 
 // ---- writing
 
-QString escaped(const QString& value)
+// The value in UTF-8 with "\\", "," and ";" escaped and every line break written as "\\n"; all of them are ASCII, so
+// the escaping works on the bytes.
+QByteArray escaped(const QString& value)
 {
-    QString text;
-    text.reserve(value.size() + 8);
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c == QLatin1Char('\\') || c == QLatin1Char(',') || c == QLatin1Char(';')) {
-            text.append(QLatin1Char('\\')).append(c);
-        } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            if (c == QLatin1Char('\r') && i + 1 < value.size() && value.at(i + 1) == QLatin1Char('\n')) {
+    const QByteArray bytes = value.toUtf8();
+    const auto special = [](char c) { return c == '\\' || c == ',' || c == ';' || c == '\r' || c == '\n'; };
+    if (std::none_of(bytes.cbegin(), bytes.cend(), special)) {
+        return bytes;
+    }
+    QByteArray text;
+    text.reserve(bytes.size() + 8);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes.at(i);
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n') {
                 ++i;
             }
-            text.append(QLatin1String("\\n"));
+            text.append("\\n");
         } else {
+            if (special(c)) {
+                text.append('\\');
+            }
             text.append(c);
         }
     }
@@ -35,9 +44,8 @@ QString escaped(const QString& value)
 }
 
 // Appends one content line, folded so that no physical line passes 75 octets and no UTF-8 sequence is cut.
-void appendLine(QByteArray& out, const QString& line)
+void appendLine(QByteArray& out, const QByteArray& bytes)
 {
-    const QByteArray bytes = line.toUtf8();
     qsizetype at = 0;
     int room = kFoldOctets;
     while (bytes.size() - at > room) {
@@ -65,6 +73,7 @@ struct LogicalLine
 {
     QString text;
     int line = 0;
+    bool quotedPrintable = false; // told by its first physical line, where the parameters are
 };
 
 struct Property
@@ -122,10 +131,11 @@ QList<LogicalLine> contentLines(const QString& text)
                    && (physical.front() == QLatin1Char(' ') || physical.front() == QLatin1Char('\t'))) {
             lines.last().text.append(physical.mid(1));
         } else {
-            lines.append({physical.toString(), number});
+            lines.append({physical.toString(), number, false});
+            lines.last().quotedPrintable = isQuotedPrintable(lines.last().text);
         }
         QString& last = lines.last().text;
-        softBreak = last.endsWith(QLatin1Char('=')) && isQuotedPrintable(last);
+        softBreak = lines.last().quotedPrintable && last.endsWith(QLatin1Char('='));
         if (softBreak) {
             last.chop(1);
         }
@@ -396,26 +406,21 @@ bool isCardBoundary(const QString& line, const char* keyword)
 void appendVCard(QByteArray& out, const ExportContact& contact)
 {
     const ContactFields& f = contact.fields;
-    appendLine(out, QStringLiteral("BEGIN:VCARD"));
-    appendLine(out, QStringLiteral("VERSION:3.0"));
+    out.append("BEGIN:VCARD\r\nVERSION:3.0\r\n");
     // N and FN are required in 3.0, so they are written even when empty.
-    appendLine(out,
-               QLatin1String("N:") + escaped(f.firstName) + QLatin1Char(';') + escaped(f.lastName)
-                   + QLatin1String(";;;"));
-    appendLine(out, QLatin1String("FN:") + escaped(displayName(f)));
+    appendLine(out, "N:" + escaped(f.firstName) + ';' + escaped(f.lastName) + ";;;");
+    appendLine(out, "FN:" + escaped(displayName(f)));
     if (!f.address.isEmpty() || !f.city.isEmpty() || !f.state.isEmpty()) {
-        appendLine(out,
-                   QLatin1String("ADR:;;") + escaped(f.address) + QLatin1Char(';') + escaped(f.city) + QLatin1Char(';')
-                       + escaped(f.state) + QLatin1String(";;"));
+        appendLine(out, "ADR:;;" + escaped(f.address) + ';' + escaped(f.city) + ';' + escaped(f.state) + ";;");
     }
     if (!f.zip.isEmpty()) {
-        appendLine(out, QLatin1String("TEL;TYPE=CELL:") + escaped(f.zip));
+        appendLine(out, "TEL;TYPE=CELL:" + escaped(f.zip));
     }
     if (!f.phoneNumber.isEmpty()) {
-        appendLine(out, QLatin1String("TEL;TYPE=HOME,VOICE:") + escaped(f.phoneNumber));
+        appendLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
     }
-    appendLine(out, QLatin1String("UID:") + vCardUid(contact.custId));
-    appendLine(out, QStringLiteral("END:VCARD"));
+    appendLine(out, "UID:" + vCardUid(contact.custId).toLatin1());
+    out.append("END:VCARD\r\n");
 }
 
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress)
@@ -441,8 +446,10 @@ bool holdsVCards(const QString& text)
 {
     qsizetype at = 0;
     while ((at = text.indexOf(QLatin1String("BEGIN"), at, Qt::CaseInsensitive)) >= 0) {
-        const qsizetype end = text.indexOf(QLatin1Char('\n'), at);
-        if (isCardBoundary(text.mid(at, end < 0 ? -1 : end - at), "BEGIN")) {
+        // A boundary line is short: looking at most this far keeps a file of "BEGIN"s without line ends linear.
+        constexpr qsizetype longestBoundary = 64;
+        const QString head = text.mid(at, longestBoundary);
+        if (isCardBoundary(head.left(head.indexOf(QLatin1Char('\n'))), "BEGIN")) {
             return true;
         }
         at += 5;

@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "CommandKeys.h"
 #include "Contact.h"
+#include "ContactExchange.h"
 #include "DataLocation.h"
 #include "FindField.h"
 #include "ListContextMenu.h"
@@ -96,6 +97,37 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     setObjectName(QStringLiteral("frmCustMaint"));
     buildLayout();
     wireEvents();
+    // Import and export live beside the designed window; it lends them the list, the store and a row click. After an
+    // import the find is closed, so the new contacts are shown whatever it had narrowed the list to.
+    m_exchange = new ContactExchange({this,
+                                      lvwCustomer,
+                                      &m_store,
+                                      [this] {
+                                          if (lvwCustomer->filtered()) {
+                                              txtFind->closeFind();
+                                          }
+                                          LoadCustomerList();
+                                      },
+                                      [this](int index) {
+                                          lvwCustomer->setSelectedIndex(index);
+                                          lvwCustomer->ensureVisible(index);
+                                          lvwCustomer_ItemClick(index);
+                                      }},
+                                     this);
+    m_listMenu->addActions({m_exchange->importAction(), m_exchange->exportAction()});
+    // The sync reads the whole list again afterwards, with the find closed as after an import.
+    m_sync = new SyncActions(
+        this,
+        m_listMenu->menu(),
+        [this] { return mblnActivated && cmdAdd->isEnabled(); },
+        [this] {
+            if (lvwCustomer->filtered()) {
+                txtFind->closeFind();
+            }
+            ClearCurrentRecord();
+            LoadCustomerList();
+        });
+    m_listMenu->addActions(m_sync->actions());
 }
 
 frmCustMaint::~frmCustMaint() = default;
@@ -253,15 +285,6 @@ void frmCustMaint::wireEvents()
     });
     m_listMenu = new ListContextMenu(lvwCustomer, cmdUpdate, cmdDelete, this);
     connect(m_listMenu, &ListContextMenu::findRequested, txtFind, &FindField::openFind);
-    m_sync = new SyncActions(
-        this,
-        m_listMenu->menu(),
-        [this] { return mblnActivated && cmdAdd->isEnabled(); },
-        [this] {
-            ClearCurrentRecord();
-            LoadCustomerList();
-        });
-    m_listMenu->addActions(m_sync->actions());
     wireKeys();
 }
 
@@ -503,6 +526,7 @@ void frmCustMaint::SetFormState(bool browse)
     }
     cmdSave->setEnabled(!browse);
     cmdCancel->setEnabled(!browse);
+    m_exchange->setBrowsing(browse);
 }
 
 void frmCustMaint::ClearCurrentRecord()

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class CommandKeys;
+class ContactExchange;
 class FindField;
 class ListContextMenu;
 class ListView;
@@ -35,6 +36,7 @@ public:
     Visualizza* printWindow() const;
     // The list's context menu, where further commands add their entries.
     ListContextMenu* listMenu() const { return m_listMenu; }
+    ContactExchange* exchange() const { return m_exchange; }
     SyncActions* syncActions() const { return m_sync; }
 
 protected:
@@ -113,4 +115,5 @@ private:
     bool mblnActivated = false;
     CustomerStore m_store;
     QPointer<Visualizza> m_printWindow;
+    ContactExchange* m_exchange = nullptr;
 };

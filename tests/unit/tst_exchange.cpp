@@ -5,6 +5,7 @@
 #include "VCard.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -26,6 +27,8 @@ private slots:
     void readsSamples();
     void refusesFiles_data();
     void refusesFiles();
+    void hostileInputEndsQuickly_data();
+    void hostileInputEndsQuickly();
     void phoneRules_data();
     void phoneRules();
     void writesVCardsOthersRead_data();
@@ -240,6 +243,52 @@ void TestExchange::refusesFiles()
     } catch (const ado::Error& error) {
         QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
         QVERIFY2(error.description().contains(name), qPrintable(error.description()));
+    }
+}
+
+void TestExchange::hostileInputEndsQuickly_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("contacts"); // -1: the file is refused
+
+    constexpr int n = 400000;
+    QTest::newRow("BEGIN without line ends") << "a.vcf" << QByteArray("BEGIN").repeated(n) << -1;
+    QTest::newRow("endless soft breaks") << "b.vcf"
+                                         << "BEGIN:VCARD\nN;QUOTED-PRINTABLE:A=\n" + QByteArray("a=\n").repeated(n)
+                                         << 0;
+    QTest::newRow("endless folding") << "c.vcf"
+                                     << "BEGIN:VCARD\nN:A;B\n" + QByteArray(" x\n").repeated(n) << 0;
+    QTest::newRow("quote never closed") << "d.csv"
+                                        << "Cognome;Nome\nRossi;\"" + QByteArray("x;\n").repeated(n) << 0;
+    QByteArray noise;
+    for (int i = 0; i < 4 * n; ++i) {
+        noise.append(char((quint64(i) * 7919) % 251));
+    }
+    QTest::newRow("binary with a card inside")
+        << "e.vcf" << noise + "\nBEGIN:VCARD\nN:Dentro;Rumore\n" + noise + "\nEND:VCARD\n"
+        << 1;
+}
+
+// Input made to be slow or odd is read in time proportional to its size, and only whole cards come out of it.
+void TestExchange::hostileInputEndsQuickly()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, contacts);
+    const QString path = writeFile(name, bytes);
+    QElapsedTimer timer;
+    timer.start();
+    FileReading reading;
+    try {
+        reading = readContactFile(path);
+    } catch (const ado::Error&) {
+        QCOMPARE(contacts, -1);
+    }
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(reading.result.contacts.size(), qMax(contacts, 0));
+    for (const ReadContact& contact : reading.result.contacts) {
+        QCOMPARE(importedFields(contact.fields).firstName, QStringLiteral("Dentro"));
     }
 }
 
