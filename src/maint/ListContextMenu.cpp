@@ -31,6 +31,13 @@ ListContextMenu::ListContextMenu(ListView* list, QToolButton* update, QToolButto
     actCopy->setObjectName(QStringLiteral("actCopy"));
     actFind->setObjectName(QStringLiteral("actFind"));
     actPreview->setObjectName(QStringLiteral("actPreview"));
+    // The menu names the keys that do the same from the window; bound to the menu alone, they never fire twice.
+    const QList<QPair<QAction*, QKeySequence>> keys {
+        {actUpdate, QKeySequence(Qt::Key_F2)}, {actDelete, QKeySequence::Delete}, {actFind, QKeySequence::Find}};
+    for (const auto& [action, key] : keys) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+    }
 
     // The button is asked again when the action runs: the menu may have stayed open across a change of state.
     connect(actUpdate, &QAction::triggered, m_update, [this] {
