@@ -75,11 +75,31 @@ PersonName namesFromDisplayName(const QString& displayName)
     if (comma >= 0) {
         return {name.left(comma).trimmed(), name.mid(comma + 1).trimmed()};
     }
-    const qsizetype space = name.lastIndexOf(QLatin1Char(' '));
-    if (space < 0) {
+    QStringList words = name.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.size() < 2) {
         return {name, QString()};
     }
-    return {name.mid(space + 1), name.left(space)};
+    // A surname keeps the particles before it: "Lorenzo De Santis", "Anna Maria della Valle".
+    static const QStringList particles {QStringLiteral("da"),
+                                        QStringLiteral("dal"),
+                                        QStringLiteral("dalla"),
+                                        QStringLiteral("de"),
+                                        QStringLiteral("dei"),
+                                        QStringLiteral("degli"),
+                                        QStringLiteral("del"),
+                                        QStringLiteral("della"),
+                                        QStringLiteral("delle"),
+                                        QStringLiteral("di"),
+                                        QStringLiteral("la"),
+                                        QStringLiteral("lo"),
+                                        QStringLiteral("van"),
+                                        QStringLiteral("von"),
+                                        QStringLiteral("der")};
+    qsizetype first = words.size() - 1;
+    while (first > 1 && particles.contains(words.at(first - 1), Qt::CaseInsensitive)) {
+        --first;
+    }
+    return {words.mid(first).join(QLatin1Char(' ')), words.mid(0, first).join(QLatin1Char(' '))};
 }
 
 ContactFields importedFields(const ContactFields& fields)

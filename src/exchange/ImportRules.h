@@ -16,8 +16,8 @@ struct PersonName
     QString surname; // "Cognome"
     QString given; // "Nome"
 };
-// The names in a display name: "Rossi, Mario" is surname first; otherwise the last word is the surname and the words
-// before it the given name. One word is a surname.
+// The names in a display name: "Rossi, Mario" is surname first; otherwise the last word, with the particles before it
+// ("De Santis"), is the surname and the words before it the given name. One word is a surname.
 PersonName namesFromDisplayName(const QString& displayName);
 
 // Fields trimmed, line breaks inside a field joined with ", ", and both numbers normalised: the form a contact is

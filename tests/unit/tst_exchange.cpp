@@ -31,6 +31,8 @@ private slots:
     void hostileInputEndsQuickly();
     void phoneRules_data();
     void phoneRules();
+    void namesFromDisplayNames_data();
+    void namesFromDisplayNames();
     void writesVCardsOthersRead_data();
     void writesVCardsOthersRead();
     void writesCsvForSpreadsheets();
@@ -161,7 +163,7 @@ void TestExchange::readsSamples_data()
         << QList<int> {};
     QTest::newRow("4.0 tel: addresses, names from FN, nothing kept")
         << "contacts-4.0.vcf"
-        << QStringList {QStringLiteral("Santis|Lorenzo De|Via Appia Nuova 1000|Roma|RM|3201112233|0655501234"),
+        << QStringList {QStringLiteral("De Santis|Lorenzo|Via Appia Nuova 1000|Roma|RM|3201112233|0655501234"),
                         QStringLiteral("Rossi|Paola|||||")}
         << QList<int> {14};
     QTest::newRow("cards cut short") << "broken.vcf"
@@ -322,6 +324,33 @@ void TestExchange::phoneRules()
     QFETCH(QString, given);
     QFETCH(QString, stored);
     QCOMPARE(normalizePhone(given), stored);
+}
+
+void TestExchange::namesFromDisplayNames_data()
+{
+    QTest::addColumn<QString>("displayName");
+    QTest::addColumn<QString>("surnameAndName");
+
+    QTest::newRow("surname first") << "Rossi, Mario"
+                                   << "Rossi|Mario";
+    QTest::newRow("two given names") << "Maria Chiara Rossi"
+                                     << "Rossi|Maria Chiara";
+    QTest::newRow("particles") << "Anna Maria della  Valle"
+                               << "della Valle|Anna Maria";
+    QTest::newRow("two particles") << "Pietro de la Cruz"
+                                   << "de la Cruz|Pietro";
+    QTest::newRow("a particle never takes the given name") << "Di Stefano"
+                                                           << "Stefano|Di";
+    QTest::newRow("one word") << "Zorro"
+                              << "Zorro|";
+}
+
+void TestExchange::namesFromDisplayNames()
+{
+    QFETCH(QString, displayName);
+    QFETCH(QString, surnameAndName);
+    const PersonName names = namesFromDisplayName(displayName);
+    QCOMPARE(names.surname + QLatin1Char('|') + names.given, surnameAndName);
 }
 
 void TestExchange::writesVCardsOthersRead_data()
