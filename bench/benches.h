@@ -132,3 +132,5 @@ void benchMainWindow(Report& report, const GeneratedDatabase& db);
 void benchVisualizza(Report& report, const GeneratedDatabase& db);
 void benchPrint(Report& report);
 void benchExchange(Report& report, const GeneratedDatabase& db);
+// Against a Radicale on this machine: the first sync each way and a sync with nothing to do.
+void benchSync(Report& report);

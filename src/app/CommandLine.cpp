@@ -3,6 +3,7 @@
 #include "ContactImport.h"
 #include "DataLocation.h"
 #include "Startup.h"
+#include "SyncCommand.h"
 
 #include <QTextStream>
 
@@ -64,7 +65,8 @@ QString runExport(CustomerStore& store, const QString& path)
 bool isExchangeCommand(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--import") == 0 || std::strcmp(argv[i], "--export") == 0) {
+        if (std::strcmp(argv[i], "--import") == 0 || std::strcmp(argv[i], "--export") == 0
+            || std::strcmp(argv[i], "--sync") == 0) {
             return true;
         }
     }
@@ -73,6 +75,9 @@ bool isExchangeCommand(int argc, char** argv)
 
 int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("--sync")) {
+        return runSyncCommand(arguments.mid(1), out, err);
+    }
     if (arguments.isEmpty() || (arguments.first() != kImport && arguments.first() != kExport)) {
         return usage(err, QStringLiteral("indicare --import o --export per primo."));
     }

@@ -4,9 +4,10 @@
 
 class QTextStream;
 
-// velmarin --import FILE... and velmarin --export FILE: the address book's contacts in and out without a window.
+// velmarin --import FILE..., velmarin --export FILE and velmarin --sync [URL]: the address book's contacts in and
+// out without a window.
 
-// True when the arguments ask for an import or an export; decided before any application object exists, so that
+// True when the arguments ask for an import, an export or a sync; decided before any application object exists, so that
 // such a run never needs a display.
 bool isExchangeCommand(int argc, char** argv);
 

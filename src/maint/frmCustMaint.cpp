@@ -10,6 +10,7 @@
 #include "ListView.h"
 #include "MessageBox.h"
 #include "Statements.h"
+#include "SyncActions.h"
 #include "TextBox.h"
 #include "Twips.h"
 #include "Visualizza.h"
@@ -21,6 +22,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QShowEvent>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -113,6 +115,19 @@ frmCustMaint::frmCustMaint(QWidget* parent)
                                       }},
                                      this);
     m_listMenu->addActions({m_exchange->importAction(), m_exchange->exportAction()});
+    // The sync reads the whole list again afterwards, with the find closed as after an import.
+    m_sync = new SyncActions(
+        this,
+        m_listMenu->menu(),
+        [this] { return mblnActivated && cmdAdd->isEnabled(); },
+        [this] {
+            if (lvwCustomer->filtered()) {
+                txtFind->closeFind();
+            }
+            ClearCurrentRecord();
+            LoadCustomerList();
+        });
+    m_listMenu->addActions(m_sync->actions());
 }
 
 frmCustMaint::~frmCustMaint() = default;
@@ -337,6 +352,8 @@ void frmCustMaint::Form_Activate()
     SetFormState(true);
     mblnActivated = true;
     lvwCustomer->setFocus(Qt::ActiveWindowFocusReason);
+    // Once a sync is set up, the address book catches up with the phone as the program starts.
+    QTimer::singleShot(0, m_sync, &SyncActions::syncAtStart);
 }
 
 void frmCustMaint::closeEvent(QCloseEvent* event)

@@ -11,6 +11,7 @@ class FindField;
 class ListContextMenu;
 class ListView;
 class QGroupBox;
+class SyncActions;
 class QLabel;
 class QToolButton;
 class TextBox;
@@ -36,6 +37,7 @@ public:
     // The list's context menu, where further commands add their entries.
     ListContextMenu* listMenu() const { return m_listMenu; }
     ContactExchange* exchange() const { return m_exchange; }
+    SyncActions* syncActions() const { return m_sync; }
 
 protected:
     bool event(QEvent* event) override;
@@ -105,6 +107,7 @@ private:
     TextBox* txtLine = nullptr;
     FindField* txtFind = nullptr;
     ListContextMenu* m_listMenu = nullptr;
+    SyncActions* m_sync = nullptr;
     CommandKeys* m_keys = nullptr;
 
     QString mstrMaintMode;

@@ -344,6 +344,8 @@ void TestFindKeys::contextMenu()
                            "Trova…",
                            "Importa contatti…",
                            "Esporta contatti…",
+                           "Sincronizzazione…",
+                           "Sincronizza ora",
                            "Anteprima rubrica…"}));
     choose(menu, "Copia contatto");
     QCOMPARE(QGuiApplication::clipboard()->text(),

@@ -1,0 +1,91 @@
+#include "CardDavClient.h"
+#include "ContactSync.h"
+#include "RadicaleServer.h"
+#include "TestDatabase.h"
+#include "benches.h"
+
+#include <QElapsedTimer>
+
+namespace {
+
+constexpr int kSyncedContacts = 1000;
+
+double syncMs(TestDatabase& db, RadicaleServer& server, const QUrl& book, SyncOutcome* outcome = nullptr)
+{
+    CustomerStore store;
+    store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+    CardDavClient client(book, server.user(), server.password());
+    ContactSync sync(store, client, book);
+    QElapsedTimer timer;
+    timer.start();
+    const SyncOutcome result = sync.run();
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    store.CloseDatabase();
+    if (outcome) {
+        *outcome = result;
+    }
+    return ms;
+}
+
+// What the server alone takes to store one new card, asked with bare requests into an address book of its own.
+double serverPutMs(RadicaleServer& server)
+{
+    const QUrl book = server.addAddressBook(QStringLiteral("floor"), QStringLiteral("Floor"));
+    CardDavClient client(book, server.user(), server.password());
+    constexpr int cards = 50;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < cards; ++i) {
+        client.createCard(book,
+                          QStringLiteral("%1.vcf").arg(i),
+                          QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:%1\r\nN:Floor%1;;;;\r\nFN:Floor%1\r\n"
+                                         "END:VCARD\r\n")
+                              .arg(i)
+                              .toUtf8());
+    }
+    return double(timer.nsecsElapsed()) / 1e6 / cards;
+}
+
+} // namespace
+
+void benchSync(Report& report)
+{
+    RadicaleServer server;
+    if (!server.start()) {
+        report.detail(QStringLiteral("sync: no Radicale: %1").arg(server.error()));
+        return;
+    }
+    const double putMs = serverPutMs(server);
+    const QUrl book = server.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
+    TestDatabase full(mkdb::generatedContacts(kSyncedContacts));
+    SyncOutcome outcome;
+    const double up = syncMs(full, server, book, &outcome);
+    report.add({QStringLiteral("first sync, 1,000 contacts up"),
+                up,
+                QStringLiteral("ms"),
+                10000,
+                putMs * kSyncedContacts,
+                QStringLiteral("%1 cards sent; the floor is the server's own %2 ms for one bare PUT, times 1,000")
+                    .arg(outcome.addedThere)
+                    .arg(putMs, 0, 'f', 1)});
+
+    TestDatabase empty;
+    const double down = syncMs(empty, server, book, &outcome);
+    report.add({QStringLiteral("first sync, 1,000 contacts down"),
+                down,
+                QStringLiteral("ms"),
+                10000,
+                0,
+                QStringLiteral("%1 contacts added").arg(outcome.addedHere)});
+
+    QList<double> samples;
+    for (int i = 0; i < 5; ++i) {
+        samples.append(syncMs(full, server, book));
+    }
+    report.add({QStringLiteral("sync with nothing changed, 1,000 contacts"),
+                medianOf(samples),
+                QStringLiteral("ms"),
+                500,
+                0,
+                QStringLiteral("sync-collection with the last token")});
+}

@@ -1,0 +1,87 @@
+#include "SyncCommand.h"
+
+#include "DataLocation.h"
+#include "SyncSession.h"
+
+#include <QTextStream>
+
+namespace {
+
+AddressBook pickBook(const QList<AddressBook>& books)
+{
+    if (books.isEmpty()) {
+        throw ado::Error(QStringLiteral("Il server non ha rubriche per questo utente."));
+    }
+    if (books.size() > 1) {
+        QStringList names;
+        for (const AddressBook& book : books) {
+            names.append(QStringLiteral("%1 (%2)").arg(book.name, book.url.toDisplayString()));
+        }
+        throw ado::Error(QStringLiteral("Il server ha più rubriche: indicare l'indirizzo di una tra %1.")
+                             .arg(names.join(QLatin1String(", "))));
+    }
+    return books.first();
+}
+
+SyncSettings settingsFor(const QString& address, const SyncSettings& saved)
+{
+    QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) {
+        throw ado::Error(QStringLiteral("Indirizzo del server non valido: '%1'.").arg(address));
+    }
+    QString user = url.userName();
+    url.setUserInfo({});
+    if (user.isEmpty()) {
+        user = qEnvironmentVariable("VELMARIN_CARDDAV_USER");
+    }
+    if (user.isEmpty() && saved.server.host() == url.host()) {
+        user = saved.user;
+    }
+    if (user.isEmpty()) {
+        throw ado::Error(QStringLiteral("Indicare l'utente nell'indirizzo (https://utente@server/) o in "
+                                        "VELMARIN_CARDDAV_USER."));
+    }
+    SyncSettings settings {url, user, {}};
+    if (url == saved.server && user == saved.user) {
+        settings.book = saved.book;
+        return settings;
+    }
+    CardDavClient client(url, user, syncPassword(settings));
+    settings.book = pickBook(client.discover()).url;
+    return settings;
+}
+
+} // namespace
+
+int runSyncCommand(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    if (arguments.size() > 1) {
+        err << "velmarin: --sync accetta al più un indirizzo.\n"
+            << "Uso: velmarin --sync [INDIRIZZO]\n";
+        err.flush();
+        return 2;
+    }
+    CustomerStore store;
+    try {
+        DataLocation::createIfInstalled();
+        store.ConnectToDatabase(DataLocation::connectionText());
+        SyncSettings settings = loadSyncSettings(store);
+        if (!arguments.isEmpty()) {
+            settings = settingsFor(arguments.first(), settings);
+            saveSyncSettings(store, settings);
+        }
+        if (!settings.isSet()) {
+            throw ado::Error(QStringLiteral("La sincronizzazione non è impostata: velmarin --sync INDIRIZZO."));
+        }
+        const SyncOutcome outcome = runSync(store, settings, syncPassword(settings));
+        store.CloseDatabase();
+        out << outcome.summary().simplified() << '\n';
+        out.flush();
+        return 0;
+    } catch (const ado::Error& error) {
+        store.CloseDatabase();
+        err << "velmarin: " << error.description().simplified() << '\n';
+        err.flush();
+        return 1;
+    }
+}

@@ -1,0 +1,300 @@
+#include "SyncActions.h"
+
+#include "DataLocation.h"
+#include "MessageBox.h"
+#include "PasswordStore.h"
+#include "SyncSession.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Sincronizzazione");
+
+QString shown(const ContactFields& f)
+{
+    QStringList lines;
+    lines << (f.lastName + QLatin1Char(' ') + f.firstName).trimmed() << f.address
+          << (f.city + (f.state.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(f.state))).trimmed();
+    if (!f.zip.isEmpty()) {
+        lines << QStringLiteral("Cellulare: ") + f.zip;
+    }
+    if (!f.phoneNumber.isEmpty()) {
+        lines << QStringLiteral("Telefono: ") + f.phoneNumber;
+    }
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
+}
+
+class DialogResolver : public ConflictResolver
+{
+public:
+    explicit DialogResolver(QWidget* parent)
+        : m_parent(parent)
+    {
+    }
+    ConflictChoice resolve(const ContactFields& here, const ContactFields& server) override
+    {
+        SyncConflictDialog dialog(here, server, m_parent);
+        dialog.exec();
+        return dialog.choice();
+    }
+
+private:
+    QWidget* m_parent;
+};
+
+// The address book's store, opened for one sync where the window found it.
+struct OpenStore
+{
+    CustomerStore store;
+    OpenStore() { store.ConnectToDatabase(DataLocation::connectionText()); }
+    ~OpenStore() { store.CloseDatabase(); }
+};
+
+} // namespace
+
+SyncActions::SyncActions(QWidget* window, QMenu* menu, std::function<bool()> browsing, std::function<void()> reload)
+    : QObject(window)
+    , m_window(window)
+    , m_browsing(std::move(browsing))
+    , m_reload(std::move(reload))
+{
+    actSyncSetup = new QAction(QStringLiteral("Sincronizzazione…"), this);
+    actSyncSetup->setObjectName(QStringLiteral("actSyncSetup"));
+    actSyncNow = new QAction(QStringLiteral("Sincronizza ora"), this);
+    actSyncNow->setObjectName(QStringLiteral("actSyncNow"));
+    actSyncNow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    actSyncNow->setShortcutContext(Qt::WindowShortcut);
+    connect(actSyncSetup, &QAction::triggered, this, &SyncActions::openSetup);
+    connect(actSyncNow, &QAction::triggered, this, [this] { syncNow(); });
+    connect(menu, &QMenu::aboutToShow, this, [this] {
+        actSyncSetup->setEnabled(m_browsing());
+        actSyncNow->setEnabled(m_browsing());
+    });
+}
+
+QList<QAction*> SyncActions::actions() const
+{
+    return {actSyncSetup, actSyncNow};
+}
+
+void SyncActions::syncAtStart()
+{
+    try {
+        OpenStore open;
+        if (!loadSyncSettings(open.store).isSet()) {
+            return;
+        }
+    } catch (const ado::Error&) {
+        return; // the window reports a database it cannot open on its own
+    }
+    syncNow(true);
+}
+
+bool SyncActions::syncNow(bool quiet)
+{
+    if (m_running || !m_browsing()) {
+        return false;
+    }
+    m_running = true;
+    QProgressDialog progress(
+        QStringLiteral("Sincronizzazione in corso…"), QStringLiteral("Interrompi"), 0, 0, m_window);
+    progress.setObjectName(QStringLiteral("dlgSyncProgress"));
+    progress.setWindowTitle(kTitle);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    bool synced = false;
+    try {
+        OpenStore open;
+        const SyncSettings settings = loadSyncSettings(open.store);
+        if (!settings.isSet()) {
+            m_running = false;
+            openSetup();
+            return false;
+        }
+        DialogResolver resolver(m_window);
+        const SyncOutcome outcome
+            = runSync(open.store, settings, syncPassword(settings), &resolver, [&](qint64 done, qint64 total) {
+                  progress.setMaximum(int(total));
+                  progress.setValue(int(done));
+                  return !progress.wasCanceled();
+              });
+        progress.reset();
+        synced = true;
+        m_reload();
+        if (!quiet) {
+            MessageBox::show(m_window, outcome.summary(), kTitle, MessageBox::OkOnly, MessageBox::Information);
+        }
+    } catch (const ado::Error& error) {
+        progress.reset();
+        m_reload(); // what was stored before the failure is shown
+        MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+    }
+    m_running = false;
+    return synced;
+}
+
+void SyncActions::openSetup()
+{
+    if (m_running || !m_browsing()) {
+        return;
+    }
+    SyncSettings current;
+    try {
+        OpenStore open;
+        current = loadSyncSettings(open.store);
+    } catch (const ado::Error& error) {
+        MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        return;
+    }
+    SyncSetupDialog dialog(current, m_window);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    try {
+        const SyncSettings chosen = dialog.settings();
+        PasswordStore::current().setPassword(syncAccount(chosen), dialog.password());
+        OpenStore open;
+        saveSyncSettings(open.store, chosen);
+    } catch (const ado::Error& error) {
+        MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        return;
+    }
+    syncNow();
+}
+
+SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("dlgSyncSetup"));
+    setWindowTitle(kTitle);
+    txtServer = new QLineEdit(settings.server.toString(), this);
+    txtServer->setObjectName(QStringLiteral("txtServer"));
+    txtServer->setPlaceholderText(QStringLiteral("https://server.esempio.it/"));
+    txtUser = new QLineEdit(settings.user, this);
+    txtUser->setObjectName(QStringLiteral("txtUser"));
+    txtPassword = new QLineEdit(this);
+    txtPassword->setObjectName(QStringLiteral("txtPassword"));
+    txtPassword->setEchoMode(QLineEdit::Password);
+    cmdFind = new QPushButton(QStringLiteral("Cerca rubriche"), this);
+    cmdFind->setObjectName(QStringLiteral("cmdFind"));
+    cboBook = new QComboBox(this);
+    cboBook->setObjectName(QStringLiteral("cboBook"));
+    if (settings.isSet()) {
+        cboBook->addItem(settings.book.toDisplayString(), settings.book);
+    }
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdCancel = new QPushButton(QStringLiteral("Annulla"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Server:"), txtServer);
+    form->addRow(QStringLiteral("Utente:"), txtUser);
+    form->addRow(QStringLiteral("Password:"), txtPassword);
+    form->addRow(QString(), cmdFind);
+    form->addRow(QStringLiteral("Rubrica:"), cboBook);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdOK);
+    buttons->addWidget(cmdCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    const auto update = [this] { cmdOK->setEnabled(cboBook->currentIndex() >= 0 && !txtPassword->text().isEmpty()); };
+    update();
+    connect(cboBook, &QComboBox::currentIndexChanged, this, update);
+    connect(txtPassword, &QLineEdit::textChanged, this, update);
+    // Another server or user makes the address books found before meaningless.
+    const auto forget = [this] { cboBook->clear(); };
+    connect(txtServer, &QLineEdit::textEdited, this, forget);
+    connect(txtUser, &QLineEdit::textEdited, this, forget);
+    connect(cmdFind, &QPushButton::clicked, this, &SyncSetupDialog::findBooks);
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+SyncSettings SyncSetupDialog::settings() const
+{
+    return {QUrl(txtServer->text().trimmed()), txtUser->text().trimmed(), cboBook->currentData().toUrl()};
+}
+
+QString SyncSetupDialog::password() const
+{
+    return txtPassword->text();
+}
+
+void SyncSetupDialog::findBooks()
+{
+    cboBook->clear();
+    try {
+        const QUrl server(txtServer->text().trimmed(), QUrl::StrictMode);
+        CardDavClient client(server, txtUser->text().trimmed(), txtPassword->text());
+        const QList<AddressBook> books = client.discover();
+        if (books.isEmpty()) {
+            MessageBox::show(this,
+                             QStringLiteral("Il server non ha rubriche per questo utente."),
+                             kTitle,
+                             MessageBox::OkOnly,
+                             MessageBox::Exclamation);
+        }
+        for (const AddressBook& book : books) {
+            cboBook->addItem(book.name, book.url);
+        }
+    } catch (const ado::Error& error) {
+        MessageBox::show(this, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+    }
+}
+
+SyncConflictDialog::SyncConflictDialog(const ContactFields& here, const ContactFields& server, QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("dlgSyncConflict"));
+    setWindowTitle(QStringLiteral("Contatto modificato in due posti"));
+    auto* intro = new QLabel(QStringLiteral("Questo contatto è stato modificato qui e sul server dall'ultima "
+                                            "sincronizzazione. Quale versione tenere?"),
+                             this);
+    intro->setWordWrap(true);
+    lblHere = new QLabel(shown(here), this);
+    lblHere->setObjectName(QStringLiteral("lblHere"));
+    lblServer = new QLabel(shown(server), this);
+    lblServer->setObjectName(QStringLiteral("lblServer"));
+    cmdKeepHere = new QPushButton(QStringLiteral("Tieni questa"), this);
+    cmdKeepHere->setObjectName(QStringLiteral("cmdKeepHere"));
+    cmdKeepServer = new QPushButton(QStringLiteral("Tieni quella del server"), this);
+    cmdKeepServer->setObjectName(QStringLiteral("cmdKeepServer"));
+    cmdKeepBoth = new QPushButton(QStringLiteral("Tieni entrambe"), this);
+    cmdKeepBoth->setObjectName(QStringLiteral("cmdKeepBoth"));
+
+    auto* versions = new QFormLayout;
+    versions->addRow(QStringLiteral("In questa rubrica:"), lblHere);
+    versions->addRow(QStringLiteral("Sul server:"), lblServer);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdKeepHere);
+    buttons->addWidget(cmdKeepServer);
+    buttons->addWidget(cmdKeepBoth);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addLayout(versions);
+    layout->addLayout(buttons);
+
+    const auto choose = [this](ConflictChoice choice) {
+        m_choice = choice;
+        accept();
+    };
+    connect(cmdKeepHere, &QPushButton::clicked, this, [=] { choose(ConflictChoice::KeepHere); });
+    connect(cmdKeepServer, &QPushButton::clicked, this, [=] { choose(ConflictChoice::KeepServer); });
+    connect(cmdKeepBoth, &QPushButton::clicked, this, [=] { choose(ConflictChoice::KeepBoth); });
+    cmdKeepBoth->setDefault(true);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "ContactSync.h"
+
+#include <QDialog>
+#include <QObject>
+
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+// "Sincronizzazione…" and "Sincronizza ora" (Ctrl+R) for the main window's list menu, and the sync at start once
+// one is set up. Syncs only while the window browses; the list is read again after each sync.
+class SyncActions : public QObject
+{
+    Q_OBJECT
+public:
+    // browsing tells whether the window is in its browse state; reload reads the list again.
+    SyncActions(QWidget* window, QMenu* menu, std::function<bool()> browsing, std::function<void()> reload);
+
+    QList<QAction*> actions() const;
+
+    // Syncs when a sync is set up; says nothing unless it fails.
+    void syncAtStart();
+    // Syncs with the settings kept beside the address book. Returns false when it did not sync.
+    bool syncNow(bool quiet = false);
+    void openSetup();
+
+private:
+    QWidget* m_window;
+    std::function<bool()> m_browsing;
+    std::function<void()> m_reload;
+    QAction* actSyncSetup;
+    QAction* actSyncNow;
+    bool m_running = false;
+};
+
+// Server, user and password; "Cerca rubriche" lists the user's address books to pick one.
+class SyncSetupDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    SyncSetupDialog(const SyncSettings& settings, QWidget* parent = nullptr);
+
+    SyncSettings settings() const;
+    QString password() const;
+
+    QLineEdit* txtServer;
+    QLineEdit* txtUser;
+    QLineEdit* txtPassword;
+    QPushButton* cmdFind;
+    QComboBox* cboBook;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+
+private:
+    void findBooks();
+};
+
+// A contact changed here and on the server: both versions side by side, and the choice of one or both.
+class SyncConflictDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    SyncConflictDialog(const ContactFields& here, const ContactFields& server, QWidget* parent = nullptr);
+
+    // Closing the box keeps both: nothing is dropped without a choice.
+    ConflictChoice choice() const { return m_choice; }
+
+    QLabel* lblHere;
+    QLabel* lblServer;
+    QPushButton* cmdKeepHere;
+    QPushButton* cmdKeepServer;
+    QPushButton* cmdKeepBoth;
+
+private:
+    ConflictChoice m_choice = ConflictChoice::KeepBoth;
+};

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "Ado.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QUrl>
+
+#include <optional>
+
+// A CardDAV client for one account: finds the address books, lists, reads, writes and deletes cards. Every call
+// waits for its answer in a local event loop (the window's events go on meanwhile) and throws CardDavError, with a
+// description in Italian, on any failure. Only https:// is accepted, except for this machine itself.
+
+class CardDavError : public ado::Error
+{
+public:
+    // status: the HTTP status, or 0 when no answer came (network gone, certificate refused, timeout).
+    CardDavError(const QString& description, int status);
+    int status() const { return m_status; }
+
+private:
+    int m_status;
+};
+
+struct AddressBook
+{
+    QUrl url;
+    QString name;
+    bool hasSyncToken = false;
+};
+
+// A card as listed: its path on the server and its version tag.
+struct CardEntry
+{
+    QString href;
+    QString etag;
+};
+
+struct Card
+{
+    QString href;
+    QString etag;
+    QByteArray data;
+};
+
+// What changed in an address book since a sync token.
+struct CollectionChanges
+{
+    QList<CardEntry> changed;
+    QStringList removed;
+    QString syncToken;
+};
+
+class CardDavClient
+{
+public:
+    // Throws CardDavError for an address that is not https:// nor plain http:// to this machine.
+    CardDavClient(const QUrl& server, const QString& user, const QString& password);
+
+    // True for https://, and for http:// to localhost, 127.0.0.1 or ::1.
+    static bool isSafeAddress(const QUrl& url);
+
+    // Milliseconds one request may take before it counts as failed.
+    void setTimeout(int milliseconds) { m_timeout = milliseconds; }
+
+    // The user's address books: through /.well-known/carddav, the current user's principal and its
+    // addressbook-home-set. An address that already names an address book gives just that one.
+    QList<AddressBook> discover();
+
+    // Every card of the address book with its version tag.
+    QList<CardEntry> listCards(const QUrl& book);
+    // The address book's current sync token, empty when the server offers none.
+    QString syncToken(const QUrl& book);
+    // The changes since token (sync-collection); nothing when the server no longer knows the token.
+    std::optional<CollectionChanges> changesSince(const QUrl& book, const QString& token);
+    // The cards at the paths, read in batches (addressbook-multiget). Paths the server no longer has are left out.
+    QList<Card> fetchCards(const QUrl& book, const QStringList& hrefs);
+
+    // Stores a new card under name in the book, never over an existing one (If-None-Match: *); returns it with its
+    // path and the tag the server gave (empty when it gave none).
+    CardEntry createCard(const QUrl& book, const QString& name, const QByteArray& data);
+    // Replaces the card only if it still has etag (If-Match); returns the new tag, empty when the server gave none.
+    // A card changed meanwhile throws CardDavError with status 412.
+    QString updateCard(const QString& href, const QString& etag, const QByteArray& data);
+    // Deletes the card only if it still has etag; a card already gone is no failure.
+    void deleteCard(const QString& href, const QString& etag);
+
+    // The path of a card or collection in the one form the client compares them in.
+    QString normalizedHref(const QString& href) const;
+
+private:
+    struct Reply
+    {
+        int status = 0;
+        QByteArray body;
+        QByteArray etag;
+        QUrl url; // after redirects
+    };
+    Reply send(const QByteArray& verb,
+               const QUrl& url,
+               const QByteArray& body = {},
+               const QList<QPair<QByteArray, QByteArray>>& headers = {});
+    Reply propfind(const QUrl& url, int depth, const QByteArray& props);
+    [[noreturn]] void fail(const Reply& reply, const QUrl& url) const;
+    QUrl urlOf(const QString& href) const;
+
+    QUrl m_server;
+    QByteArray m_authorization;
+    QNetworkAccessManager m_network;
+    int m_timeout = 30000;
+};

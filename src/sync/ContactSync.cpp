@@ -1,0 +1,541 @@
+#include "ContactSync.h"
+
+#include "CardEdit.h"
+#include "Contact.h"
+#include "ImportRules.h"
+
+#include <QMap>
+#include <QSet>
+#include <QUuid>
+
+namespace {
+
+const QString kTables[] = {
+    QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSync ("
+                   "Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, ETag TEXT NOT NULL, Digest TEXT NOT NULL, "
+                   "Card TEXT NOT NULL, Deleted INTEGER NOT NULL DEFAULT 0)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS CustomerSyncCustID ON CustomerSync(CustID)"),
+    QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSyncState (Name TEXT PRIMARY KEY, Value TEXT NOT NULL)"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerSyncDeleted AFTER DELETE ON Customer BEGIN "
+                   "UPDATE CustomerSync SET Deleted = 1 WHERE CustID = OLD.CustID; END"),
+};
+
+QString text(const QString& value)
+{
+    QString clean = value;
+    clean.remove(QChar(0));
+    return QLatin1Char('\'') + quoted(clean) + QLatin1Char('\'');
+}
+
+bool hasStateTable(CustomerStore& store)
+{
+    struct Release
+    {
+        CustomerStore& store;
+        ~Release() { store.releaseRecordset(); }
+    } release {store};
+    ado::Recordset& rs = store.openQuery(
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'CustomerSyncState'"));
+    return !rs.isEOF();
+}
+
+void createTables(CustomerStore& store)
+{
+    for (const QString& statement : kTables) {
+        store.execute(statement);
+    }
+}
+
+QString stateValue(CustomerStore& store, const QString& name)
+{
+    struct Release
+    {
+        CustomerStore& store;
+        ~Release() { store.releaseRecordset(); }
+    } release {store};
+    ado::Recordset& rs
+        = store.openQuery(QStringLiteral("SELECT Value FROM CustomerSyncState WHERE Name = ") + text(name));
+    return rs.isEOF() ? QString() : textOf(rs.Fields(0));
+}
+
+void setStateValue(CustomerStore& store, const QString& name, const QString& value)
+{
+    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSyncState (Name, Value) VALUES (%1, %2)")
+                      .arg(text(name), text(value)));
+}
+
+void requireOpen(CustomerStore& store)
+{
+    if (!store.mcnnCust) {
+        throw ado::Error(QStringLiteral("La connessione al database non è aperta."));
+    }
+}
+
+QString count(int n, const char* one, const char* many)
+{
+    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
+                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
+}
+
+} // namespace
+
+SyncSettings loadSyncSettings(CustomerStore& store)
+{
+    requireOpen(store);
+    SyncSettings settings;
+    if (!hasStateTable(store)) {
+        return settings;
+    }
+    settings.server = QUrl(stateValue(store, QStringLiteral("server")));
+    settings.user = stateValue(store, QStringLiteral("user"));
+    settings.book = QUrl(stateValue(store, QStringLiteral("book")));
+    return settings;
+}
+
+void saveSyncSettings(CustomerStore& store, const SyncSettings& settings)
+{
+    requireOpen(store);
+    ado::Connection& connection = *store.mcnnCust;
+    connection.BeginTrans();
+    try {
+        createTables(store);
+        setStateValue(store, QStringLiteral("server"), settings.server.toString());
+        setStateValue(store, QStringLiteral("user"), settings.user);
+        setStateValue(store, QStringLiteral("book"), settings.book.toString());
+        connection.CommitTrans();
+    } catch (...) {
+        connection.RollbackTrans();
+        throw;
+    }
+}
+
+QString SyncOutcome::summary() const
+{
+    QString text = QStringLiteral("Sincronizzazione completata: in rubrica %1, %2, %3; sul server %4, %5, %6")
+                       .arg(count(addedHere, "aggiunto", "aggiunti"),
+                            count(changedHere, "modificato", "modificati"),
+                            count(deletedHere, "eliminato", "eliminati"),
+                            count(addedThere, "aggiunto", "aggiunti"),
+                            count(changedThere, "modificato", "modificati"),
+                            count(deletedThere, "eliminato", "eliminati"));
+    if (linked > 0) {
+        text += QStringLiteral("; %1 su entrambi").arg(count(linked, "contatto già presente", "contatti già presenti"));
+    }
+    if (conflicts > 0) {
+        text += QStringLiteral("; %1").arg(count(conflicts, "conflitto risolto", "conflitti risolti"));
+    }
+    if (pending > 0) {
+        text += QStringLiteral("; %1 alla prossima sincronizzazione")
+                    .arg(count(pending, "modifica rimandata", "modifiche rimandate"));
+    }
+    return text + QLatin1Char('.');
+}
+
+ContactSync::ContactSync(CustomerStore& store, CardDavClient& client, const QUrl& book)
+    : m_store(store)
+    , m_client(client)
+    , m_book(book)
+{
+}
+
+void ContactSync::begin()
+{
+    m_store.mcnnCust->BeginTrans();
+    m_inTransaction = true;
+}
+
+void ContactSync::commit()
+{
+    m_store.mcnnCust->CommitTrans();
+    m_inTransaction = false;
+}
+
+void ContactSync::step(qint64 done, qint64 total)
+{
+    if (m_progress && !m_progress(done, total)) {
+        throw ado::Error(QStringLiteral("Sincronizzazione interrotta."));
+    }
+}
+
+SyncOutcome ContactSync::run()
+{
+    requireOpen(m_store);
+    SyncOutcome outcome;
+    try {
+        prepareTables();
+        applyServerChanges(outcome);
+        sendLocalChanges(outcome);
+    } catch (...) {
+        if (m_inTransaction) {
+            m_store.mcnnCust->RollbackTrans();
+            m_inTransaction = false;
+        }
+        throw;
+    }
+    return outcome;
+}
+
+// A different address book than the one last synced starts again as a first sync: contacts found on both sides are
+// linked, nothing is deleted.
+void ContactSync::prepareTables()
+{
+    begin();
+    createTables(m_store);
+    const QString book = m_book.toString();
+    if (stateValue(m_store, QStringLiteral("linkedBook")) != book) {
+        m_store.execute(QStringLiteral("DELETE FROM CustomerSync"));
+        m_store.execute(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name = 'token'"));
+        setStateValue(m_store, QStringLiteral("linkedBook"), book);
+    }
+    commit();
+}
+
+QHash<QString, ContactSync::Link> ContactSync::loadLinks()
+{
+    struct Release
+    {
+        CustomerStore& store;
+        ~Release() { store.releaseRecordset(); }
+    } release {m_store};
+    QHash<QString, Link> links;
+    ado::Recordset& rs
+        = m_store.openQuery(QStringLiteral("SELECT Href, CustID, ETag, Digest, Card, Deleted FROM CustomerSync"));
+    while (!rs.isEOF()) {
+        Link link;
+        link.href = textOf(rs.Fields(0));
+        link.custId = rs.Fields(1).toInt();
+        link.etag = textOf(rs.Fields(2));
+        link.digest = textOf(rs.Fields(3));
+        link.card = textOf(rs.Fields(4)).toUtf8();
+        link.deleted = rs.Fields(5).toInt() != 0;
+        links.insert(link.href, link);
+        rs.MoveNext();
+    }
+    return links;
+}
+
+QMap<qint32, ContactFields> ContactSync::loadContacts()
+{
+    struct Release
+    {
+        CustomerStore& store;
+        ~Release() { store.releaseRecordset(); }
+    } release {m_store};
+    QMap<qint32, ContactFields> contacts;
+    ado::Recordset& rs = m_store.openQuery(ListQuery());
+    while (!rs.isEOF()) {
+        contacts.insert(rs.Fields(7).toInt(),
+                        {textOf(rs.Fields(0)),
+                         textOf(rs.Fields(1)),
+                         textOf(rs.Fields(2)),
+                         textOf(rs.Fields(3)),
+                         textOf(rs.Fields(4)),
+                         textOf(rs.Fields(5)),
+                         textOf(rs.Fields(6))});
+        rs.MoveNext();
+    }
+    return contacts;
+}
+
+void ContactSync::saveLink(const Link& link)
+{
+    m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, Card, Deleted) "
+                                   "VALUES (%1, %2, %3, %4, %5, %6)")
+                        .arg(text(link.href))
+                        .arg(link.custId)
+                        .arg(text(link.etag), text(link.digest), text(QString::fromUtf8(link.card)))
+                        .arg(link.deleted ? 1 : 0));
+}
+
+void ContactSync::dropLink(const QString& href)
+{
+    m_store.execute(QStringLiteral("DELETE FROM CustomerSync WHERE Href = ") + text(href));
+}
+
+qint32 ContactSync::insertContact(const ContactFields& fields)
+{
+    const qint32 key = m_store.GetNextCustID();
+    m_store.execute(InsertStatement(key, fields));
+    return key;
+}
+
+void ContactSync::applyServerChanges(SyncOutcome& outcome)
+{
+    QHash<QString, Link> links = loadLinks();
+    const QString token = stateValue(m_store, QStringLiteral("token"));
+
+    QList<CardEntry> changed;
+    QStringList removed;
+    QString newToken;
+    const auto isNew = [&](const CardEntry& entry) {
+        const auto link = links.constFind(entry.href);
+        return link == links.cend() || entry.etag.isEmpty() || link->etag != entry.etag;
+    };
+    std::optional<CollectionChanges> delta;
+    if (!token.isEmpty()) {
+        delta = m_client.changesSince(m_book, token);
+    }
+    if (delta) {
+        newToken = delta->syncToken;
+        for (const CardEntry& entry : std::as_const(delta->changed)) {
+            if (isNew(entry)) {
+                changed.append(entry);
+            }
+        }
+        for (const QString& href : std::as_const(delta->removed)) {
+            if (links.contains(href)) {
+                removed.append(href);
+            }
+        }
+    } else {
+        // The token is taken before the listing, so whatever changes after it is reported next time.
+        newToken = m_client.syncToken(m_book);
+        QSet<QString> listed;
+        for (const CardEntry& entry : m_client.listCards(m_book)) {
+            listed.insert(entry.href);
+            if (isNew(entry)) {
+                changed.append(entry);
+            }
+        }
+        for (auto link = links.cbegin(); link != links.cend(); ++link) {
+            if (!listed.contains(link.key())) {
+                removed.append(link.key());
+            }
+        }
+    }
+    QStringList hrefs;
+    for (const CardEntry& entry : std::as_const(changed)) {
+        hrefs.append(entry.href);
+    }
+    const QList<Card> cards = m_client.fetchCards(m_book, hrefs);
+    const qint64 total = cards.size() + removed.size();
+    step(0, total);
+
+    QMap<qint32, ContactFields> contacts = loadContacts();
+    QSet<qint32> linkedIds;
+    for (const Link& link : std::as_const(links)) {
+        if (!link.deleted) {
+            linkedIds.insert(link.custId);
+        }
+    }
+    // A first sync links a card to a contact here with the same seven fields instead of adding it twice.
+    QMultiHash<QString, qint32> unlinked;
+    for (auto contact = contacts.cbegin(); contact != contacts.cend(); ++contact) {
+        if (!linkedIds.contains(contact.key())) {
+            unlinked.insert(duplicateKey(contact.value()), contact.key());
+        }
+    }
+
+    qint64 done = 0;
+    const auto next = [&] {
+        if (++done % m_batch == 0) {
+            commit();
+            step(done, total);
+            begin();
+        }
+    };
+    begin();
+    for (const Card& card : cards) {
+        ContactFields server;
+        const bool readable = fieldsOfCard(card.data, server);
+        const QString serverDigest = readable ? fieldsDigest(server) : QString();
+        auto found = links.find(card.href);
+        if (found == links.end()) {
+            if (readable) {
+                Link link {0, card.href, card.etag, serverDigest, card.data, false};
+                const auto twin = unlinked.find(duplicateKey(server));
+                if (twin != unlinked.end()) {
+                    link.custId = twin.value();
+                    unlinked.erase(twin);
+                    ++outcome.linked;
+                } else {
+                    link.custId = insertContact(server);
+                    contacts.insert(link.custId, server);
+                    ++outcome.addedHere;
+                }
+                saveLink(link);
+                links.insert(link.href, link);
+            }
+            next();
+            continue;
+        }
+
+        Link& link = found.value();
+        const auto local = contacts.find(link.custId);
+        link.etag = card.etag;
+        link.card = card.data;
+        if (!readable || serverDigest == link.digest) {
+            // Nothing the program keeps changed there: only the card's version moves on.
+        } else if (link.deleted || local == contacts.end()) {
+            // Deleted here, changed there: the change wins and the contact comes back.
+            link.custId = insertContact(server);
+            link.deleted = false;
+            link.digest = serverDigest;
+            contacts.insert(link.custId, server);
+            ++outcome.addedHere;
+        } else {
+            const QString localDigest = fieldsDigest(local.value());
+            if (localDigest == serverDigest) {
+                link.digest = serverDigest;
+            } else if (localDigest == link.digest) {
+                m_store.execute(UpdateStatement(server, link.custId));
+                local.value() = server;
+                link.digest = serverDigest;
+                ++outcome.changedHere;
+            } else {
+                ++outcome.conflicts;
+                const ConflictChoice choice
+                    = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::KeepBoth;
+                if (choice == ConflictChoice::KeepBoth) {
+                    // The version here becomes a contact of its own, sent as a new card further on.
+                    const qint32 copy = insertContact(local.value());
+                    contacts.insert(copy, local.value());
+                }
+                if (choice != ConflictChoice::KeepHere) {
+                    m_store.execute(UpdateStatement(server, link.custId));
+                    contacts[link.custId] = server;
+                    link.digest = serverDigest;
+                    ++outcome.changedHere;
+                }
+                // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
+                // server's new version.
+            }
+        }
+        saveLink(link);
+        next();
+    }
+    for (const QString& href : std::as_const(removed)) {
+        const Link link = links.take(href);
+        const auto local = contacts.constFind(link.custId);
+        dropLink(href);
+        if (!link.deleted && local != contacts.cend() && fieldsDigest(local.value()) == link.digest) {
+            m_store.execute(DeleteStatement(link.custId));
+            contacts.remove(link.custId);
+            ++outcome.deletedHere;
+        }
+        // A contact changed here after its card was deleted there stays, and goes up as a new card.
+        next();
+    }
+    setStateValue(m_store, QStringLiteral("token"), newToken);
+    commit();
+    step(total, total);
+}
+
+void ContactSync::flush(QList<Link>& saves, QStringList& drops)
+{
+    if (saves.isEmpty() && drops.isEmpty()) {
+        return;
+    }
+    begin();
+    for (const QString& href : std::as_const(drops)) {
+        dropLink(href);
+    }
+    for (const Link& link : std::as_const(saves)) {
+        saveLink(link);
+    }
+    commit();
+    saves.clear();
+    drops.clear();
+}
+
+// Each step on the server is noted here in batches. A step done there but not yet noted here is harmless: a card
+// sent again is found identical, a card deleted is reported gone, a new card is linked to its twin here.
+void ContactSync::sendLocalChanges(SyncOutcome& outcome)
+{
+    const QHash<QString, Link> links = loadLinks();
+    const QMap<qint32, ContactFields> contacts = loadContacts();
+    QList<Link> deletions;
+    QList<Link> updates;
+    QSet<qint32> linkedIds;
+    for (const Link& link : links) {
+        const auto local = contacts.constFind(link.custId);
+        if (link.deleted || local == contacts.cend()) {
+            deletions.append(link);
+            continue;
+        }
+        linkedIds.insert(link.custId);
+        if (fieldsDigest(local.value()) != link.digest) {
+            updates.append(link);
+        }
+    }
+    QList<qint32> additions;
+    for (auto contact = contacts.cbegin(); contact != contacts.cend(); ++contact) {
+        if (!linkedIds.contains(contact.key())) {
+            additions.append(contact.key());
+        }
+    }
+    const qint64 total = deletions.size() + updates.size() + additions.size();
+    qint64 done = 0;
+    QList<Link> saves;
+    QStringList drops;
+    const auto next = [&] {
+        if (++done % m_batch == 0) {
+            flush(saves, drops);
+            step(done, total);
+        }
+    };
+    // A card changed there while this sync ran is left alone; the next sync sees the change and decides.
+    const auto changedMeanwhile = [&](const CardDavError& error) {
+        if (error.status() != 412 && error.status() != 404) {
+            return false;
+        }
+        ++outcome.pending;
+        return true;
+    };
+    try {
+        for (const Link& link : std::as_const(deletions)) {
+            try {
+                m_client.deleteCard(link.href, link.etag);
+                drops.append(link.href);
+                ++outcome.deletedThere;
+            } catch (const CardDavError& error) {
+                if (!changedMeanwhile(error)) {
+                    throw;
+                }
+            }
+            next();
+        }
+        for (Link link : std::as_const(updates)) {
+            const ContactFields& local = contacts.value(link.custId);
+            const QByteArray card = editedCard(link.card, local);
+            try {
+                link.etag = m_client.updateCard(link.href, link.etag, card);
+                link.card = card;
+                link.digest = fieldsDigest(local);
+                saves.append(link);
+                ++outcome.changedThere;
+            } catch (const CardDavError& error) {
+                if (!changedMeanwhile(error)) {
+                    throw;
+                }
+            }
+            next();
+        }
+        for (const qint32 custId : std::as_const(additions)) {
+            const ContactFields& local = contacts.value(custId);
+            const QString uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            const QByteArray card = newCard(local, uid);
+            const CardEntry entry = m_client.createCard(m_book, uid + QLatin1String(".vcf"), card);
+            saves.append({custId, entry.href, entry.etag, fieldsDigest(local), card, false});
+            ++outcome.addedThere;
+            next();
+        }
+        flush(saves, drops);
+    } catch (...) {
+        // What the server has already taken is noted before the failure is passed on.
+        if (m_inTransaction) {
+            m_store.mcnnCust->RollbackTrans();
+            m_inTransaction = false;
+        }
+        try {
+            flush(saves, drops);
+        } catch (...) {
+            if (m_inTransaction) {
+                m_store.mcnnCust->RollbackTrans();
+                m_inTransaction = false;
+            }
+        }
+        throw;
+    }
+    step(total, total);
+}

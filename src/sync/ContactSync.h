@@ -1,0 +1,103 @@
+#pragma once
+
+#include "CardDavClient.h"
+#include "CustomerStore.h"
+#include "ExchangeTypes.h"
+
+#include <QUrl>
+
+// Two-way sync of Cust.mdb with one CardDAV address book. What was last agreed with the server lives beside table
+// Customer in the same file: table CustomerSync (per card: its path, the contact's key, its version tag, a digest of
+// the seven fields and the card itself) and table CustomerSyncState (the address book, its sync token, the
+// account). Customer keeps its columns; a trigger on it marks the card of a deleted contact, so that a key used again
+// by a new contact is never taken for the old one.
+
+// Where and as whom the address book is synced; kept in CustomerSyncState.
+struct SyncSettings
+{
+    QUrl server; // as the user typed it
+    QString user;
+    QUrl book; // the address book chosen
+    bool isSet() const { return book.isValid() && !book.isEmpty(); }
+};
+
+SyncSettings loadSyncSettings(CustomerStore& store);
+void saveSyncSettings(CustomerStore& store, const SyncSettings& settings);
+
+// A contact changed both here and on the server since the last sync.
+enum class ConflictChoice { KeepHere, KeepServer, KeepBoth };
+
+class ConflictResolver
+{
+public:
+    virtual ~ConflictResolver() = default;
+    virtual ConflictChoice resolve(const ContactFields& here, const ContactFields& server) = 0;
+};
+
+struct SyncOutcome
+{
+    int addedHere = 0;
+    int changedHere = 0;
+    int deletedHere = 0;
+    int addedThere = 0;
+    int changedThere = 0;
+    int deletedThere = 0;
+    int linked = 0; // contacts found on both sides at a first sync
+    int conflicts = 0;
+    int pending = 0; // changed on the server while this sync ran: taken up by the next one
+
+    // "Sincronizzazione completata: qui 3 nuovi, 1 modificato, 0 eliminati; sul server 2 nuovi, ..."
+    QString summary() const;
+};
+
+class ContactSync
+{
+public:
+    ContactSync(CustomerStore& store, CardDavClient& client, const QUrl& book);
+
+    // Without a resolver a conflict keeps both versions.
+    void setResolver(ConflictResolver* resolver) { m_resolver = resolver; }
+    // How many contacts go into one transaction, and how many steps on the server are noted at once.
+    void setBatchSize(int size) { m_batch = qMax(1, size); }
+    // Told after every step that is stored for good; returning false stops the sync there with an error.
+    void setProgress(Progress progress) { m_progress = std::move(progress); }
+
+    // One sync both ways. Every contact applied here is stored in one transaction with its sync state, and every
+    // step on the server is noted before the next one, so a sync stopped at any point (a failure, a kill) loses and
+    // doubles nothing: the next one carries on. Throws ado::Error (CardDavError for the server) on failure.
+    SyncOutcome run();
+
+private:
+    struct Link
+    {
+        qint32 custId = 0;
+        QString href;
+        QString etag;
+        QString digest;
+        QByteArray card;
+        bool deleted = false;
+    };
+
+    void prepareTables();
+    QHash<QString, Link> loadLinks();
+    QMap<qint32, ContactFields> loadContacts();
+    void applyServerChanges(SyncOutcome& outcome);
+    void sendLocalChanges(SyncOutcome& outcome);
+    void step(qint64 done, qint64 total);
+
+    void saveLink(const Link& link);
+    void dropLink(const QString& href);
+    void flush(QList<Link>& saves, QStringList& drops);
+    qint32 insertContact(const ContactFields& fields);
+    void begin();
+    void commit();
+
+    CustomerStore& m_store;
+    CardDavClient& m_client;
+    QUrl m_book;
+    ConflictResolver* m_resolver = nullptr;
+    Progress m_progress;
+    // Small enough to lose little work to a failure, large enough not to wait on the disk for every card.
+    int m_batch = 100;
+    bool m_inTransaction = false;
+};

@@ -1,0 +1,67 @@
+#include "PasswordStore.h"
+
+#include "Ado.h"
+
+#include <QEventLoop>
+
+#include <qt6keychain/keychain.h>
+
+namespace {
+
+const QString kService = QStringLiteral("Velmarin");
+
+// Runs a keyring job to its end in a local event loop.
+void runJob(QKeychain::Job& job)
+{
+    QEventLoop loop;
+    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+    job.setAutoDelete(false);
+    job.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+class Keyring : public PasswordStore
+{
+public:
+    QString password(const QString& account) override
+    {
+        QKeychain::ReadPasswordJob job(kService);
+        job.setKey(account);
+        runJob(job);
+        if (job.error() == QKeychain::EntryNotFound) {
+            return {};
+        }
+        if (job.error() != QKeychain::NoError) {
+            throw ado::Error(
+                QStringLiteral("Impossibile leggere la password dal portachiavi: %1").arg(job.errorString()));
+        }
+        return job.textData();
+    }
+
+    void setPassword(const QString& account, const QString& password) override
+    {
+        QKeychain::WritePasswordJob job(kService);
+        job.setKey(account);
+        job.setTextData(password);
+        runJob(job);
+        if (job.error() != QKeychain::NoError) {
+            throw ado::Error(
+                QStringLiteral("Impossibile conservare la password nel portachiavi: %1").arg(job.errorString()));
+        }
+    }
+};
+
+PasswordStore* g_current = nullptr;
+
+} // namespace
+
+PasswordStore& PasswordStore::current()
+{
+    static Keyring keyring;
+    return g_current ? *g_current : keyring;
+}
+
+void PasswordStore::setCurrent(PasswordStore* store)
+{
+    g_current = store;
+}

@@ -1,0 +1,387 @@
+// Two-way sync between a real Cust.mdb and a real Radicale: the first sync both ways, additions, changes and deletions
+// on each side, conflicts, cards with what the program does not keep, and syncs cut short by a stopped server or a
+// stop at any step. After each, a sync again leaves both sides equal and a further one finds nothing to do.
+#include "CardDavClient.h"
+#include "CardEdit.h"
+#include "ContactSync.h"
+#include "CustomerStore.h"
+#include "RadicaleServer.h"
+#include "TestDatabase.h"
+
+#include <QTest>
+
+namespace {
+
+// "Cognome;Nome;Indirizzo;Città;PR;Cellulare;Telefono"
+ContactFields fieldsOf(const QString& text)
+{
+    const QStringList p = text.split(QLatin1Char(';'));
+    return {p.value(0), p.value(1), p.value(2), p.value(3), p.value(4), p.value(5), p.value(6)};
+}
+
+QString textOf(const ContactFields& f)
+{
+    return QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}.join(
+        QLatin1Char(';'));
+}
+
+mkdb::ContactRow rowOf(int key, const QString& text)
+{
+    const ContactFields f = fieldsOf(text);
+    return {key, f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber};
+}
+
+class ScriptedResolver : public ConflictResolver
+{
+public:
+    explicit ScriptedResolver(ConflictChoice choice)
+        : m_choice(choice)
+    {
+    }
+    ConflictChoice resolve(const ContactFields& here, const ContactFields& server) override
+    {
+        asked.append(textOf(here) + QLatin1String(" | ") + textOf(server));
+        return m_choice;
+    }
+    QStringList asked;
+
+private:
+    ConflictChoice m_choice;
+};
+
+const QString kRossi = QStringLiteral("Rossi;Mario;Via Po 1;Torino;TO;3331234567;011123456");
+const QString kVerdi = QStringLiteral("Verdi;Anna;;;;;");
+
+} // namespace
+
+Q_DECLARE_METATYPE(ConflictChoice)
+
+class tst_ContactSync : public QObject
+{
+    Q_OBJECT
+
+public:
+    tst_ContactSync() { qRegisterMetaType<ConflictChoice>(); }
+
+private:
+    RadicaleServer m_server;
+    QUrl m_book;
+    int m_books = 0;
+
+    QUrl freshBook()
+    {
+        ++m_books;
+        return m_book = m_server.addAddressBook(QStringLiteral("rubrica%1").arg(m_books), QStringLiteral("Rubrica"));
+    }
+
+    SyncOutcome sync(TestDatabase& db, ConflictResolver* resolver = nullptr, const Progress& progress = {})
+    {
+        CustomerStore store;
+        store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+        CardDavClient client(m_book, m_server.user(), m_server.password());
+        ContactSync sync(store, client, m_book);
+        sync.setResolver(resolver);
+        sync.setProgress(progress);
+        sync.setBatchSize(4); // many steps from few contacts
+        struct Close
+        {
+            CustomerStore& store;
+            ~Close() { store.CloseDatabase(); }
+        } close {store};
+        return sync.run();
+    }
+
+    static QStringList here(const TestDatabase& db)
+    {
+        QStringList contacts;
+        for (const QStringList& row : db.rows()) {
+            contacts.append(row.mid(1).join(QLatin1Char(';')));
+        }
+        contacts.sort();
+        return contacts;
+    }
+
+    QList<Card> cards()
+    {
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        QStringList hrefs;
+        for (const CardEntry& entry : phone.listCards(m_book)) {
+            hrefs.append(entry.href);
+        }
+        return phone.fetchCards(m_book, hrefs);
+    }
+
+    QStringList there()
+    {
+        QStringList contacts;
+        for (const Card& card : cards()) {
+            ContactFields fields;
+            if (fieldsOfCard(card.data, fields)) {
+                contacts.append(textOf(fields));
+            }
+        }
+        contacts.sort();
+        return contacts;
+    }
+
+    Card cardOf(const QString& surname)
+    {
+        for (const Card& card : cards()) {
+            if (card.data.contains("N:" + surname.toUtf8() + ';')) {
+                return card;
+            }
+        }
+        return {};
+    }
+
+    void phonePut(const QString& name, const QByteArray& data)
+    {
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        phone.createCard(m_book, name, data);
+    }
+
+    void phoneEdit(const QString& surname, const QByteArray& from, const QByteArray& to)
+    {
+        const Card card = cardOf(surname);
+        QVERIFY(card.data.contains(from));
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        phone.updateCard(card.href, card.etag, QByteArray(card.data).replace(from, to));
+    }
+
+    void phoneDelete(const QString& surname)
+    {
+        const Card card = cardOf(surname);
+        QVERIFY(!card.href.isEmpty());
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        phone.deleteCard(card.href, card.etag);
+    }
+
+    // Both sides hold exactly the contacts, and one more sync changes nothing.
+    void verifySettled(TestDatabase& db, QStringList contacts)
+    {
+        contacts.sort();
+        QCOMPARE(here(db), contacts);
+        QCOMPARE(there(), contacts);
+        const SyncOutcome again = sync(db);
+        QCOMPARE(again.summary(), SyncOutcome().summary());
+        QCOMPARE(here(db), contacts);
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.error())); }
+
+    void firstSyncGoesBothWaysWithoutDoubles()
+    {
+        freshBook();
+        const QString twin = QStringLiteral("Bianchi;Luca;;Roma;RM;;0612345678");
+        TestDatabase db({rowOf(1, kRossi), rowOf(2, twin), rowOf(3, twin)});
+        phonePut(QStringLiteral("a.vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:a\r\nN:Bianchi;Luca;;;\r\nFN:Luca Bianchi\r\nADR:;;;Roma;RM;;\r\n"
+                 "TEL:+39 06 1234 5678\r\nEND:VCARD\r\n");
+        phonePut(
+            QStringLiteral("b.vcf"),
+            "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:b\r\nFN:Neri Giulia\r\nTEL;TYPE=cell:333 777 8888\r\nEND:VCARD\r\n");
+        // Only a mail address: nothing the program keeps, and it is left alone.
+        phonePut(QStringLiteral("c.vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:c\r\nN:;;;;\r\nFN:\r\nEMAIL:x@example.org\r\nEND:VCARD\r\n");
+
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.addedHere, 1);
+        QCOMPARE(outcome.linked, 1);
+        QCOMPARE(outcome.addedThere, 2); // Rossi and the second Bianchi
+        verifySettled(db, {kRossi, twin, twin, QStringLiteral("Giulia;Neri;;;;3337778888;")});
+        QCOMPARE(m_server.cardFiles(QStringLiteral("rubrica%1").arg(m_books)).size(), 5);
+    }
+
+    void changesAndDeletionsFlowBothWays_data()
+    {
+        QTest::addColumn<QString>("hereOp");
+        QTest::addColumn<QString>("thereOp");
+        QTest::addColumn<QStringList>("expected");
+        const QString rossiMilano = QString(kRossi).replace(QLatin1String("Torino"), QLatin1String("Milano"));
+        const QString rossiNewCell = QString(kRossi).replace(QLatin1String("3331234567"), QLatin1String("3339999999"));
+        QTest::newRow("nothing") << ""
+                                 << "" << QStringList {kRossi, kVerdi};
+        QTest::newRow("changed here") << "edit"
+                                      << "" << QStringList {rossiMilano, kVerdi};
+        QTest::newRow("changed there") << ""
+                                       << "edit" << QStringList {rossiNewCell, kVerdi};
+        QTest::newRow("deleted here") << "delete"
+                                      << "" << QStringList {kVerdi};
+        QTest::newRow("deleted there") << ""
+                                       << "delete" << QStringList {kVerdi};
+        QTest::newRow("deleted on both sides") << "delete"
+                                               << "delete" << QStringList {kVerdi};
+        QTest::newRow("changed here, deleted there: kept, changed") << "edit"
+                                                                    << "delete" << QStringList {rossiMilano, kVerdi};
+        QTest::newRow("deleted here, changed there: kept, changed") << "delete"
+                                                                    << "edit" << QStringList {rossiNewCell, kVerdi};
+        QTest::newRow("deleted here, its key given to a new contact")
+            << "delete+add"
+            << "" << QStringList {QStringLiteral("Gialli;Ugo;;;;;"), kVerdi};
+        QTest::newRow("changed both sides alike") << "edit-cell"
+                                                  << "edit" << QStringList {rossiNewCell, kVerdi};
+        QTest::newRow("changed both sides differently: both kept")
+            << "edit"
+            << "edit" << QStringList {rossiMilano, rossiNewCell, kVerdi};
+    }
+    void changesAndDeletionsFlowBothWays()
+    {
+        QFETCH(QString, hereOp);
+        QFETCH(QString, thereOp);
+        QFETCH(QStringList, expected);
+        freshBook();
+        // Rossi has the largest key, so a new contact after its deletion gets the same one.
+        TestDatabase db({rowOf(1, kVerdi), rowOf(2, kRossi)});
+        sync(db);
+        QCOMPARE(there(), QStringList({kRossi, kVerdi}));
+        const QString rossiCard = cardOf(QStringLiteral("Rossi")).href;
+
+        if (hereOp == QLatin1String("edit")) {
+            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 2")), QString());
+        } else if (hereOp == QLatin1String("edit-cell")) {
+            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3339999999' WHERE CustID = 2")), QString());
+        } else if (hereOp.startsWith(QLatin1String("delete"))) {
+            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+            if (hereOp.endsWith(QLatin1String("+add"))) {
+                QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, City, "
+                                                "State, Zip, PhoneNumber) VALUES (2, 'Gialli', 'Ugo', '', '', '', "
+                                                "'', '')")),
+                         QString());
+            }
+        }
+        if (thereOp == QLatin1String("edit")) {
+            phoneEdit(QStringLiteral("Rossi"), "3331234567", "3339999999");
+        } else if (thereOp == QLatin1String("delete")) {
+            phoneDelete(QStringLiteral("Rossi"));
+        }
+        sync(db);
+        verifySettled(db, expected);
+        if (hereOp == QLatin1String("delete+add")) {
+            // The new contact is a card of its own, not the deleted one's card (with its mail and photo) rewritten.
+            for (const Card& card : cards()) {
+                QVERIFY(card.href != rossiCard);
+            }
+        }
+    }
+
+    void aConflictIsResolvedAsTheUserChooses_data()
+    {
+        QTest::addColumn<ConflictChoice>("choice");
+        QTest::addColumn<QStringList>("expected");
+        const QString here = QString(kRossi).replace(QLatin1String("Torino"), QLatin1String("Milano"));
+        const QString server = QString(kRossi).replace(QLatin1String("Via Po 1"), QLatin1String("Corso Francia 9"));
+        QTest::newRow("this version") << ConflictChoice::KeepHere << QStringList {here};
+        QTest::newRow("the server's version") << ConflictChoice::KeepServer << QStringList {server};
+        QTest::newRow("both") << ConflictChoice::KeepBoth << QStringList {here, server};
+    }
+    void aConflictIsResolvedAsTheUserChooses()
+    {
+        QFETCH(ConflictChoice, choice);
+        QFETCH(QStringList, expected);
+        freshBook();
+        TestDatabase db({rowOf(1, kRossi)});
+        sync(db);
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 1")), QString());
+        phoneEdit(QStringLiteral("Rossi"), ";;Via Po 1;", ";;Corso Francia 9;");
+
+        ScriptedResolver resolver(choice);
+        const SyncOutcome outcome = sync(db, &resolver);
+        QCOMPARE(outcome.conflicts, 1);
+        QCOMPARE(resolver.asked,
+                 QStringList {QString(kRossi).replace(QLatin1String("Torino"), QLatin1String("Milano"))
+                              + QLatin1String(" | ")
+                              + QString(kRossi).replace(QLatin1String("Via Po 1"), QLatin1String("Corso Francia 9"))});
+        verifySettled(db, expected);
+    }
+
+    void whatTheProgramDoesNotKeepStaysOnTheCard()
+    {
+        freshBook();
+        TestDatabase db;
+        phonePut(QStringLiteral("r.vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:r-1\r\nN:Rossi;Mario;;;\r\nFN:Mario Rossi\r\n"
+                 "EMAIL;TYPE=INTERNET:mario@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQ==\r\n"
+                 "NOTE:Chiamare dopo le 18\\, non prima\r\nADR;TYPE=HOME:;;Via Po 1;Torino;TO;10123;Italia\r\n"
+                 "TEL;TYPE=CELL:3331234567\r\nTEL;TYPE=FAX:011999\r\nTEL;TYPE=WORK:011555\r\nBDAY:1970-01-01\r\n"
+                 "END:VCARD\r\n");
+        sync(db);
+        QCOMPARE(here(db), QStringList {QStringLiteral("Rossi;Mario;Via Po 1;Torino;TO;3331234567;011555")});
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano', Zip = '3400000000'")), QString());
+        sync(db);
+
+        const QByteArray card = cardOf(QStringLiteral("Rossi")).data;
+        for (const char* kept : {"UID:r-1",
+                                 "EMAIL;TYPE=INTERNET:mario@example.org",
+                                 "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQ==",
+                                 "NOTE:Chiamare dopo le 18\\, non prima",
+                                 "ADR;TYPE=HOME:;;Via Po 1;Milano;TO;10123;Italia",
+                                 "TEL;TYPE=FAX:011999",
+                                 "BDAY:1970-01-01",
+                                 "TEL;TYPE=CELL:3400000000"}) {
+            QVERIFY2(card.contains(kept), kept);
+        }
+        QVERIFY(!card.contains("3331234567"));
+        verifySettled(db, {QStringLiteral("Rossi;Mario;Via Po 1;Milano;TO;3400000000;011555")});
+    }
+
+    void aSyncCutShortLosesAndDoublesNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("at");
+        for (const int at : {1, 2, 4, 5, 7}) {
+            QTest::addRow("stopped at step %d", at) << QStringLiteral("stop") << at;
+            QTest::addRow("server gone at step %d", at) << QStringLiteral("server") << at;
+        }
+    }
+    void aSyncCutShortLosesAndDoublesNothing()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, at);
+        freshBook();
+        QList<mkdb::ContactRow> rows;
+        QStringList expected;
+        for (int i = 1; i <= 12; ++i) {
+            const QString contact = QStringLiteral("Qui%1;Nome;Via %1;Torino;TO;333%1;011%1").arg(i);
+            rows.append(rowOf(i, contact));
+            expected.append(contact);
+        }
+        TestDatabase db(rows);
+        for (int i = 1; i <= 10; ++i) {
+            phonePut(QStringLiteral("la%1.vcf").arg(i),
+                     QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:la%1\r\nN:La%1;Nome;;;\r\nFN:Nome La%1\r\n"
+                                    "TEL;TYPE=CELL:347%1\r\nEND:VCARD\r\n")
+                         .arg(i)
+                         .toUtf8());
+            expected.append(QStringLiteral("La%1;Nome;;;;347%1;").arg(i));
+        }
+
+        int steps = 0;
+        const auto progress = [&](qint64, qint64) {
+            if (++steps < at) {
+                return true;
+            }
+            if (how == QLatin1String("stop")) {
+                return false;
+            }
+            m_server.stop();
+            return true;
+        };
+        bool failed = false;
+        try {
+            sync(db, nullptr, progress);
+        } catch (const ado::Error& error) {
+            failed = true;
+            QVERIFY(!error.description().isEmpty());
+        }
+        QVERIFY(failed || how == QLatin1String("server"));
+        if (!m_server.isRunning()) {
+            QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+        }
+        sync(db);
+        verifySettled(db, expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ContactSync)
+#include "tst_contactsync.moc"

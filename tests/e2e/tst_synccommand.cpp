@@ -1,0 +1,186 @@
+// velmarin --sync as a user runs it: the real program beside a real Cust.mdb, against a real Radicale. The address
+// is kept for the next run, failures give one line and a non-zero status, and a sync killed at any moment neither
+// loses nor doubles a contact once a later one completes.
+#include "RadicaleServer.h"
+#include "TestDatabase.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+class tst_SyncCommand : public QObject
+{
+    Q_OBJECT
+
+private:
+    RadicaleServer m_server;
+    QUrl m_book;
+
+    // The program copied beside the database, so that it opens that Cust.mdb.
+    static QString programIn(const TestDatabase& db)
+    {
+        const QString program = db.folder() + QStringLiteral("/velmarin");
+        if (!QFile::exists(program)) {
+            QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/velmarin"), program);
+        }
+        return program;
+    }
+
+    static QProcessEnvironment environment(const QString& password)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("VELMARIN_CARDDAV_USER"));
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        if (password.isEmpty()) {
+            env.remove(QStringLiteral("VELMARIN_CARDDAV_PASSWORD"));
+        } else {
+            env.insert(QStringLiteral("VELMARIN_CARDDAV_PASSWORD"), password);
+        }
+        return env;
+    }
+
+    Run run(const TestDatabase& db, const QStringList& arguments, const QString& password = QStringLiteral("segreta"))
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment(password));
+        process.start(programIn(db), arguments);
+        Run result;
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    QString bookAddress(const QString& user = QStringLiteral("anna")) const
+    {
+        QUrl url = m_book;
+        url.setUserName(user);
+        return url.toString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/velmarin")));
+        QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+        m_book = m_server.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
+        m_server.addAddressBook(QStringLiteral("lavoro"), QStringLiteral("Lavoro"));
+    }
+
+    void syncsAndKeepsTheAddress()
+    {
+        TestDatabase db({{1, "Rossi", "Mario", "Via Po 1", "Torino", "TO", "3331234567", "011123456"}});
+        Run first = run(db, {QStringLiteral("--sync"), bookAddress()});
+        QCOMPARE(first.err, QString());
+        QCOMPARE(first.status, 0);
+        QCOMPARE(first.out,
+                 QStringLiteral("Sincronizzazione completata: in rubrica 0 aggiunti, 0 modificati, 0 eliminati; sul "
+                                "server 1 aggiunto, 0 modificati, 0 eliminati.\n"));
+        QCOMPARE(m_server.cardFiles(QStringLiteral("rubrica")).size(), 1);
+
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
+        const Run second = run(db, {QStringLiteral("--sync")});
+        QCOMPARE(second.status, 0);
+        QVERIFY2(second.out.contains(QLatin1String("sul server 0 aggiunti, 1 modificato")), qPrintable(second.out));
+    }
+
+    void failuresGiveOneLineAndAStatus_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("never set up") << QStringList {QStringLiteral("--sync")} << QStringLiteral("segreta") << 1
+                                      << QStringLiteral("non è impostata");
+        QTest::newRow("wrong password") << QStringList {QStringLiteral("--sync"), QStringLiteral("BOOK")}
+                                        << QStringLiteral("sbagliata") << 1 << QStringLiteral("non ha accettato");
+        QTest::newRow("no password and no keyring") << QStringList {QStringLiteral("--sync"), QStringLiteral("BOOK")}
+                                                    << QString() << 1 << QStringLiteral("password");
+        QTest::newRow("two address books, none named")
+            << QStringList {QStringLiteral("--sync"), QStringLiteral("ROOT")} << QStringLiteral("segreta") << 1
+            << QStringLiteral("più rubriche");
+        QTest::newRow("no user") << QStringList {QStringLiteral("--sync"), QStringLiteral("NOUSER")}
+                                 << QStringLiteral("segreta") << 1 << QStringLiteral("Indicare l'utente");
+        QTest::newRow("plain http to another machine")
+            << QStringList {QStringLiteral("--sync"), QStringLiteral("http://anna@192.0.2.1/")}
+            << QStringLiteral("segreta") << 1 << QStringLiteral("https://");
+        QTest::newRow("two addresses") << QStringList {QStringLiteral("--sync"),
+                                                       QStringLiteral("BOOK"),
+                                                       QStringLiteral("BOOK")}
+                                       << QStringLiteral("segreta") << 2 << QStringLiteral("al più un indirizzo");
+    }
+    void failuresGiveOneLineAndAStatus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, password);
+        QFETCH(int, status);
+        QFETCH(QString, words);
+        for (QString& argument : arguments) {
+            QUrl root = m_server.url();
+            root.setUserName(QStringLiteral("anna"));
+            argument.replace(QLatin1String("BOOK"), bookAddress())
+                .replace(QLatin1String("ROOT"), root.toString())
+                .replace(QLatin1String("NOUSER"), m_book.toString());
+        }
+        TestDatabase db({{1, "Verdi", "Anna", "", "", "", "", ""}});
+        const Run result = run(db, arguments, password);
+        QCOMPARE(result.status, status);
+        QCOMPARE(result.out, QString());
+        QVERIFY2(result.err.startsWith(QLatin1String("velmarin: ")) && result.err.contains(words),
+                 qPrintable(result.err));
+        QCOMPARE(db.count(), 1);
+    }
+
+    void aKilledSyncLosesAndDoublesNothing()
+    {
+        const QUrl book = m_server.addAddressBook(QStringLiteral("kill"), QStringLiteral("Kill"));
+        QUrl address = book;
+        address.setUserName(QStringLiteral("anna"));
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 60; ++i) {
+            rows.append({i, QStringLiteral("Cognome%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        QProcess process;
+        process.setProcessEnvironment(environment(QStringLiteral("segreta")));
+        int kills = 0;
+        for (const int after : {200, 500, 900}) {
+            process.start(programIn(db), {QStringLiteral("--sync"), address.toString()});
+            QVERIFY(process.waitForStarted());
+            if (!process.waitForFinished(after)) {
+                process.kill();
+                process.waitForFinished();
+                ++kills;
+            }
+        }
+        const Run last = run(db, {QStringLiteral("--sync")});
+        QCOMPARE(last.status, 0);
+        QCOMPARE(db.count(), 60);
+        QCOMPARE(m_server.cardFiles(QStringLiteral("kill")).size(), 60);
+        const Run settled = run(db, {QStringLiteral("--sync")});
+        QCOMPARE(settled.out,
+                 QStringLiteral("Sincronizzazione completata: in rubrica 0 aggiunti, 0 modificati, 0 eliminati; sul "
+                                "server 0 aggiunti, 0 modificati, 0 eliminati.\n"));
+        qInfo("killed %d times", kills);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SyncCommand)
+#include "tst_synccommand.moc"

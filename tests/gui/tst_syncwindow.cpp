@@ -1,0 +1,181 @@
+// The window side of the sync, driven as a user does: setting it up from the list's menu, Ctrl+R with a conflict
+// answered in its dialog, no sync while a contact is edited, and the sync at start once set up.
+#include "CardDavClient.h"
+#include "ContactSync.h"
+#include "ListContextMenu.h"
+#include "MainWindowDriver.h"
+#include "PasswordStore.h"
+#include "RadicaleServer.h"
+#include "ScriptedMessageBox.h"
+#include "SyncActions.h"
+#include "TestDatabase.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+class MemoryPasswords : public PasswordStore
+{
+public:
+    MemoryPasswords() { PasswordStore::setCurrent(this); }
+    ~MemoryPasswords() override { PasswordStore::setCurrent(nullptr); }
+    QString password(const QString& account) override { return kept.value(account); }
+    void setPassword(const QString& account, const QString& password) override { kept.insert(account, password); }
+    QHash<QString, QString> kept;
+};
+
+// Acts on the next modal dialog of the type as soon as it is up (dialogs run their own event loop).
+template<typename Dialog, typename Act>
+void whenShown(Act act)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(dialog);
+        }
+    });
+    timer->start();
+}
+
+QStringList listed(const MainWindowDriver& driver)
+{
+    QStringList rows;
+    for (int i = 1; i <= driver.list()->itemCount(); ++i) {
+        rows.append(driver.row(i).mid(0, 4).join(QLatin1Char('|')));
+    }
+    rows.sort();
+    return rows;
+}
+
+} // namespace
+
+class tst_SyncWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        qunsetenv("VELMARIN_CARDDAV_PASSWORD");
+        QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+        m_book = m_server.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
+        m_server.addAddressBook(QStringLiteral("lavoro"), QStringLiteral("Lavoro"));
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        phone.createCard(m_book,
+                         QStringLiteral("neri.vcf"),
+                         "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:neri\r\nN:Neri;Giulia;;;\r\nFN:Giulia Neri\r\n"
+                         "TEL;TYPE=CELL:3337778888\r\nEND:VCARD\r\n");
+    }
+
+    void setUpSyncAndResolveAConflict()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db({{1, "Rossi", "Mario", "Via Po 1", "Torino", "TO", "3331234567", "011123456"}});
+        MainWindowDriver driver;
+        auto* setup = driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"));
+        auto* now = driver.window()->findChild<QAction*>(QStringLiteral("actSyncNow"));
+        QVERIFY(setup && now);
+        QVERIFY(driver.window()->listMenu()->menu()->actions().contains(now));
+        QCOMPARE(now->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+
+        // The user types the server, finds the address books and picks one; the sync follows at once.
+        bool filled = false;
+        whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
+            dialog->txtServer->setText(m_server.url().toString());
+            dialog->txtUser->setText(m_server.user());
+            dialog->txtPassword->setText(m_server.password());
+            QVERIFY(!dialog->cmdOK->isEnabled());
+            dialog->cmdFind->click();
+            QCOMPARE(dialog->cboBook->count(), 2);
+            dialog->cboBook->setCurrentIndex(dialog->cboBook->findText(QStringLiteral("Rubrica")));
+            filled = true;
+            dialog->cmdOK->click();
+        });
+        boxes.expect(MessageBox::Ok);
+        setup->trigger();
+        QVERIFY(filled);
+        QCOMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione completata: in rubrica 1 aggiunto")),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(listed(driver),
+                 QStringList({QStringLiteral("Neri|Giulia||"), QStringLiteral("Rossi|Mario|Via Po 1|Torino")}));
+        QCOMPARE(passwords.kept.value(QStringLiteral("anna@127.0.0.1")), m_server.password());
+
+        // Changed here and on the phone: the conflict shows both, and the server's version is kept.
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 1")), QString());
+        {
+            CardDavClient phone(m_book, m_server.user(), m_server.password());
+            for (const Card& card : phone.fetchCards(m_book, {[&] {
+                                                         for (const CardEntry& entry : phone.listCards(m_book)) {
+                                                             if (!entry.href.endsWith(QLatin1String("neri.vcf")))
+                                                                 return entry.href;
+                                                         }
+                                                         return QString();
+                                                     }()})) {
+                phone.updateCard(card.href, card.etag, QByteArray(card.data).replace("Via Po 1", "Corso Francia 9"));
+            }
+        }
+        QString here;
+        QString server;
+        whenShown<SyncConflictDialog>([&](SyncConflictDialog* dialog) {
+            here = dialog->lblHere->text();
+            server = dialog->lblServer->text();
+            dialog->cmdKeepServer->click();
+        });
+        boxes.expect(MessageBox::Ok);
+        driver.window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(driver.window()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, Qt::ControlModifier);
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(here.contains(QLatin1String("Via Po 1")) && here.contains(QLatin1String("Milano")), qPrintable(here));
+        QVERIFY2(server.contains(QLatin1String("Corso Francia 9")) && server.contains(QLatin1String("Torino")),
+                 qPrintable(server));
+        QCOMPARE(listed(driver),
+                 QStringList({QStringLiteral("Neri|Giulia||"), QStringLiteral("Rossi|Mario|Corso Francia 9|Torino")}));
+
+        // While a contact is being edited there is no sync: no box, no change.
+        driver.click("cmdAdd");
+        QVERIFY(driver.editing());
+        QTest::keyClick(driver.field("txtFirst"), Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(!driver.window()->syncActions()->syncNow());
+        QCOMPARE(boxes.asked().size(), 2);
+        driver.click("cmdCancel");
+    }
+
+    void syncsAtStartOnceSetUp()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db;
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            saveSyncSettings(store, {m_server.url(), m_server.user(), m_book});
+            store.CloseDatabase();
+        }
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        MainWindowDriver driver;
+        // Silent when it works: no box is asked.
+        QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
+        QCOMPARE(boxes.asked().size(), 0);
+    }
+
+private:
+    RadicaleServer m_server;
+    QUrl m_book;
+};
+
+QTEST_MAIN(tst_SyncWindow)
+#include "tst_syncwindow.moc"
