@@ -43,25 +43,6 @@ QByteArray escaped(const QString& value)
     return text;
 }
 
-// Appends one content line, folded so that no physical line passes 75 octets and no UTF-8 sequence is cut.
-void appendLine(QByteArray& out, const QByteArray& bytes)
-{
-    qsizetype at = 0;
-    int room = kFoldOctets;
-    while (bytes.size() - at > room) {
-        qsizetype cut = at + room;
-        while (cut > at && (uchar(bytes.at(cut)) & 0xC0) == 0x80) {
-            --cut;
-        }
-        out.append(bytes.constData() + at, cut - at);
-        out.append("\r\n ");
-        at = cut;
-        room = kFoldOctets - 1; // the space in front counts
-    }
-    out.append(bytes.constData() + at, bytes.size() - at);
-    out.append("\r\n");
-}
-
 QString displayName(const ContactFields& fields)
 {
     return (fields.lastName + QLatin1Char(' ') + fields.firstName).trimmed();
@@ -403,23 +384,42 @@ bool isCardBoundary(const QString& line, const char* keyword)
 
 } // namespace
 
+// Appends one content line, folded so that no physical line passes 75 octets and no UTF-8 sequence is cut.
+void appendVCardLine(QByteArray& out, const QByteArray& bytes)
+{
+    qsizetype at = 0;
+    int room = kFoldOctets;
+    while (bytes.size() - at > room) {
+        qsizetype cut = at + room;
+        while (cut > at && (uchar(bytes.at(cut)) & 0xC0) == 0x80) {
+            --cut;
+        }
+        out.append(bytes.constData() + at, cut - at);
+        out.append("\r\n ");
+        at = cut;
+        room = kFoldOctets - 1; // the space in front counts
+    }
+    out.append(bytes.constData() + at, bytes.size() - at);
+    out.append("\r\n");
+}
+
 void appendVCard(QByteArray& out, const ExportContact& contact)
 {
     const ContactFields& f = contact.fields;
     out.append("BEGIN:VCARD\r\nVERSION:3.0\r\n");
     // N and FN are required in 3.0, so they are written even when empty.
-    appendLine(out, "N:" + escaped(f.firstName) + ';' + escaped(f.lastName) + ";;;");
-    appendLine(out, "FN:" + escaped(displayName(f)));
+    appendVCardLine(out, "N:" + escaped(f.firstName) + ';' + escaped(f.lastName) + ";;;");
+    appendVCardLine(out, "FN:" + escaped(displayName(f)));
     if (!f.address.isEmpty() || !f.city.isEmpty() || !f.state.isEmpty()) {
-        appendLine(out, "ADR:;;" + escaped(f.address) + ';' + escaped(f.city) + ';' + escaped(f.state) + ";;");
+        appendVCardLine(out, "ADR:;;" + escaped(f.address) + ';' + escaped(f.city) + ';' + escaped(f.state) + ";;");
     }
     if (!f.zip.isEmpty()) {
-        appendLine(out, "TEL;TYPE=CELL:" + escaped(f.zip));
+        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(f.zip));
     }
     if (!f.phoneNumber.isEmpty()) {
-        appendLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
+        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
     }
-    appendLine(out, "UID:" + vCardUid(contact.custId).toLatin1());
+    appendVCardLine(out, "UID:" + vCardUid(contact.custId).toLatin1());
     out.append("END:VCARD\r\n");
 }
 

@@ -12,6 +12,9 @@
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress = {});
 // One card, appended to out.
 void appendVCard(QByteArray& out, const ExportContact& contact);
+// Appends one content line, CRLF ended and folded so that no physical line passes 75 octets and no UTF-8 sequence
+// is cut.
+void appendVCardLine(QByteArray& out, const QByteArray& bytes);
 // The UID of a contact: the same for the same key, whatever else changes.
 QString vCardUid(qint32 custId);
 

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int kFoldOctets = 75;
-
 QStringList unfolded(const QString& text)
 {
     QStringList lines;
@@ -26,25 +24,6 @@ QStringList unfolded(const QString& text)
         }
     }
     return lines;
-}
-
-void appendFolded(QByteArray& out, const QString& line)
-{
-    const QByteArray bytes = line.toUtf8();
-    qsizetype at = 0;
-    int room = kFoldOctets;
-    while (bytes.size() - at > room) {
-        qsizetype cut = at + room;
-        while (cut > at && (uchar(bytes.at(cut)) & 0xC0) == 0x80) {
-            --cut;
-        }
-        out.append(bytes.constData() + at, cut - at);
-        out.append("\r\n ");
-        at = cut;
-        room = kFoldOctets - 1;
-    }
-    out.append(bytes.constData() + at, bytes.size() - at);
-    out.append("\r\n");
 }
 
 // The part before the value: name and parameters, split on ';' outside quotes.
@@ -209,7 +188,7 @@ QByteArray joined(const QStringList& lines)
 {
     QByteArray out;
     for (const QString& line : lines) {
-        appendFolded(out, line);
+        appendVCardLine(out, line.toUtf8());
     }
     return out;
 }
