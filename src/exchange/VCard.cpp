@@ -124,26 +124,6 @@ QList<LogicalLine> contentLines(const QString& text)
     return lines;
 }
 
-// Splits on a separator that is not escaped with a backslash; the parts keep their escapes.
-QStringList splitUnescaped(const QString& text, QChar separator)
-{
-    QStringList parts;
-    QString part;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\\') && i + 1 < text.size()) {
-            part.append(c).append(text.at(++i));
-        } else if (c == separator) {
-            parts.append(part);
-            part.clear();
-        } else {
-            part.append(c);
-        }
-    }
-    parts.append(part);
-    return parts;
-}
-
 QString unescaped(const QString& text)
 {
     QString value;
@@ -383,6 +363,25 @@ bool isCardBoundary(const QString& line, const char* keyword)
 }
 
 } // namespace
+
+QStringList splitUnescaped(const QString& text, QChar separator)
+{
+    QStringList parts;
+    QString part;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < text.size()) {
+            part.append(c).append(text.at(++i));
+        } else if (c == separator) {
+            parts.append(part);
+            part.clear();
+        } else {
+            part.append(c);
+        }
+    }
+    parts.append(part);
+    return parts;
+}
 
 // Appends one content line, folded so that no physical line passes 75 octets and no UTF-8 sequence is cut.
 void appendVCardLine(QByteArray& out, const QByteArray& bytes)

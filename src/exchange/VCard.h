@@ -3,6 +3,7 @@
 #include "ExchangeTypes.h"
 
 #include <QByteArray>
+#include <QStringList>
 
 // vCard 3.0 out (UTF-8, CRLF, folded at 75 octets), vCard 2.1, 3.0 and 4.0 in, as phones and mail programs write
 // them.
@@ -15,6 +16,8 @@ void appendVCard(QByteArray& out, const ExportContact& contact);
 // Appends one content line, CRLF ended and folded so that no physical line passes 75 octets and no UTF-8 sequence
 // is cut.
 void appendVCardLine(QByteArray& out, const QByteArray& bytes);
+// Splits a value on a separator that is not escaped with a backslash; the parts keep their escapes.
+QStringList splitUnescaped(const QString& text, QChar separator);
 // The UID of a contact: the same for the same key, whatever else changes.
 QString vCardUid(qint32 custId);
 

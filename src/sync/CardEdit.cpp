@@ -110,26 +110,6 @@ bool isMobile(const QStringList& types)
     return false;
 }
 
-// Splits a structured value on ';' not escaped with a backslash; the parts keep their escapes.
-QStringList components(const QString& value)
-{
-    QStringList parts;
-    QString part;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c == QLatin1Char('\\') && i + 1 < value.size()) {
-            part.append(c).append(value.at(++i));
-        } else if (c == QLatin1Char(';')) {
-            parts.append(part);
-            part.clear();
-        } else {
-            part.append(c);
-        }
-    }
-    parts.append(part);
-    return parts;
-}
-
 // The lines of the card the program reads its fields from, in the order the reader takes them.
 struct ReadLines
 {
@@ -169,11 +149,11 @@ QString mergedAddress(const QString& oldLine, const QString& newLine)
     if (hasParam(oldLine, "ENCODING") || hasParam(oldLine, "CHARSET") || newLine.isEmpty()) {
         return newLine;
     }
-    QStringList parts = components(valueOf(oldLine));
+    QStringList parts = splitUnescaped(valueOf(oldLine), QLatin1Char(';'));
     while (parts.size() < 7) {
         parts.append(QString());
     }
-    const QStringList fresh = components(valueOf(newLine));
+    const QStringList fresh = splitUnescaped(valueOf(newLine), QLatin1Char(';'));
     if (parts.at(2).isEmpty()) {
         parts[1].clear(); // the extended address stood for the street
     }
