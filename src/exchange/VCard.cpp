@@ -186,22 +186,7 @@ std::optional<Property> parseProperty(const QString& line)
     }
     Property property;
     property.value = line.mid(colon + 1);
-    QStringList head;
-    {
-        QString part;
-        bool quoted = false;
-        for (const QChar c : QStringView(line).left(colon)) {
-            if (c == QLatin1Char('"')) {
-                quoted = !quoted;
-            } else if (c == QLatin1Char(';') && !quoted) {
-                head.append(part);
-                part.clear();
-                continue;
-            }
-            part.append(c);
-        }
-        head.append(part);
-    }
+    QStringList head = vCardHead(line);
     QString name = head.takeFirst().trimmed();
     // A group ("item1.TEL") only ties properties together; the name is what follows the last dot.
     name = name.mid(name.lastIndexOf(QLatin1Char('.')) + 1);
@@ -363,6 +348,26 @@ bool isCardBoundary(const QString& line, const char* keyword)
 }
 
 } // namespace
+
+QStringList vCardHead(const QString& line)
+{
+    const qsizetype colon = valueColon(line);
+    QStringList head;
+    QString part;
+    bool quoted = false;
+    for (const QChar c : QStringView(line).left(colon < 0 ? line.size() : colon)) {
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (c == QLatin1Char(';') && !quoted) {
+            head.append(part);
+            part.clear();
+            continue;
+        }
+        part.append(c);
+    }
+    head.append(part);
+    return head;
+}
 
 QStringList splitUnescaped(const QString& text, QChar separator)
 {

@@ -16,6 +16,8 @@ void appendVCard(QByteArray& out, const ExportContact& contact);
 // Appends one content line, CRLF ended and folded so that no physical line passes 75 octets and no UTF-8 sequence
 // is cut.
 void appendVCardLine(QByteArray& out, const QByteArray& bytes);
+// The part of a content line before its value (name, then parameters), split on ';' outside quotes.
+QStringList vCardHead(const QString& line);
 // Splits a value on a separator that is not escaped with a backslash; the parts keep their escapes.
 QStringList splitUnescaped(const QString& text, QChar separator);
 // The UID of a contact: the same for the same key, whatever else changes.

@@ -26,31 +26,9 @@ QStringList unfolded(const QString& text)
     return lines;
 }
 
-// The part before the value: name and parameters, split on ';' outside quotes.
-QStringList headOf(const QString& line)
-{
-    QStringList head;
-    QString part;
-    bool quoted = false;
-    for (const QChar c : line) {
-        if (c == QLatin1Char('"')) {
-            quoted = !quoted;
-        } else if (c == QLatin1Char(':') && !quoted) {
-            break;
-        } else if (c == QLatin1Char(';') && !quoted) {
-            head.append(part);
-            part.clear();
-            continue;
-        }
-        part.append(c);
-    }
-    head.append(part);
-    return head;
-}
-
 QString nameOf(const QString& line)
 {
-    const QString name = headOf(line).first().trimmed();
+    const QString name = vCardHead(line).first().trimmed();
     return name.mid(name.lastIndexOf(QLatin1Char('.')) + 1).toUpper();
 }
 
@@ -70,7 +48,7 @@ QString valueOf(const QString& line)
 QStringList typesOf(const QString& line)
 {
     QStringList types;
-    const QStringList head = headOf(line).mid(1);
+    const QStringList head = vCardHead(line).mid(1);
     for (const QString& param : head) {
         const qsizetype equals = param.indexOf(QLatin1Char('='));
         if (equals >= 0 && param.left(equals).trimmed().compare(QLatin1String("TYPE"), Qt::CaseInsensitive) != 0) {
@@ -87,7 +65,7 @@ QStringList typesOf(const QString& line)
 
 bool hasParam(const QString& line, const char* name)
 {
-    for (const QString& param : headOf(line).mid(1)) {
+    for (const QString& param : vCardHead(line).mid(1)) {
         if (param.trimmed().startsWith(QLatin1String(name), Qt::CaseInsensitive)) {
             return true;
         }
