@@ -180,7 +180,8 @@ void ListViewModel::setRows(QList<QStringList> rows, const QString& iconKey)
     m_staleKeyBytes = 0;
     m_inOrder = false;
     m_strayRow = -1;
-    m_rows.reserve(size_t(rows.size()));
+    // Room for the contacts added in a session, so that the first save does not move every row to a larger block.
+    m_rows.reserve(size_t(rows.size()) + 1024);
     for (QStringList& texts : rows)
         m_rows.push_back(Row {std::move(texts), iconKey, kNoKey, 0, 0});
     rows = {};
