@@ -463,25 +463,6 @@ bool naturalMergeSort(std::vector<int>& items, Compare compare, std::vector<bool
     return false;
 }
 
-// Moves items[i] to items[newIndexOf[i]], one cycle of the permutation at a time. A second vector of 100,000 rows
-// would be fresh memory at every sort, its pages faulted in one by one.
-template<typename T>
-void permute(std::vector<T>& items, const std::vector<int>& newIndexOf)
-{
-    std::vector<bool> placed(items.size(), false);
-    for (size_t start = 0; start < items.size(); ++start) {
-        if (placed[start] || size_t(newIndexOf[start]) == start)
-            continue;
-        T carried = std::move(items[start]);
-        for (size_t to = size_t(newIndexOf[start]); to != start; to = size_t(newIndexOf[to])) {
-            std::swap(carried, items[to]);
-            placed[to] = true;
-        }
-        items[start] = std::move(carried);
-        placed[start] = true;
-    }
-}
-
 } // namespace
 
 void ListViewModel::rank(Dictionary& dict)
@@ -669,7 +650,15 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
         return;
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    permute(m_rows, newRowOf);
+    {
+        // The rows moved in one pass, each read in order and written once; the room kept for new rows stays.
+        std::vector<Row> sorted;
+        sorted.reserve(m_rows.capacity());
+        sorted.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            sorted[size_t(newRowOf[i])] = std::move(m_rows[i]);
+        m_rows.swap(sorted);
+    }
     std::vector<int> shownBefore;
     if (m_filtering) {
         shownBefore.swap(m_shown);
