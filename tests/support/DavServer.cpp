@@ -29,11 +29,31 @@ bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
-// Passes every request on to the server and its answer back, without the ETag of a PUT's answer; notes each request
-// with the precondition it carried.
-const char kProxy[] = R"(import http.client, http.server, socketserver, sys
+// Passes every request on to the server and its answer back, noting each request with the precondition it carried.
+// Options: --drop-tags answers a PUT without its ETag; --digest USER:PASSWORD asks for HTTP Digest authentication
+// and passes the request on with Basic.
+// clang-format off (it would reflow the Python)
+const char kProxy[] = R"py(import base64, hashlib, http.client, http.server, re, secrets, socketserver, sys
 listen, upstream, log = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+drop_tags = "--drop-tags" in sys.argv
+digest = sys.argv[sys.argv.index("--digest") + 1].split(":", 1) if "--digest" in sys.argv else None
 hop = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade", "content-length"}
+realm, nonces = "Rubrica", set()
+
+def md5(text):
+    return hashlib.md5(text.encode()).hexdigest()
+
+def authorized(command, header):
+    if not header.startswith("Digest "):
+        return False
+    p = {k: a or b for k, a, b in re.findall(r'(\w+)=(?:"([^"]*)"|([^\s,]*))', header[7:])}
+    user, password = digest
+    if p.get("username") != user or p.get("realm") != realm or p.get("nonce") not in nonces:
+        return False
+    ha1, ha2 = md5(f"{user}:{realm}:{password}"), md5(f"{command}:{p.get('uri')}")
+    if p.get("qop"):
+        return p.get("response") == md5(f"{ha1}:{p['nonce']}:{p.get('nc')}:{p.get('cnonce')}:{p['qop']}:{ha2}")
+    return p.get("response") == md5(f"{ha1}:{p['nonce']}:{ha2}")
 
 class Relay(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -41,12 +61,27 @@ class Relay(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def answer(self, status, reason, headers, data):
+        self.send_response(status, reason)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
     def relay(self):
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
         tags = [f"{name}={self.headers[name]}" for name in ("If-Match", "If-None-Match") if self.headers[name]]
         with open(log, "a", encoding="utf-8") as out:
             out.write(" ".join([self.command, self.path] + tags) + "\n")
         headers = {k: v for k, v in self.headers.items() if k.lower() not in hop}
+        if digest:
+            if not authorized(self.command, self.headers.get("Authorization", "")):
+                nonce = secrets.token_hex(16)
+                nonces.add(nonce)
+                challenge = f'Digest realm="{realm}", qop="auth", nonce="{nonce}", algorithm=MD5'
+                return self.answer(401, "Unauthorized", [("WWW-Authenticate", challenge)], b"")
+            headers["Authorization"] = "Basic " + base64.b64encode(":".join(digest).encode()).decode()
         try:
             server = http.client.HTTPConnection("127.0.0.1", upstream, timeout=60)
             server.request(self.command, self.path, body=body, headers=headers)
@@ -56,14 +91,9 @@ class Relay(http.server.BaseHTTPRequestHandler):
         except OSError:
             self.close_connection = True
             return
-        self.send_response(reply.status, reply.reason)
-        for name, value in reply.getheaders():
-            if name.lower() in hop or (self.command == "PUT" and name.lower() == "etag"):
-                continue
-            self.send_header(name, value)
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data)
+        kept = [(name, value) for name, value in reply.getheaders()
+                if name.lower() not in hop and not (drop_tags and self.command == "PUT" and name.lower() == "etag")]
+        self.answer(reply.status, reply.reason, kept, data)
 
     do_GET = do_PUT = do_DELETE = do_PROPFIND = do_PROPPATCH = do_REPORT = do_MKCOL = do_OPTIONS = relay
 
@@ -72,7 +102,8 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 Server(("127.0.0.1", listen), Relay).serve_forever()
-)";
+)py";
+// clang-format on
 
 } // namespace
 
@@ -164,8 +195,8 @@ bool DavServer::start()
     }
     if (m_port == 0) {
         m_port = freePort();
-        m_serverPort = m_dropWriteTags ? freePort() : m_port;
-        while (m_serverPort == m_port && m_dropWriteTags) {
+        m_serverPort = hasProxy() ? freePort() : m_port;
+        while (m_serverPort == m_port && hasProxy()) {
             m_serverPort = freePort();
         }
     }
@@ -211,15 +242,19 @@ bool DavServer::start()
         stop();
         return false;
     }
-    if (m_dropWriteTags) {
+    if (hasProxy()) {
+        QStringList proxyArguments {path(QStringLiteral("proxy.py")),
+                                    QString::number(m_port),
+                                    QString::number(m_serverPort),
+                                    path(QStringLiteral("requests.log"))};
+        if (m_dropWriteTags) {
+            proxyArguments << QStringLiteral("--drop-tags");
+        }
+        if (m_digest) {
+            proxyArguments << QStringLiteral("--digest") << m_user + QLatin1Char(':') + m_password;
+        }
         if (!writeFile(path(QStringLiteral("proxy.py")), kProxy)
-            || !startProcess(m_proxy,
-                             QStringLiteral("/usr/bin/python3"),
-                             {path(QStringLiteral("proxy.py")),
-                              QString::number(m_port),
-                              QString::number(m_serverPort),
-                              path(QStringLiteral("requests.log"))},
-                             m_port)) {
+            || !startProcess(m_proxy, QStringLiteral("/usr/bin/python3"), proxyArguments, m_port)) {
             stop();
             return false;
         }
@@ -257,8 +292,11 @@ QUrl DavServer::addAddressBook(const QString& name, const QString& displayName)
     }
     // Xandikos makes address books on request (an extended MKCOL).
     escapedName.replace('&', "&amp;").replace('<', "&lt;");
+    // Straight to the server: the proxy's own authentication is not the point here.
+    QUrl direct = book;
+    direct.setPort(m_serverPort);
     QNetworkAccessManager network;
-    QNetworkRequest request(book);
+    QNetworkRequest request(direct);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/xml; charset=utf-8"));
     QNetworkReply* reply = network.sendCustomRequest(
         request,

@@ -7,7 +7,7 @@
 // A real CardDAV server for the tests, on 127.0.0.1 on a free port, its storage in a temporary folder, stopped when
 // the object goes. Radicale checks one user with a plain-text password; Xandikos, the second server the sync is
 // tried on, checks none. Either can sit behind a small proxy that answers every PUT without its ETag, as servers
-// that rewrite a stored card do.
+// that rewrite a stored card do, or that asks for HTTP Digest authentication.
 class DavServer
 {
 public:
@@ -26,6 +26,8 @@ public:
     // Before start(): put the proxy that drops the ETag of PUT answers in front of the server.
     void setDropWriteTags(bool drop) { m_dropWriteTags = drop; }
     bool dropsWriteTags() const { return m_dropWriteTags; }
+    // Before start(): the proxy asks for HTTP Digest authentication instead of the server's own Basic.
+    void setDigestAuthentication(bool digest) { m_digest = digest; }
     // What the proxy passed on, one line a request: "PUT /anna/book/x.vcf If-Match=\"…\"" (the tag header, if any).
     QStringList requests() const;
 
@@ -49,6 +51,7 @@ public:
 private:
     QString path(const QString& relative) const;
     QString bookFolder(const QString& name) const;
+    bool hasProxy() const { return m_dropWriteTags || m_digest; }
     bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port);
 
     Kind m_kind;
@@ -60,5 +63,6 @@ private:
     quint16 m_port = 0; // where the tests connect: the proxy's when there is one
     quint16 m_serverPort = 0;
     bool m_dropWriteTags = false;
+    bool m_digest = false;
     QString m_error;
 };
