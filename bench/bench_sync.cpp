@@ -1,6 +1,6 @@
 #include "CardDavClient.h"
 #include "ContactSync.h"
-#include "RadicaleServer.h"
+#include "DavServer.h"
 #include "TestDatabase.h"
 #include "benches.h"
 
@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kSyncedContacts = 1000;
 
-double syncMs(TestDatabase& db, RadicaleServer& server, const QUrl& book, SyncOutcome* outcome = nullptr)
+double syncMs(TestDatabase& db, DavServer& server, const QUrl& book, SyncOutcome* outcome = nullptr)
 {
     CustomerStore store;
     store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
@@ -28,7 +28,7 @@ double syncMs(TestDatabase& db, RadicaleServer& server, const QUrl& book, SyncOu
 }
 
 // What the server alone takes to store one new card, asked with bare requests into an address book of its own.
-double serverPutMs(RadicaleServer& server)
+double serverPutMs(DavServer& server)
 {
     const QUrl book = server.addAddressBook(QStringLiteral("floor"), QStringLiteral("Floor"));
     CardDavClient client(book, server.user(), server.password());
@@ -50,7 +50,7 @@ double serverPutMs(RadicaleServer& server)
 
 void benchSync(Report& report)
 {
-    RadicaleServer server;
+    DavServer server;
     if (!server.start()) {
         report.detail(QStringLiteral("sync: no Radicale: %1").arg(server.error()));
         return;

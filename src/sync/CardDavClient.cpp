@@ -415,7 +415,8 @@ std::optional<CollectionChanges> CardDavClient::changesSince(const QUrl& book, c
         }
         if (response.status == 404) {
             changes.removed.append(href);
-        } else if (response.found.contains(key(kDav, QStringLiteral("getetag")))) {
+        } else {
+            // Without a tag the card is read again and compared.
             changes.changed.append({href, textOf(response, kDav, "getetag")});
         }
     }
@@ -460,7 +461,7 @@ CardEntry CardDavClient::createCard(const QUrl& book, const QString& name, const
     if (reply.status != 201 && reply.status != 204 && reply.status != 200) {
         fail(reply, url);
     }
-    return {url.path(QUrl::FullyEncoded), QString::fromUtf8(reply.etag)};
+    return {normalizedHref(url.path(QUrl::FullyEncoded)), QString::fromUtf8(reply.etag)};
 }
 
 QString CardDavClient::updateCard(const QString& href, const QString& etag, const QByteArray& data)

@@ -1,7 +1,7 @@
 // The CardDAV client against a real Radicale on this machine: finding the address books, listing, reading, writing
 // and deleting cards with version checks, changes since a sync token, and every failure as an error in Italian.
 #include "CardDavClient.h"
-#include "RadicaleServer.h"
+#include "DavServer.h"
 
 #include <QTest>
 
@@ -133,7 +133,7 @@ private slots:
 
     void aServerThatIsGoneIsAnError()
     {
-        RadicaleServer server;
+        DavServer server;
         QVERIFY2(server.start(), qPrintable(server.error()));
         const QUrl book = server.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
         CardDavClient client(book, server.user(), server.password());
@@ -150,7 +150,7 @@ private slots:
     }
 
 private:
-    RadicaleServer m_server;
+    DavServer m_server;
     QUrl m_book;
 };
 

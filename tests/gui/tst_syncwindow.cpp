@@ -2,10 +2,10 @@
 // answered in its dialog, no sync while a contact is edited, and the sync at start once set up.
 #include "CardDavClient.h"
 #include "ContactSync.h"
+#include "DavServer.h"
 #include "ListContextMenu.h"
 #include "MainWindowDriver.h"
 #include "PasswordStore.h"
-#include "RadicaleServer.h"
 #include "ScriptedMessageBox.h"
 #include "SyncActions.h"
 #include "TestDatabase.h"
@@ -234,7 +234,7 @@ private slots:
     }
 
 private:
-    RadicaleServer m_server;
+    DavServer m_server;
     QUrl m_book;
 };
 
