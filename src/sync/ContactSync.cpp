@@ -27,28 +27,26 @@ QString text(const QString& value)
     return QLatin1Char('\'') + quoted(clean) + QLatin1Char('\'');
 }
 
-bool hasStateTable(CustomerStore& store)
+// True when the query gives at least one row.
+bool hasRow(CustomerStore& store, const QString& query)
 {
     struct Release
     {
         CustomerStore& store;
         ~Release() { store.releaseRecordset(); }
     } release {store};
-    ado::Recordset& rs = store.openQuery(
-        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'CustomerSyncState'"));
-    return !rs.isEOF();
+    return !store.openQuery(query).isEOF();
+}
+
+bool hasStateTable(CustomerStore& store)
+{
+    return hasRow(store,
+                  QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'CustomerSyncState'"));
 }
 
 bool hasWrittenColumn(CustomerStore& store)
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {store};
-    ado::Recordset& rs = store.openQuery(
-        QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('CustomerSync') WHERE name = 'Written'"));
-    return !rs.isEOF() && rs.Fields(0).toInt() > 0;
+    return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = 'Written'"));
 }
 
 void createTables(CustomerStore& store)

@@ -213,6 +213,12 @@ private slots:
         phonePut(QStringLiteral("c.vcf"),
                  "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:c\r\nN:;;;;\r\nFN:\r\nEMAIL:x@example.org\r\nEND:VCARD\r\n");
 
+        // The sync table as the first release of the sync made it, without the column added since.
+        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE CustomerSync (Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, "
+                                        "ETag TEXT NOT NULL, Digest TEXT NOT NULL, Card TEXT NOT NULL, "
+                                        "Deleted INTEGER NOT NULL DEFAULT 0)")),
+                 QString());
+
         const SyncOutcome outcome = sync(db);
         QCOMPARE(outcome.addedHere, 1);
         QCOMPARE(outcome.linked, 1);
