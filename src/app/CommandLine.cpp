@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "AppInfo.h"
+
 #include "ContactImport.h"
 #include "DataLocation.h"
 #include "Startup.h"
@@ -28,12 +30,29 @@ void openAddressBook(CustomerStore& store)
     backUpAddressBook(store.mcnnCust->filePath());
 }
 
+const char* const kUsage
+    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --help | --version]\n";
+
 int usage(QTextStream& err, const QString& reason)
 {
-    err << "velmarin: " << reason << "\n"
-        << "Uso: velmarin --import FILE... | velmarin --export FILE (.vcf o .csv)\n";
+    err << "velmarin: " << reason << "\n" << kUsage;
     err.flush();
     return 2;
+}
+
+int help(QTextStream& out)
+{
+    out << kUsage
+        << "  (senza argomenti)    apre la rubrica\n"
+           "  --import FILE...     aggiunge i contatti di file vCard (.vcf) o CSV (.csv)\n"
+           "  --export FILE        scrive tutti i contatti in un file .vcf o .csv\n"
+           "  --sync [INDIRIZZO]   sincronizza con la rubrica CardDAV impostata, o con quella indicata\n"
+           "                       (https://utente@server/percorso/); la password viene dal portachiavi\n"
+           "                       o da VELMARIN_CARDDAV_PASSWORD\n"
+           "  --help               mostra questo aiuto\n"
+           "  --version            mostra la versione\n";
+    out.flush();
+    return 0;
 }
 
 ImportOutcome runImport(CustomerStore& store, const QStringList& paths)
@@ -65,9 +84,10 @@ QString runExport(CustomerStore& store, const QString& path)
 bool isExchangeCommand(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--import") == 0 || std::strcmp(argv[i], "--export") == 0
-            || std::strcmp(argv[i], "--sync") == 0) {
-            return true;
+        for (const char* command : {"--import", "--export", "--sync", "--help", "-h", "--version"}) {
+            if (std::strcmp(argv[i], command) == 0) {
+                return true;
+            }
         }
     }
     return false;
@@ -78,8 +98,17 @@ int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStre
     if (!arguments.isEmpty() && arguments.first() == QLatin1String("--sync")) {
         return runSyncCommand(arguments.mid(1), out, err);
     }
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+        return help(out);
+    }
+    if (arguments.contains(QLatin1String("--version"))) {
+        out << AppInfo::title() << ' ' << AppInfo::major() << '.' << AppInfo::minor() << '.' << AppInfo::revision()
+            << '\n';
+        out.flush();
+        return 0;
+    }
     if (arguments.isEmpty() || (arguments.first() != kImport && arguments.first() != kExport)) {
-        return usage(err, QStringLiteral("indicare --import o --export per primo."));
+        return usage(err, QStringLiteral("indicare --import, --export o --sync per primo."));
     }
     const QString command = arguments.first();
     const QStringList paths = arguments.mid(1);

@@ -5,7 +5,7 @@
 class QTextStream;
 
 // velmarin --import FILE..., velmarin --export FILE and velmarin --sync [URL]: the address book's contacts in and
-// out without a window.
+// out without a window; --help and --version need no display either.
 
 // True when the arguments ask for an import, an export or a sync; decided before any application object exists, so that
 // such a run never needs a display.

@@ -52,13 +52,15 @@ FileReading readContactFile(const QString& path)
     if (file.error() != QFileDevice::NoError) {
         throw ado::Error(QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), file.errorString()));
     }
-    const QString text = decodeText(bytes);
-
     FileReading reading;
     reading.path = path;
     reading.format = formatOfPath(path);
+    QString text = reading.format == ContactFormat::VCard ? vCardText(bytes) : decodeText(bytes);
     if (reading.format == ContactFormat::Unknown) {
         reading.format = holdsVCards(text) ? ContactFormat::VCard : ContactFormat::Csv;
+        if (reading.format == ContactFormat::VCard) {
+            text = vCardText(bytes);
+        }
     }
     if (reading.format == ContactFormat::VCard) {
         if (!holdsVCards(text)) {

@@ -3,6 +3,7 @@
 #include "ImportRules.h"
 #include "TextDecoding.h"
 
+#include <QStringDecoder>
 #include <QUuid>
 
 #include <algorithm>
@@ -50,18 +51,54 @@ QString displayName(const ContactFields& fields)
 
 // ---- reading
 
+bool isCarriageReturn(QChar c)
+{
+    return c == QLatin1Char('\r');
+}
+
+bool isCarriageReturn(char c)
+{
+    return c == '\r';
+}
+
+bool isLineFeed(QChar c)
+{
+    return c == QLatin1Char('\n');
+}
+
+bool isLineFeed(char c)
+{
+    return c == '\n';
+}
+
+// Calls line(start, length, next) for every physical line of the text: a line ends at CRLF, LF or CR, and next is
+// where the one after it starts. The bytes and the text of a card are split by this one rule, so that their lines
+// are numbered alike.
+template<typename Text, typename Line>
+void forEachPhysicalLine(const Text& text, Line line)
+{
+    const qsizetype n = text.size();
+    qsizetype at = 0;
+    while (at < n) {
+        qsizetype end = at;
+        while (end < n && !isLineFeed(text.at(end)) && !isCarriageReturn(text.at(end))) {
+            ++end;
+        }
+        qsizetype next = end;
+        if (end < n) {
+            next = isCarriageReturn(text.at(end)) && end + 1 < n && isLineFeed(text.at(end + 1)) ? end + 2 : end + 1;
+        }
+        line(at, end - at, next);
+        at = next;
+    }
+}
+
 struct LogicalLine
 {
     QString text;
     int line = 0;
+    int lineCount = 1;
     bool quotedPrintable = false; // told by its first physical line, where the parameters are
-};
-
-struct Property
-{
-    QString name; // upper case, group removed
-    QList<QPair<QString, QString>> params; // name upper case ("" for a bare 2.1 value), value as written
-    QString value;
 };
 
 // Position of the first ':' outside double quotes, or -1.
@@ -85,43 +122,39 @@ bool isQuotedPrintable(const QString& line)
     return colon > 0 && line.left(colon).contains(QLatin1String("QUOTED-PRINTABLE"), Qt::CaseInsensitive);
 }
 
-// Physical lines joined into content lines: a line starting with a space or tab continues the one before it, and so
-// does the line after a quoted-printable soft break ("=" at the end).
-QList<LogicalLine> contentLines(const QString& text)
+// Calls line(LogicalLine) for every content line of the text: a physical line starting with a space or tab
+// continues the one before it, and so does the line after a quoted-printable soft break ("=" at the end).
+template<typename Line>
+void forEachContentLine(const QString& text, Line line)
 {
-    QList<LogicalLine> lines;
+    std::optional<LogicalLine> current;
     bool softBreak = false;
     int number = 0;
-    qsizetype at = 0;
-    const qsizetype n = text.size();
-    while (at < n) {
-        qsizetype end = at;
-        while (end < n && text.at(end) != QLatin1Char('\n') && text.at(end) != QLatin1Char('\r')) {
-            ++end;
-        }
-        const QStringView physical = QStringView(text).mid(at, end - at);
+    forEachPhysicalLine(text, [&](qsizetype start, qsizetype length, qsizetype) {
+        const QStringView physical = QStringView(text).mid(start, length);
         ++number;
-        if (end < n && text.at(end) == QLatin1Char('\r') && end + 1 < n && text.at(end + 1) == QLatin1Char('\n')) {
-            ++end;
-        }
-        at = end + 1;
-
-        if (softBreak && !lines.isEmpty()) {
-            lines.last().text.append(physical);
-        } else if (!lines.isEmpty() && !physical.isEmpty()
+        if (current && softBreak) {
+            current->text.append(physical);
+            ++current->lineCount;
+        } else if (current && !physical.isEmpty()
                    && (physical.front() == QLatin1Char(' ') || physical.front() == QLatin1Char('\t'))) {
-            lines.last().text.append(physical.mid(1));
+            current->text.append(physical.mid(1));
+            ++current->lineCount;
         } else {
-            lines.append({physical.toString(), number, false});
-            lines.last().quotedPrintable = isQuotedPrintable(lines.last().text);
+            if (current) {
+                line(std::as_const(*current));
+            }
+            current = LogicalLine {physical.toString(), number, 1, false};
+            current->quotedPrintable = isQuotedPrintable(current->text);
         }
-        QString& last = lines.last().text;
-        softBreak = lines.last().quotedPrintable && last.endsWith(QLatin1Char('='));
+        softBreak = current->quotedPrintable && current->text.endsWith(QLatin1Char('='));
         if (softBreak) {
-            last.chop(1);
+            current->text.chop(1);
         }
+    });
+    if (current) {
+        line(std::as_const(*current));
     }
-    return lines;
 }
 
 QString unescaped(const QString& text)
@@ -178,35 +211,9 @@ QByteArray fromQuotedPrintable(const QString& text)
     return bytes;
 }
 
-std::optional<Property> parseProperty(const QString& line)
+QString paramValue(const VCardLine& line, const QString& name)
 {
-    const qsizetype colon = valueColon(line);
-    if (colon <= 0) {
-        return std::nullopt;
-    }
-    Property property;
-    property.value = line.mid(colon + 1);
-    QStringList head = vCardHead(line);
-    QString name = head.takeFirst().trimmed();
-    // A group ("item1.TEL") only ties properties together; the name is what follows the last dot.
-    name = name.mid(name.lastIndexOf(QLatin1Char('.')) + 1);
-    property.name = name.toUpper();
-    for (const QString& param : std::as_const(head)) {
-        const qsizetype equals = param.indexOf(QLatin1Char('='));
-        if (equals < 0) {
-            property.params.append({QString(), param.trimmed()});
-        } else {
-            QString value = param.mid(equals + 1).trimmed();
-            value.remove(QLatin1Char('"'));
-            property.params.append({param.left(equals).trimmed().toUpper(), value});
-        }
-    }
-    return property;
-}
-
-QString paramValue(const Property& property, const QString& name)
-{
-    for (const auto& param : property.params) {
+    for (const auto& param : line.params) {
         if (param.first == name) {
             return param.second;
         }
@@ -216,10 +223,10 @@ QString paramValue(const Property& property, const QString& name)
 
 // The types of a property in every spelling: TYPE=CELL, TYPE=cell,voice, TYPE="cell,voice", TYPE=cell;TYPE=voice,
 // and the bare 2.1 form TEL;CELL;VOICE.
-QStringList typesOf(const Property& property)
+QStringList typesOf(const VCardLine& line)
 {
     QStringList types;
-    for (const auto& param : property.params) {
+    for (const auto& param : line.params) {
         if (param.first.isEmpty() || param.first == QLatin1String("TYPE")) {
             for (const QString& type : param.second.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
                 types.append(type.trimmed().toLower());
@@ -229,12 +236,12 @@ QStringList typesOf(const Property& property)
     return types;
 }
 
-bool hasEncoding(const Property& property, const char* encoding)
+bool hasEncoding(const VCardLine& line, const char* encoding)
 {
-    if (paramValue(property, QStringLiteral("ENCODING")).compare(QLatin1String(encoding), Qt::CaseInsensitive) == 0) {
+    if (paramValue(line, QStringLiteral("ENCODING")).compare(QLatin1String(encoding), Qt::CaseInsensitive) == 0) {
         return true;
     }
-    for (const auto& param : property.params) {
+    for (const auto& param : line.params) {
         if (param.first.isEmpty() && param.second.compare(QLatin1String(encoding), Qt::CaseInsensitive) == 0) {
             return true;
         }
@@ -243,15 +250,15 @@ bool hasEncoding(const Property& property, const char* encoding)
 }
 
 // The value with its transfer encoding undone; nothing for binary data, which the program does not keep.
-std::optional<QString> decodedValue(const Property& property)
+std::optional<QString> decodedValue(const VCardLine& line)
 {
-    if (hasEncoding(property, "B") || hasEncoding(property, "BASE64")) {
+    if (hasEncoding(line, "B") || hasEncoding(line, "BASE64")) {
         return std::nullopt;
     }
-    if (hasEncoding(property, "QUOTED-PRINTABLE")) {
-        return decodeCharset(fromQuotedPrintable(property.value), paramValue(property, QStringLiteral("CHARSET")));
+    if (hasEncoding(line, "QUOTED-PRINTABLE")) {
+        return decodeCharset(fromQuotedPrintable(line.value), paramValue(line, QStringLiteral("CHARSET")));
     }
-    return property.value;
+    return line.value;
 }
 
 bool isMobile(const QStringList& types)
@@ -271,72 +278,145 @@ bool isNotForCalls(const QStringList& types)
     return types.contains(QLatin1String("fax")) || types.contains(QLatin1String("pager"));
 }
 
+QString telephoneNumber(const VCardLine& line)
+{
+    return unescaped(*line.decoded).trimmed();
+}
+
+VCardRole roleOf(const VCardLine& line)
+{
+    if (!line.decoded) {
+        return VCardRole::None;
+    }
+    if (line.name == QLatin1String("N")) {
+        return VCardRole::Name;
+    }
+    if (line.name == QLatin1String("FN")) {
+        return VCardRole::DisplayName;
+    }
+    if (line.name == QLatin1String("ADR")) {
+        return VCardRole::Address;
+    }
+    if (line.name != QLatin1String("TEL") || telephoneNumber(line).isEmpty()) {
+        return VCardRole::None;
+    }
+    if (isMobile(line.types)) {
+        return VCardRole::Mobile;
+    }
+    return isNotForCalls(line.types) ? VCardRole::None : VCardRole::Phone;
+}
+
+VCardLine parsedLine(const LogicalLine& logical)
+{
+    VCardLine line;
+    line.line = logical.line;
+    line.lineCount = logical.lineCount;
+    line.text = logical.text;
+    const qsizetype colon = valueColon(logical.text);
+    if (colon <= 0) {
+        return line;
+    }
+    line.value = logical.text.mid(colon + 1);
+    QStringList head = vCardHead(logical.text);
+    const QString name = head.takeFirst().trimmed();
+    // A group ("item1.TEL") only ties properties together; the name is what follows the last dot.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    line.group = name.left(std::max<qsizetype>(dot, 0));
+    line.name = name.mid(dot + 1).toUpper();
+    for (const QString& param : std::as_const(head)) {
+        const qsizetype equals = param.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            line.params.append({QString(), param.trimmed()});
+        } else {
+            QString value = param.mid(equals + 1).trimmed();
+            value.remove(QLatin1Char('"'));
+            line.params.append({param.left(equals).trimmed().toUpper(), value});
+        }
+    }
+    line.types = typesOf(line);
+    line.decoded = decodedValue(line);
+    line.role = roleOf(line);
+    return line;
+}
+
 class CardReader
 {
 public:
-    explicit CardReader(int line)
-        : m_line(line)
+    // The import needs only the fields; the card's editing needs its lines too.
+    CardReader(VCardLine begin, bool keepLines)
+        : m_keepLines(keepLines)
     {
+        m_card.lines.append(std::move(begin));
     }
 
-    void add(const Property& property)
+    void add(VCardLine line)
     {
-        const std::optional<QString> value = decodedValue(property);
-        if (!value) {
-            return;
+        const qsizetype index = m_count++;
+        ContactFields& fields = m_card.fields;
+        switch (line.role) {
+        case VCardRole::Name:
+            if (!m_hasName) {
+                const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
+                fields.firstName = component(parts, 0);
+                fields.lastName = (component(parts, 1) + QLatin1Char(' ') + component(parts, 2)).trimmed();
+                m_hasName = !fields.firstName.isEmpty() || !fields.lastName.isEmpty();
+            }
+            break;
+        case VCardRole::DisplayName:
+            if (m_displayName.isEmpty()) {
+                m_displayName = unescaped(*line.decoded).trimmed();
+            }
+            break;
+        case VCardRole::Address:
+            if (m_card.address < 0) {
+                const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
+                const QString street = component(parts, 2);
+                fields.address = street.isEmpty() ? component(parts, 1) : street;
+                fields.city = component(parts, 3);
+                fields.state = component(parts, 4);
+                m_card.address = index;
+            }
+            break;
+        case VCardRole::Mobile:
+            if (m_card.mobile < 0) {
+                fields.zip = telephoneNumber(line);
+                m_card.mobile = index;
+            }
+            break;
+        case VCardRole::Phone:
+            if (m_card.phone < 0) {
+                fields.phoneNumber = telephoneNumber(line);
+                m_card.phone = index;
+            }
+            break;
+        case VCardRole::None:
+            if (line.name == QLatin1String("VERSION") && m_card.version.isEmpty()) {
+                m_card.version = line.value.trimmed();
+            }
+            break;
         }
-        if (property.name == QLatin1String("N") && !m_hasName) {
-            const QStringList parts = splitUnescaped(*value, QLatin1Char(';'));
-            m_fields.firstName = component(parts, 0);
-            m_fields.lastName = (component(parts, 1) + QLatin1Char(' ') + component(parts, 2)).trimmed();
-            m_hasName = !m_fields.firstName.isEmpty() || !m_fields.lastName.isEmpty();
-        } else if (property.name == QLatin1String("FN") && m_displayName.isEmpty()) {
-            m_displayName = unescaped(*value).trimmed();
-        } else if (property.name == QLatin1String("ADR") && !m_hasAddress) {
-            const QStringList parts = splitUnescaped(*value, QLatin1Char(';'));
-            const QString street = component(parts, 2);
-            m_fields.address = street.isEmpty() ? component(parts, 1) : street;
-            m_fields.city = component(parts, 3);
-            m_fields.state = component(parts, 4);
-            m_hasAddress = true;
-        } else if (property.name == QLatin1String("TEL")) {
-            const QStringList types = typesOf(property);
-            const QString number = unescaped(*value).trimmed();
-            if (number.isEmpty()) {
-                return;
-            }
-            if (isMobile(types)) {
-                if (m_fields.zip.isEmpty()) {
-                    m_fields.zip = number;
-                }
-            } else if (!isNotForCalls(types) && m_fields.phoneNumber.isEmpty()) {
-                m_fields.phoneNumber = number;
-            }
+        if (m_keepLines) {
+            m_card.lines.append(std::move(line));
         }
     }
 
-    std::optional<ReadContact> contact() const
+    ReadCard finished(bool ended)
     {
-        ContactFields fields = m_fields;
+        m_card.ended = ended;
         if (!m_hasName && !m_displayName.isEmpty()) {
             const PersonName name = namesFromDisplayName(m_displayName);
-            fields.firstName = name.surname;
-            fields.lastName = name.given;
+            m_card.fields.firstName = name.surname;
+            m_card.fields.lastName = name.given;
         }
-        if (isEmpty(importedFields(fields))) {
-            return std::nullopt;
-        }
-        return ReadContact {fields, m_line};
+        return std::move(m_card);
     }
 
-    int line() const { return m_line; }
-
 private:
-    int m_line;
-    ContactFields m_fields;
+    ReadCard m_card;
+    qsizetype m_count = 1; // BEGIN is the first
+    bool m_keepLines;
     QString m_displayName;
     bool m_hasName = false;
-    bool m_hasAddress = false;
 };
 
 bool isCardBoundary(const QString& line, const char* keyword)
@@ -345,6 +425,69 @@ bool isCardBoundary(const QString& line, const char* keyword)
     const qsizetype colon = trimmed.indexOf(QLatin1Char(':'));
     return colon > 0 && trimmed.left(colon).compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0
         && trimmed.mid(colon + 1).trimmed().compare(QLatin1String("VCARD"), Qt::CaseInsensitive) == 0;
+}
+
+// Calls card(ReadCard) for every card of the text, whole or cut short, in order; without keepLines a card holds only
+// its BEGIN line.
+template<typename Card>
+void forEachCard(const QString& text, bool keepLines, Card card)
+{
+    std::optional<CardReader> reader;
+    forEachContentLine(text, [&](const LogicalLine& logical) {
+        if (isCardBoundary(logical.text, "BEGIN")) {
+            if (reader) {
+                // A new card before this one ended: this one is cut short.
+                card(reader->finished(false));
+            }
+            reader.emplace(parsedLine(logical), keepLines);
+        } else if (reader) {
+            reader->add(parsedLine(logical));
+            if (isCardBoundary(logical.text, "END")) {
+                card(reader->finished(true));
+                reader.reset();
+            }
+        }
+    });
+    if (reader) {
+        card(reader->finished(false));
+    }
+}
+
+// Where a fold cuts a UTF-8 sequence, the start of the character moves past the fold to join the rest of it.
+QByteArray withWholeCharacters(const QByteArray& bytes)
+{
+    QByteArray out;
+    qsizetype copied = 0;
+    forEachPhysicalLine(bytes, [&](qsizetype start, qsizetype length, qsizetype next) {
+        const qsizetype end = start + length;
+        if (next >= bytes.size() || (bytes.at(next) != ' ' && bytes.at(next) != '\t') || length == 0) {
+            return;
+        }
+        qsizetype lead = end - 1;
+        while (lead > start && lead > end - 4 && (uchar(bytes.at(lead)) & 0xC0) == 0x80) {
+            --lead;
+        }
+        const uchar first = uchar(bytes.at(lead));
+        const qsizetype size = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+        const qsizetype missing = size - (end - lead);
+        if (first < 0xC0 || first > 0xF7 || missing <= 0 || next + missing >= bytes.size()) {
+            return;
+        }
+        for (qsizetype i = 1; i <= missing; ++i) {
+            if ((uchar(bytes.at(next + i)) & 0xC0) != 0x80) {
+                return;
+            }
+        }
+        out.append(bytes.constData() + copied, lead - copied);
+        out.append(bytes.constData() + end, next + 1 - end);
+        out.append(bytes.constData() + lead, end - lead);
+        copied = next + 1;
+    });
+    if (copied == 0) {
+        return bytes;
+    }
+    out.append(bytes.constData() + copied, bytes.size() - copied);
+    return out;
 }
 
 } // namespace
@@ -388,8 +531,7 @@ QStringList splitUnescaped(const QString& text, QChar separator)
     return parts;
 }
 
-// Appends one content line, folded so that no physical line passes 75 octets and no UTF-8 sequence is cut.
-void appendVCardLine(QByteArray& out, const QByteArray& bytes)
+void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView lineEnd)
 {
     qsizetype at = 0;
     int room = kFoldOctets;
@@ -399,17 +541,21 @@ void appendVCardLine(QByteArray& out, const QByteArray& bytes)
             --cut;
         }
         out.append(bytes.constData() + at, cut - at);
-        out.append("\r\n ");
+        out.append(lineEnd).append(' ');
         at = cut;
         room = kFoldOctets - 1; // the space in front counts
     }
     out.append(bytes.constData() + at, bytes.size() - at);
-    out.append("\r\n");
+    out.append(lineEnd);
 }
 
 void appendVCard(QByteArray& out, const ExportContact& contact)
 {
-    const ContactFields& f = contact.fields;
+    appendVCard(out, contact.fields, vCardUid(contact.custId));
+}
+
+void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
+{
     out.append("BEGIN:VCARD\r\nVERSION:3.0\r\n");
     // N and FN are required in 3.0, so they are written even when empty.
     appendVCardLine(out, "N:" + escaped(f.firstName) + ';' + escaped(f.lastName) + ";;;");
@@ -423,7 +569,9 @@ void appendVCard(QByteArray& out, const ExportContact& contact)
     if (!f.phoneNumber.isEmpty()) {
         appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
     }
-    appendVCardLine(out, "UID:" + vCardUid(contact.custId).toLatin1());
+    if (!uid.isEmpty()) {
+        appendVCardLine(out, "UID:" + uid.toUtf8());
+    }
     out.append("END:VCARD\r\n");
 }
 
@@ -461,34 +609,43 @@ bool holdsVCards(const QString& text)
     return false;
 }
 
+QString vCardText(const QByteArray& bytes, bool* utf8)
+{
+    const QByteArray whole = withWholeCharacters(bytes);
+    if (utf8) {
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = decoder.decode(whole);
+        *utf8 = !decoder.hasError();
+    }
+    return decodeText(whole);
+}
+
+QList<QByteArrayView> vCardPhysicalLines(const QByteArray& bytes)
+{
+    QList<QByteArrayView> lines;
+    forEachPhysicalLine(bytes, [&](qsizetype start, qsizetype, qsizetype next) {
+        lines.append(QByteArrayView(bytes).sliced(start, next - start));
+    });
+    return lines;
+}
+
+QList<ReadCard> readVCardCards(const QString& text)
+{
+    QList<ReadCard> cards;
+    forEachCard(text, true, [&](ReadCard card) { cards.append(std::move(card)); });
+    return cards;
+}
+
 ReadResult readVCards(const QString& text)
 {
     ReadResult result;
-    std::optional<CardReader> card;
-    for (const LogicalLine& line : contentLines(text)) {
-        if (isCardBoundary(line.text, "BEGIN")) {
-            if (card) {
-                // A new card before this one ended: this one is incomplete and is not taken.
-                result.unreadableLines.append(card->line());
-            }
-            card.emplace(line.line);
-        } else if (isCardBoundary(line.text, "END")) {
-            if (card) {
-                if (const std::optional<ReadContact> contact = card->contact()) {
-                    result.contacts.append(*contact);
-                } else {
-                    result.unreadableLines.append(card->line());
-                }
-                card.reset();
-            }
-        } else if (card) {
-            if (const std::optional<Property> property = parseProperty(line.text)) {
-                card->add(*property);
-            }
+    forEachCard(text, false, [&](const ReadCard& card) {
+        const int line = card.lines.first().line;
+        if (card.ended && !isEmpty(importedFields(card.fields))) {
+            result.contacts.append({card.fields, line});
+        } else {
+            result.unreadableLines.append(line);
         }
-    }
-    if (card) {
-        result.unreadableLines.append(card->line());
-    }
+    });
     return result;
 }

@@ -3,7 +3,11 @@
 #include "ExchangeTypes.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QPair>
 #include <QStringList>
+
+#include <optional>
 
 // vCard 3.0 out (UTF-8, CRLF, folded at 75 octets), vCard 2.1, 3.0 and 4.0 in, as phones and mail programs write
 // them.
@@ -13,15 +17,58 @@
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress = {});
 // One card, appended to out.
 void appendVCard(QByteArray& out, const ExportContact& contact);
-// Appends one content line, CRLF ended and folded so that no physical line passes 75 octets and no UTF-8 sequence
-// is cut.
-void appendVCardLine(QByteArray& out, const QByteArray& bytes);
+// One card of the fields with the given UID, or with none when it is empty.
+void appendVCard(QByteArray& out, const ContactFields& fields, const QString& uid);
+// Appends one content line, ended and folded with lineEnd so that no physical line passes 75 octets and no UTF-8
+// sequence is cut.
+void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView lineEnd = "\r\n");
 // The part of a content line before its value (name, then parameters), split on ';' outside quotes.
 QStringList vCardHead(const QString& line);
 // Splits a value on a separator that is not escaped with a backslash; the parts keep their escapes.
 QStringList splitUnescaped(const QString& text, QChar separator);
 // The UID of a contact: the same for the same key, whatever else changes.
 QString vCardUid(qint32 custId);
+
+// The text of vCard bytes, decoded as decodeText() does once every fold that cuts a UTF-8 sequence in two is moved
+// past the whole character (the unfolded value is the same either way). utf8, when given, tells whether the bytes were
+// read as UTF-8, so that each line of the text is the same line of the bytes.
+QString vCardText(const QByteArray& bytes, bool* utf8 = nullptr);
+// The physical lines of the bytes, each with its line end, split where the reader splits them (CRLF, LF, CR): the
+// n-th is the line the reader numbers n.
+QList<QByteArrayView> vCardPhysicalLines(const QByteArray& bytes);
+
+// What the reader may take a content line for.
+enum class VCardRole { None, Name, DisplayName, Address, Mobile, Phone };
+
+// One content line as the reader sees it.
+struct VCardLine
+{
+    int line = 0; // its first physical line, from 1
+    int lineCount = 1; // the physical lines it spans: folds and quoted-printable soft breaks
+    QString text; // unfolded
+    QString group; // "item1" of "item1.TEL", as written
+    QString name; // upper case, without the group; empty for a line that is no property
+    QList<QPair<QString, QString>> params; // name upper case ("" for a bare 2.1 value), value without quotes
+    QStringList types; // lower case, from every spelling of TYPE
+    QString value; // as written, escapes kept
+    std::optional<QString> decoded; // quoted-printable and its CHARSET undone; nothing for binary data
+    VCardRole role = VCardRole::None;
+};
+
+// One card from BEGIN to END, and the lines the reader took the fields from (indexes into lines, -1 for none).
+struct ReadCard
+{
+    QList<VCardLine> lines; // BEGIN:VCARD first, END:VCARD last when the card ended
+    bool ended = false;
+    QString version;
+    ContactFields fields; // as the card gives them, the names taken from FN when N gives none
+    qsizetype address = -1;
+    qsizetype mobile = -1;
+    qsizetype phone = -1;
+};
+
+// Every card in the text, in order, whole or cut short.
+QList<ReadCard> readVCardCards(const QString& text);
 
 // True when the text holds at least one card.
 bool holdsVCards(const QString& text);

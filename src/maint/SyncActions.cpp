@@ -2,7 +2,6 @@
 
 #include "DataLocation.h"
 #include "MessageBox.h"
-#include "PasswordStore.h"
 #include "SyncSession.h"
 
 #include <QAction>
@@ -122,13 +121,23 @@ bool SyncActions::syncNow(bool quiet)
             openSetup();
             return false;
         }
+        QString password;
+        try {
+            password = syncPassword(settings);
+        } catch (const ado::Error&) {
+            // At start nobody asked: without a password (no keyring) the sync waits for "Sincronizza ora".
+            if (quiet) {
+                m_running = false;
+                return false;
+            }
+            throw;
+        }
         DialogResolver resolver(m_window);
-        const SyncOutcome outcome
-            = runSync(open.store, settings, syncPassword(settings), &resolver, [&](qint64 done, qint64 total) {
-                  progress.setMaximum(int(total));
-                  progress.setValue(int(done));
-                  return !progress.wasCanceled();
-              });
+        const SyncOutcome outcome = runSync(open.store, settings, password, &resolver, [&](qint64 done, qint64 total) {
+            progress.setMaximum(int(total));
+            progress.setValue(int(done));
+            return !progress.wasCanceled();
+        });
         progress.reset();
         synced = true;
         m_reload();
@@ -163,7 +172,16 @@ void SyncActions::openSetup()
     }
     try {
         const SyncSettings chosen = dialog.settings();
-        PasswordStore::current().setPassword(syncAccount(chosen), dialog.password());
+        QString why;
+        if (!keepSyncPassword(chosen, dialog.password(), &why)) {
+            MessageBox::show(m_window,
+                             why
+                                 + QStringLiteral("\nLa password vale fino alla chiusura del programma: andrà "
+                                                  "inserita di nuovo da Sincronizzazione… al prossimo avvio."),
+                             kTitle,
+                             MessageBox::OkOnly,
+                             MessageBox::Exclamation);
+        }
         OpenStore open;
         saveSyncSettings(open.store, chosen);
     } catch (const ado::Error& error) {

@@ -1,5 +1,7 @@
 #include "CardDavClient.h"
 
+#include <QAuthenticator>
+
 #include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
@@ -195,6 +197,19 @@ CardDavClient::CardDavClient(const QUrl& server, const QString& user, const QStr
     }
     m_authorization = "Basic " + (user + QLatin1Char(':') + password).toUtf8().toBase64();
     m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // A server that asks for another scheme (Digest) is answered once per request with the same user and password;
+    // asked again, the password was refused and the request ends with its 401.
+    QObject::connect(&m_network,
+                     &QNetworkAccessManager::authenticationRequired,
+                     &m_network,
+                     [user, password](QNetworkReply* reply, QAuthenticator* authenticator) {
+                         if (reply->property("velmarinAnswered").toBool()) {
+                             return;
+                         }
+                         reply->setProperty("velmarinAnswered", true);
+                         authenticator->setUser(user);
+                         authenticator->setPassword(password);
+                     });
 }
 
 QUrl CardDavClient::urlOf(const QString& href) const
@@ -215,7 +230,9 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
     QUrl url = target;
     for (int redirects = 0;; ++redirects) {
         QNetworkRequest request(url);
-        request.setRawHeader("Authorization", m_authorization);
+        if (!m_challenged) {
+            request.setRawHeader("Authorization", m_authorization);
+        }
         if (!body.isEmpty()) {
             request.setRawHeader("Content-Type",
                                  verb == "PUT" ? "text/vcard; charset=utf-8" : "application/xml; charset=utf-8");
@@ -245,6 +262,7 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
         result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         result.body = reply->readAll();
         result.etag = reply->rawHeader("ETag");
+        const QByteArray challenge = reply->rawHeader("WWW-Authenticate");
         const QByteArray location = reply->rawHeader("Location");
         const QNetworkReply::NetworkError error = reply->error();
         const QString errorText = reply->errorString();
@@ -260,6 +278,13 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
             }
             throw CardDavError(QStringLiteral("Impossibile raggiungere il server %1: %2").arg(url.host(), errorText),
                                0);
+        }
+        // Basic is sent with every request, saving a round trip; a server that wants another scheme says so once,
+        // and from then on the network layer answers its challenges.
+        if (result.status == 401 && !m_challenged && !challenge.isEmpty()
+            && !challenge.trimmed().toLower().startsWith("basic")) {
+            m_challenged = true;
+            continue;
         }
         const bool redirect
             = result.status == 301 || result.status == 302 || result.status == 307 || result.status == 308;
@@ -415,7 +440,8 @@ std::optional<CollectionChanges> CardDavClient::changesSince(const QUrl& book, c
         }
         if (response.status == 404) {
             changes.removed.append(href);
-        } else if (response.found.contains(key(kDav, QStringLiteral("getetag")))) {
+        } else {
+            // Without a tag the card is read again and compared.
             changes.changed.append({href, textOf(response, kDav, "getetag")});
         }
     }
@@ -460,7 +486,7 @@ CardEntry CardDavClient::createCard(const QUrl& book, const QString& name, const
     if (reply.status != 201 && reply.status != 204 && reply.status != 200) {
         fail(reply, url);
     }
-    return {url.path(QUrl::FullyEncoded), QString::fromUtf8(reply.etag)};
+    return {normalizedHref(url.path(QUrl::FullyEncoded)), QString::fromUtf8(reply.etag)};
 }
 
 QString CardDavClient::updateCard(const QString& href, const QString& etag, const QByteArray& data)

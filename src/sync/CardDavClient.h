@@ -108,6 +108,7 @@ private:
 
     QUrl m_server;
     QByteArray m_authorization;
+    bool m_challenged = false; // the server asked for a scheme other than Basic
     QNetworkAccessManager m_network;
     int m_timeout = 30000;
 };

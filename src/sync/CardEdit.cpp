@@ -8,199 +8,235 @@
 
 namespace {
 
-QStringList unfolded(const QString& text)
+// What becomes of one line of the card.
+struct Edit
 {
-    QStringList lines;
-    for (const QString& physical : text.split(QLatin1Char('\n'))) {
-        QString line = physical;
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
-        }
-        if (!lines.isEmpty() && !line.isEmpty()
-            && (line.front() == QLatin1Char(' ') || line.front() == QLatin1Char('\t'))) {
-            lines.last().append(line.mid(1));
-        } else if (!line.isEmpty()) {
-            lines.append(line);
-        }
-    }
-    return lines;
-}
-
-QString nameOf(const QString& line)
-{
-    const QString name = vCardHead(line).first().trimmed();
-    return name.mid(name.lastIndexOf(QLatin1Char('.')) + 1).toUpper();
-}
-
-QString valueOf(const QString& line)
-{
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line.at(i) == QLatin1Char('"')) {
-            quoted = !quoted;
-        } else if (line.at(i) == QLatin1Char(':') && !quoted) {
-            return line.mid(i + 1);
-        }
-    }
-    return {};
-}
-
-QStringList typesOf(const QString& line)
-{
-    QStringList types;
-    const QStringList head = vCardHead(line).mid(1);
-    for (const QString& param : head) {
-        const qsizetype equals = param.indexOf(QLatin1Char('='));
-        if (equals >= 0 && param.left(equals).trimmed().compare(QLatin1String("TYPE"), Qt::CaseInsensitive) != 0) {
-            continue;
-        }
-        QString values = param.mid(equals + 1);
-        values.remove(QLatin1Char('"'));
-        for (const QString& type : values.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            types.append(type.trimmed().toLower());
-        }
-    }
-    return types;
-}
-
-bool hasParam(const QString& line, const char* name)
-{
-    for (const QString& param : vCardHead(line).mid(1)) {
-        if (param.trimmed().startsWith(QLatin1String(name), Qt::CaseInsensitive)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool isMobile(const QStringList& types)
-{
-    static const QStringList mobile = {QStringLiteral("cell"),
-                                       QStringLiteral("mobile"),
-                                       QStringLiteral("cellular"),
-                                       QStringLiteral("iphone"),
-                                       QStringLiteral("x-mobile")};
-    for (const QString& type : types) {
-        if (mobile.contains(type)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The lines of the card the program reads its fields from, in the order the reader takes them.
-struct ReadLines
-{
-    QList<qsizetype> names; // every N and FN
-    qsizetype address = -1;
-    qsizetype mobile = -1;
-    qsizetype phone = -1;
+    enum Kind { Keep, Replace, Drop } kind = Keep;
+    QString line; // the content line written in place of the old one
 };
 
-ReadLines readLines(const QStringList& lines)
+bool isAscii(const QString& text)
 {
-    ReadLines read;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString name = nameOf(lines.at(i));
-        if (name == QLatin1String("N") || name == QLatin1String("FN")) {
-            read.names.append(i);
-        } else if (name == QLatin1String("ADR") && read.address < 0) {
-            read.address = i;
-        } else if (name == QLatin1String("TEL") && !valueOf(lines.at(i)).trimmed().isEmpty()) {
-            const QStringList types = typesOf(lines.at(i));
-            if (isMobile(types)) {
-                if (read.mobile < 0) {
-                    read.mobile = i;
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+bool sameText(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The card the program reads the contact from: the first whole one with a contact, or else the first whole one, or
+// else the first.
+const ReadCard* cardToEdit(const QList<ReadCard>& cards)
+{
+    for (const ReadCard& card : cards) {
+        if (card.ended && !isEmpty(importedFields(card.fields))) {
+            return &card;
+        }
+    }
+    for (const ReadCard& card : cards) {
+        if (card.ended) {
+            return &card;
+        }
+    }
+    return cards.isEmpty() ? nullptr : &cards.first();
+}
+
+class CardEditor
+{
+public:
+    CardEditor(const ReadCard& card, const ContactFields& fields)
+        : m_card(card)
+        , m_edits(card.lines.size())
+        , m_fresh(readVCardCards(QString::fromUtf8(newCard(fields, QString()))).first())
+        , m_fields(fields)
+    {
+    }
+
+    QList<Edit> edits(QStringList& added)
+    {
+        const ContactFields wanted = importedFields(m_fields);
+        const ContactFields got = importedFields(m_card.fields);
+        if (wanted.firstName != got.firstName || wanted.lastName != got.lastName) {
+            editNames(added);
+        }
+        if (wanted.address != got.address || wanted.city != got.city || wanted.state != got.state) {
+            editAddress(added);
+        }
+        if (wanted.zip != got.zip) {
+            editNumber(VCardRole::Mobile, m_card.mobile, m_fields.zip, wanted.zip.isEmpty(), added);
+        }
+        if (wanted.phoneNumber != got.phoneNumber) {
+            editNumber(VCardRole::Phone, m_card.phone, m_fields.phoneNumber, wanted.phoneNumber.isEmpty(), added);
+        }
+        dropLabelsOfDropped();
+        return m_edits;
+    }
+
+private:
+    const VCardLine* freshLine(VCardRole role) const
+    {
+        for (const VCardLine& line : m_fresh.lines) {
+            if (line.role == role) {
+                return &line;
+            }
+        }
+        return nullptr;
+    }
+
+    // The head of an edited line: group, name and parameters as they were, but for the encoding and character set of
+    // the old value (the new one is plain UTF-8) and whatever is named in stale.
+    QString headOf(const VCardLine& line, const QString& value, const QStringList& stale = {}) const
+    {
+        QStringList head = vCardHead(line.text);
+        QStringList kept {head.takeFirst()};
+        for (const QString& param : std::as_const(head)) {
+            const QString name = param.section(QLatin1Char('='), 0, 0).trimmed();
+            const bool quotedPrintable = sameText(param.trimmed(), QStringLiteral("QUOTED-PRINTABLE"))
+                || (sameText(name, QStringLiteral("ENCODING"))
+                    && sameText(param.section(QLatin1Char('='), 1).trimmed(), QStringLiteral("QUOTED-PRINTABLE")));
+            if (!quotedPrintable && !sameText(name, QStringLiteral("CHARSET"))
+                && !stale.contains(name, Qt::CaseInsensitive)) {
+                kept.append(param);
+            }
+        }
+        // A 2.1 card is read as ASCII unless a line names its character set.
+        if (m_card.version == QLatin1String("2.1") && !isAscii(value)) {
+            kept.append(QStringLiteral("CHARSET=UTF-8"));
+        }
+        return kept.join(QLatin1Char(';'));
+    }
+
+    QString rewritten(const VCardLine& line, const QString& value, const QStringList& stale = {}) const
+    {
+        return headOf(line, value, stale) + QLatin1Char(':') + value;
+    }
+
+    // Every N and FN gives way to the new ones, written where the first of each stood.
+    void editNames(QStringList& added)
+    {
+        for (const VCardRole role : {VCardRole::Name, VCardRole::DisplayName}) {
+            const VCardLine& fresh = *freshLine(role);
+            const QString line = rewritten(fresh, fresh.value);
+            bool written = false;
+            for (qsizetype i = 0; i < m_card.lines.size(); ++i) {
+                if (m_card.lines.at(i).role == role) {
+                    m_edits[i] = written ? Edit {Edit::Drop, {}} : Edit {Edit::Replace, line};
+                    written = true;
                 }
-            } else if (!types.contains(QLatin1String("fax")) && !types.contains(QLatin1String("pager"))
-                       && read.phone < 0) {
-                read.phone = i;
+            }
+            if (!written) {
+                added.append(line);
             }
         }
     }
-    return read;
-}
 
-// The address line of the fields written over an existing one: post box, postal code and country stay.
-QString mergedAddress(const QString& oldLine, const QString& newLine)
-{
-    if (hasParam(oldLine, "ENCODING") || hasParam(oldLine, "CHARSET") || newLine.isEmpty()) {
-        return newLine;
-    }
-    QStringList parts = splitUnescaped(valueOf(oldLine), QLatin1Char(';'));
-    while (parts.size() < 7) {
-        parts.append(QString());
-    }
-    const QStringList fresh = splitUnescaped(valueOf(newLine), QLatin1Char(';'));
-    if (parts.at(2).isEmpty()) {
-        parts[1].clear(); // the extended address stood for the street
-    }
-    parts[2] = fresh.value(2);
-    parts[3] = fresh.value(3);
-    parts[4] = fresh.value(4);
-    const qsizetype colon = oldLine.size() - valueOf(oldLine).size() - 1;
-    return oldLine.left(colon + 1) + parts.join(QLatin1Char(';'));
-}
-
-QByteArray joined(const QStringList& lines)
-{
-    QByteArray out;
-    for (const QString& line : lines) {
-        appendVCardLine(out, line.toUtf8());
-    }
-    return out;
-}
-
-QByteArray edited(const QStringList& old, const ContactFields& fields, bool everyAddressAndNumber)
-{
-    const QStringList fresh = unfolded(QString::fromUtf8(newCard(fields, QString())));
-    QStringList freshNames;
-    QString freshAddress;
-    QStringList freshNumbers;
-    for (const QString& line : fresh) {
-        const QString name = nameOf(line);
-        if (name == QLatin1String("N") || name == QLatin1String("FN")) {
-            freshNames.append(line);
-        } else if (name == QLatin1String("ADR")) {
-            freshAddress = line;
-        } else if (name == QLatin1String("TEL")) {
-            freshNumbers.append(line);
-        }
-    }
-
-    const ReadLines read = readLines(old);
-    QStringList lines;
-    qsizetype end = -1;
-    for (qsizetype i = 0; i < old.size(); ++i) {
-        const QString name = nameOf(old.at(i));
-        const bool replaced = read.names.contains(i) || i == read.address || i == read.mobile || i == read.phone
-            || (everyAddressAndNumber && (name == QLatin1String("ADR") || name == QLatin1String("TEL")));
-        if (name == QLatin1String("END") && end < 0) {
-            end = lines.size();
-        }
-        if (i == read.address && !everyAddressAndNumber) {
-            const QString address = mergedAddress(old.at(i), freshAddress);
-            if (!address.isEmpty()) {
-                lines.append(address);
+    // The address the program reads is changed where it stands: post box, postal code and country stay.
+    void editAddress(QStringList& added)
+    {
+        const VCardLine* fresh = freshLine(VCardRole::Address);
+        const QStringList freshParts = fresh ? splitUnescaped(fresh->value, QLatin1Char(';')) : QStringList();
+        if (m_card.address < 0) {
+            if (fresh) {
+                added.append(rewritten(*fresh, fresh->value));
             }
-            freshAddress.clear();
-        } else if (!replaced) {
-            lines.append(old.at(i));
+            return;
+        }
+        const VCardLine& old = m_card.lines.at(m_card.address);
+        QStringList parts = splitUnescaped(*old.decoded, QLatin1Char(';'));
+        while (parts.size() < 7) {
+            parts.append(QString());
+        }
+        // The reader takes the extended address for the street when the street is empty.
+        if (parts.at(2).trimmed().isEmpty() || freshParts.value(2).isEmpty()) {
+            parts[1].clear();
+        }
+        for (int i = 2; i <= 4; ++i) {
+            parts[i] = freshParts.value(i);
+        }
+        const bool another = std::any_of(m_card.lines.cbegin() + m_card.address + 1,
+                                         m_card.lines.cend(),
+                                         [](const VCardLine& line) { return line.role == VCardRole::Address; });
+        if (!another && std::all_of(parts.cbegin(), parts.cend(), [](const QString& p) { return p.isEmpty(); })) {
+            // Nothing is left of it; an empty one is kept only to stand before another address the reader would
+            // take instead.
+            m_edits[m_card.address] = {Edit::Drop, {}};
+            return;
+        }
+        // A label and a position describe the old address.
+        const QString value = parts.join(QLatin1Char(';'));
+        m_edits[m_card.address]
+            = {Edit::Replace, rewritten(old, value, {QStringLiteral("LABEL"), QStringLiteral("GEO")})};
+    }
+
+    // The number the program reads is changed where it stands, keeping its group, types and form (a tel: address
+    // stays one). A number cleared takes with it every line the reader would take in its place.
+    void editNumber(VCardRole role, qsizetype taken, const QString& number, bool cleared, QStringList& added)
+    {
+        if (cleared) {
+            for (qsizetype i = 0; i < m_card.lines.size(); ++i) {
+                if (m_card.lines.at(i).role == role) {
+                    m_edits[i] = {Edit::Drop, {}};
+                }
+            }
+            return;
+        }
+        const VCardLine& fresh = *freshLine(role);
+        if (taken < 0) {
+            added.append(rewritten(fresh, fresh.value));
+            return;
+        }
+        const VCardLine& old = m_card.lines.at(taken);
+        bool uri = old.decoded->trimmed().startsWith(QLatin1String("tel:"), Qt::CaseInsensitive);
+        for (const auto& param : old.params) {
+            uri = uri || (param.first == QLatin1String("VALUE") && sameText(param.second, QStringLiteral("uri")));
+        }
+        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(number) : fresh.value)};
+    }
+
+    // A number as a tel: address: spaces become dashes, and what an address cannot hold goes (the reader drops it
+    // from a number too).
+    static QString telUri(const QString& number)
+    {
+        QString uri = QStringLiteral("tel:");
+        for (const QChar c : number.trimmed()) {
+            if (c.isSpace()) {
+                uri.append(QLatin1Char('-'));
+            } else if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+')
+                       || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('(')
+                       || c == QLatin1Char(')')) {
+                uri.append(c);
+            }
+        }
+        return uri;
+    }
+
+    // A grouped line dropped takes with it the labels of its group ("item1.X-ABLabel").
+    void dropLabelsOfDropped()
+    {
+        QStringList groups;
+        for (qsizetype i = 0; i < m_card.lines.size(); ++i) {
+            if (m_edits.at(i).kind == Edit::Drop && !m_card.lines.at(i).group.isEmpty()) {
+                groups.append(m_card.lines.at(i).group);
+            }
+        }
+        for (qsizetype i = 0; i < m_card.lines.size(); ++i) {
+            const VCardLine& line = m_card.lines.at(i);
+            if (line.name.startsWith(QLatin1String("X-")) && groups.contains(line.group, Qt::CaseInsensitive)) {
+                m_edits[i] = {Edit::Drop, {}};
+            }
         }
     }
-    if (end < 0) {
-        end = lines.size();
-        lines.append(QStringLiteral("END:VCARD"));
-    }
-    QStringList added = freshNames;
-    if (!freshAddress.isEmpty()) {
-        added.append(freshAddress);
-    }
-    added.append(freshNumbers);
-    for (qsizetype i = 0; i < added.size(); ++i) {
-        lines.insert(end + i, added.at(i));
-    }
-    return joined(lines);
+
+    const ReadCard& m_card;
+    QList<Edit> m_edits;
+    ReadCard m_fresh;
+    const ContactFields& m_fields;
+};
+
+bool endsLine(QByteArrayView bytes)
+{
+    return bytes.endsWith('\n') || bytes.endsWith('\r');
 }
 
 } // namespace
@@ -208,42 +244,62 @@ QByteArray edited(const QStringList& old, const ContactFields& fields, bool ever
 QByteArray newCard(const ContactFields& fields, const QString& uid)
 {
     QByteArray card;
-    appendVCard(card, {fields, 0});
-    const QStringList lines = unfolded(QString::fromUtf8(card));
-    QStringList out;
-    for (const QString& line : lines) {
-        if (nameOf(line) != QLatin1String("UID")) {
-            out.append(line);
-        } else if (!uid.isEmpty()) {
-            out.append(QLatin1String("UID:") + uid);
-        }
-    }
-    return joined(out);
+    appendVCard(card, fields, uid);
+    return card;
 }
 
 QByteArray editedCard(const QByteArray& card, const ContactFields& fields)
 {
-    QStringList old = unfolded(QString::fromUtf8(card));
-    // Only the first card counts; anything after its end is not the contact's.
-    for (qsizetype i = 0; i < old.size(); ++i) {
-        if (nameOf(old.at(i)) == QLatin1String("END")) {
-            old = old.mid(0, i + 1);
-            break;
+    bool utf8 = false;
+    const QString text = vCardText(card, &utf8);
+    const QList<ReadCard> cards = readVCardCards(text);
+    const ReadCard* read = cardToEdit(cards);
+    if (!read) {
+        return newCard(fields, QString());
+    }
+    // Lines are copied as the bytes hold them; a card that is not UTF-8 is written whole in UTF-8, as a server wants.
+    const QByteArray source = utf8 ? card : text.toUtf8();
+    const QList<QByteArrayView> physical = vCardPhysicalLines(source);
+    const QByteArrayView first = physical.at(read->lines.first().line - 1);
+    const QByteArrayView lineEnd = first.endsWith('\n') && !first.endsWith("\r\n") ? "\n" : "\r\n";
+
+    QStringList added;
+    const QList<Edit> edits = CardEditor(*read, fields).edits(added);
+    QByteArray out;
+    const auto addLines = [&] {
+        for (const QString& line : std::as_const(added)) {
+            appendVCardLine(out, line.toUtf8(), lineEnd);
+        }
+    };
+    for (qsizetype i = 0; i < read->lines.size(); ++i) {
+        const VCardLine& line = read->lines.at(i);
+        if (read->ended && i == read->lines.size() - 1) {
+            addLines();
+        }
+        if (edits.at(i).kind == Edit::Replace) {
+            appendVCardLine(out, edits.at(i).line.toUtf8(), lineEnd);
+        } else if (edits.at(i).kind == Edit::Keep) {
+            for (int n = 0; n < line.lineCount; ++n) {
+                out.append(physical.at(line.line - 1 + n));
+            }
+            if (!endsLine(out) && i + 1 < read->lines.size()) {
+                out.append(lineEnd);
+            }
         }
     }
-    const ContactFields wanted = importedFields(fields);
-    ContactFields got;
-    QByteArray result = edited(old, fields, false);
-    if (fieldsOfCard(result, got) && duplicateKey(got) == duplicateKey(wanted)) {
-        return result;
+    if (!read->ended) {
+        if (!endsLine(out)) {
+            out.append(lineEnd);
+        }
+        addLines();
+        out.append("END:VCARD").append(lineEnd);
     }
-    // A card whose other addresses or numbers the reader would take in place of the new ones loses those.
-    return edited(old, fields, true);
+    return out;
 }
 
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields)
 {
-    const ReadResult read = readVCards(QString::fromUtf8(card));
+    const ReadResult read = readVCards(vCardText(card));
     if (read.contacts.isEmpty()) {
         return false;
     }

@@ -11,11 +11,13 @@
 // A vCard 3.0 card of the fields with the given UID.
 QByteArray newCard(const ContactFields& fields, const QString& uid);
 
-// The card with the name, the address and the two numbers the program reads replaced by the fields; every other
-// line is kept as it was. Reading the result gives the fields back.
+// The card the program reads (see fieldsOfCard) with the name, the address and the two numbers the program reads from
+// it changed to the fields, where they stand; every other line is kept byte for byte, and what lies outside the card
+// is left out (a card on the server holds one contact). Reading the result gives the fields back.
 QByteArray editedCard(const QByteArray& card, const ContactFields& fields);
 
-// The seven fields of the first contact in a card, the import rules applied; false when the card holds none.
+// The seven fields of the first contact in a card, read as the import reads a file and with the import rules
+// applied; false when the card holds none.
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields);
 
 // A digest of the seven fields: equal digests, equal contacts.

@@ -13,7 +13,7 @@ namespace {
 const QString kTables[] = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSync ("
                    "Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, ETag TEXT NOT NULL, Digest TEXT NOT NULL, "
-                   "Card TEXT NOT NULL, Deleted INTEGER NOT NULL DEFAULT 0)"),
+                   "Card TEXT NOT NULL, Deleted INTEGER NOT NULL DEFAULT 0, Written INTEGER NOT NULL DEFAULT 0)"),
     QStringLiteral("CREATE INDEX IF NOT EXISTS CustomerSyncCustID ON CustomerSync(CustID)"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSyncState (Name TEXT PRIMARY KEY, Value TEXT NOT NULL)"),
     QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerSyncDeleted AFTER DELETE ON Customer BEGIN "
@@ -27,22 +27,36 @@ QString text(const QString& value)
     return QLatin1Char('\'') + quoted(clean) + QLatin1Char('\'');
 }
 
-bool hasStateTable(CustomerStore& store)
+// True when the query gives at least one row.
+bool hasRow(CustomerStore& store, const QString& query)
 {
     struct Release
     {
         CustomerStore& store;
         ~Release() { store.releaseRecordset(); }
     } release {store};
-    ado::Recordset& rs = store.openQuery(
-        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'CustomerSyncState'"));
-    return !rs.isEOF();
+    return !store.openQuery(query).isEOF();
+}
+
+bool hasStateTable(CustomerStore& store)
+{
+    return hasRow(store,
+                  QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'CustomerSyncState'"));
+}
+
+bool hasWrittenColumn(CustomerStore& store)
+{
+    return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = 'Written'"));
 }
 
 void createTables(CustomerStore& store)
 {
     for (const QString& statement : kTables) {
         store.execute(statement);
+    }
+    // Books first synced before cards were marked as written since the token.
+    if (!hasWrittenColumn(store)) {
+        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"));
     }
 }
 
@@ -198,8 +212,8 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
         ~Release() { store.releaseRecordset(); }
     } release {m_store};
     QHash<QString, Link> links;
-    ado::Recordset& rs
-        = m_store.openQuery(QStringLiteral("SELECT Href, CustID, ETag, Digest, Card, Deleted FROM CustomerSync"));
+    ado::Recordset& rs = m_store.openQuery(
+        QStringLiteral("SELECT Href, CustID, ETag, Digest, Card, Deleted, Written FROM CustomerSync"));
     while (!rs.isEOF()) {
         Link link;
         link.href = textOf(rs.Fields(0));
@@ -208,6 +222,7 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
         link.digest = textOf(rs.Fields(3));
         link.card = textOf(rs.Fields(4)).toUtf8();
         link.deleted = rs.Fields(5).toInt() != 0;
+        link.written = rs.Fields(6).toInt() != 0;
         links.insert(link.href, link);
         rs.MoveNext();
     }
@@ -239,12 +254,13 @@ QMap<qint32, ContactFields> ContactSync::loadContacts()
 
 void ContactSync::saveLink(const Link& link)
 {
-    m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, Card, Deleted) "
-                                   "VALUES (%1, %2, %3, %4, %5, %6)")
+    m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, Card, Deleted, "
+                                   "Written) VALUES (%1, %2, %3, %4, %5, %6, %7)")
                         .arg(text(link.href))
                         .arg(link.custId)
                         .arg(text(link.etag), text(link.digest), text(QString::fromUtf8(link.card)))
-                        .arg(link.deleted ? 1 : 0));
+                        .arg(link.deleted ? 1 : 0)
+                        .arg(link.written ? 1 : 0));
 }
 
 void ContactSync::dropLink(const QString& href)
@@ -277,14 +293,39 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
     }
     if (delta) {
         newToken = delta->syncToken;
+        QSet<QString> reported;
         for (const CardEntry& entry : std::as_const(delta->changed)) {
+            reported.insert(entry.href);
             if (isNew(entry)) {
                 changed.append(entry);
             }
         }
         for (const QString& href : std::as_const(delta->removed)) {
+            reported.insert(href);
             if (links.contains(href)) {
                 removed.append(href);
+            }
+        }
+        // A card written here after the token must be among the changes. A server may leave out one made and
+        // deleted since the token; it is looked for, and counts as deleted there only when it is not found.
+        QStringList unreported;
+        for (const Link& link : std::as_const(links)) {
+            if (link.written && !reported.contains(link.href)) {
+                unreported.append(link.href);
+            }
+        }
+        if (!unreported.isEmpty()) {
+            QSet<QString> found;
+            for (const Card& card : m_client.fetchCards(m_book, unreported)) {
+                found.insert(card.href);
+                if (isNew({card.href, card.etag})) {
+                    changed.append({card.href, card.etag});
+                }
+            }
+            for (const QString& href : std::as_const(unreported)) {
+                if (!found.contains(href)) {
+                    removed.append(href);
+                }
             }
         }
     } else {
@@ -342,7 +383,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         auto found = links.find(card.href);
         if (found == links.end()) {
             if (readable) {
-                Link link {0, card.href, card.etag, serverDigest, card.data, false};
+                Link link {0, card.href, card.etag, serverDigest, card.data, false, false};
                 const auto twin = unlinked.find(duplicateKey(server));
                 if (twin != unlinked.end()) {
                     link.custId = twin.value();
@@ -416,6 +457,8 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         // A contact changed here after its card was deleted there stays, and goes up as a new card.
         next();
     }
+    // The new token covers every card written before it.
+    m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"));
     setStateValue(m_store, QStringLiteral("token"), newToken);
     commit();
     step(total, total);
@@ -502,6 +545,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                 link.etag = m_client.updateCard(link.href, link.etag, card);
                 link.card = card;
                 link.digest = fieldsDigest(local);
+                link.written = true;
                 saves.append(link);
                 ++outcome.changedThere;
             } catch (const CardDavError& error) {
@@ -516,7 +560,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             const QString uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
             const QByteArray card = newCard(local, uid);
             const CardEntry entry = m_client.createCard(m_book, uid + QLatin1String(".vcf"), card);
-            saves.append({custId, entry.href, entry.etag, fieldsDigest(local), card, false});
+            saves.append({custId, entry.href, entry.etag, fieldsDigest(local), card, false, true});
             ++outcome.addedThere;
             next();
         }

@@ -76,6 +76,7 @@ private:
         QString digest;
         QByteArray card;
         bool deleted = false;
+        bool written = false; // sent to the server after the token kept
     };
 
     void prepareTables();

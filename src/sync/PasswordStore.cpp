@@ -3,6 +3,7 @@
 #include "Ado.h"
 
 #include <QEventLoop>
+#include <QtDebug>
 
 #include <qt6keychain/keychain.h>
 
@@ -20,6 +21,24 @@ void runJob(QKeychain::Job& job)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+// Why a keyring job failed, in the user's language; the keyring's own text (English) goes to the log only.
+QString reasonOf(const QKeychain::Job& job)
+{
+    qWarning("velmarin: keyring: %s", qUtf8Printable(job.errorString()));
+    switch (job.error()) {
+    case QKeychain::AccessDeniedByUser:
+        return QStringLiteral("l'accesso è stato rifiutato.");
+    case QKeychain::AccessDenied:
+        return QStringLiteral("l'accesso non è consentito.");
+    case QKeychain::NoBackendAvailable:
+    case QKeychain::NotImplemented:
+        return QStringLiteral("su questo sistema non c'è un portachiavi.");
+    default:
+        // Without a desktop session (no D-Bus, no Secret Service) the keyring says no more than this.
+        return QStringLiteral("il portachiavi del sistema non risponde (serve una sessione del desktop).");
+    }
+}
+
 class Keyring : public PasswordStore
 {
 public:
@@ -32,8 +51,7 @@ public:
             return {};
         }
         if (job.error() != QKeychain::NoError) {
-            throw ado::Error(
-                QStringLiteral("Impossibile leggere la password dal portachiavi: %1").arg(job.errorString()));
+            throw ado::Error(QStringLiteral("Impossibile leggere la password dal portachiavi: %1").arg(reasonOf(job)));
         }
         return job.textData();
     }
@@ -46,7 +64,7 @@ public:
         runJob(job);
         if (job.error() != QKeychain::NoError) {
             throw ado::Error(
-                QStringLiteral("Impossibile conservare la password nel portachiavi: %1").arg(job.errorString()));
+                QStringLiteral("Impossibile conservare la password nel portachiavi: %1").arg(reasonOf(job)));
         }
     }
 };

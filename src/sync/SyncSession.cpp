@@ -2,6 +2,18 @@
 
 #include "PasswordStore.h"
 
+#include <QHash>
+
+namespace {
+
+QHash<QString, QString>& passwordsOfThisRun()
+{
+    static QHash<QString, QString> kept;
+    return kept;
+}
+
+} // namespace
+
 QString syncAccount(const SyncSettings& settings)
 {
     return settings.user + QLatin1Char('@') + settings.server.host();
@@ -13,13 +25,33 @@ QString syncPassword(const SyncSettings& settings)
     if (!fromEnvironment.isEmpty()) {
         return fromEnvironment;
     }
-    const QString kept = PasswordStore::current().password(syncAccount(settings));
+    const QString account = syncAccount(settings);
+    if (passwordsOfThisRun().contains(account)) {
+        return passwordsOfThisRun().value(account);
+    }
+    const QString kept = PasswordStore::current().password(account);
     if (kept.isEmpty()) {
         throw ado::Error(QStringLiteral("Nessuna password per %1: impostarla da Sincronizzazione… o in "
                                         "VELMARIN_CARDDAV_PASSWORD.")
                              .arg(syncAccount(settings)));
     }
     return kept;
+}
+
+bool keepSyncPassword(const SyncSettings& settings, const QString& password, QString* why)
+{
+    const QString account = syncAccount(settings);
+    try {
+        PasswordStore::current().setPassword(account, password);
+        passwordsOfThisRun().remove(account);
+        return true;
+    } catch (const ado::Error& error) {
+        passwordsOfThisRun().insert(account, password);
+        if (why) {
+            *why = error.description();
+        }
+        return false;
+    }
 }
 
 SyncOutcome runSync(CustomerStore& store,

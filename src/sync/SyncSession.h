@@ -7,9 +7,14 @@
 // The key the account's password is kept under: "user@host".
 QString syncAccount(const SyncSettings& settings);
 
-// VELMARIN_CARDDAV_PASSWORD when set, otherwise the keyring's password for the account. Throws ado::Error when
-// there is none.
+// VELMARIN_CARDDAV_PASSWORD when set, otherwise the password kept for the account (the keyring's, or the one kept
+// for this run when the keyring could not take it). Throws ado::Error when there is none.
 QString syncPassword(const SyncSettings& settings);
+
+// Keeps the account's password in the keyring. When the keyring cannot take it (no desktop session, no keyring) the
+// password is kept in memory until the program ends, so the sync still works; returns false and the keyring's
+// reason in why.
+bool keepSyncPassword(const SyncSettings& settings, const QString& password, QString* why);
 
 // Syncs the open store with the address book of the settings.
 SyncOutcome runSync(CustomerStore& store,

@@ -1,7 +1,8 @@
 // The CardDAV client against a real Radicale on this machine: finding the address books, listing, reading, writing
-// and deleting cards with version checks, changes since a sync token, and every failure as an error in Italian.
+// and deleting cards with version checks, changes since a sync token, and every failure as an error in Italian; and
+// against a server that asks for Digest authentication.
 #include "CardDavClient.h"
-#include "RadicaleServer.h"
+#include "DavServer.h"
 
 #include <QTest>
 
@@ -133,7 +134,7 @@ private slots:
 
     void aServerThatIsGoneIsAnError()
     {
-        RadicaleServer server;
+        DavServer server;
         QVERIFY2(server.start(), qPrintable(server.error()));
         const QUrl book = server.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
         CardDavClient client(book, server.user(), server.password());
@@ -149,8 +150,32 @@ private slots:
         }
     }
 
+    // A server that asks for HTTP Digest authentication is answered with the same user and password.
+    void answersADigestChallenge()
+    {
+        DavServer server(DavServer::Kind::Xandikos);
+        server.setDigestAuthentication(true);
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        const QUrl book = server.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
+        CardDavClient client(server.url(), server.user(), server.password());
+        const QList<AddressBook> books = client.discover();
+        QCOMPARE(books.size(), 1);
+        QCOMPARE(books.first().url, book);
+        client.createCard(book, QStringLiteral("uno.vcf"), card("uno", "Rossi"));
+        client.createCard(book, QStringLiteral("due.vcf"), card("due", "Bianchi"));
+        QCOMPARE(client.listCards(book).size(), 2);
+        try {
+            CardDavClient(server.url(), server.user(), QStringLiteral("sbagliata")).discover();
+            QFAIL("a wrong password was accepted");
+        } catch (const CardDavError& error) {
+            QCOMPARE(error.status(), 401);
+            QVERIFY2(error.description().contains(QLatin1String("nome utente e password")),
+                     qPrintable(error.description()));
+        }
+    }
+
 private:
-    RadicaleServer m_server;
+    DavServer m_server;
     QUrl m_book;
 };
 

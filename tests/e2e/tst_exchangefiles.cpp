@@ -79,6 +79,8 @@ void TestExchangeFiles::commandLine_data()
                                      << "velmarin: Impossibile trovare il file" << -1;
     QTest::newRow("import without a file")
         << QStringList {"--import"} << true << 2 << "velmarin: --import richiede il nome di un file." << 20;
+    QTest::newRow("help") << QStringList {"--help"} << true << 0 << "Uso: velmarin [--import FILE... | --export" << 20;
+    QTest::newRow("version") << QStringList {"--version"} << false << 0 << "Velmarin 1.0.0\n" << -1;
     QTest::newRow("both at once") << QStringList {"--import", "a.vcf", "--export", "b.vcf"} << true << 2
                                   << "velmarin: --import e --export" << 20;
 }
@@ -113,7 +115,10 @@ void TestExchangeFiles::commandLine()
     const QString err = QString::fromUtf8(run.readAllStandardError());
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.exitCode(), exitCode);
-    if (exitCode == 0) {
+    if (exitCode == 0 && arguments.first() == QLatin1String("--help")) {
+        QVERIFY2(out.startsWith(output) && out.contains(QLatin1String("--sync")), qPrintable(out));
+        QCOMPARE(err, QString());
+    } else if (exitCode == 0) {
         QCOMPARE(out, output);
         QCOMPARE(err, QString());
     } else {

@@ -1,7 +1,7 @@
 // velmarin --sync as a user runs it: the real program beside a real Cust.mdb, against a real Radicale. The address
 // is kept for the next run, failures give one line and a non-zero status, and a sync killed at any moment neither
 // loses nor doubles a contact once a later one completes.
-#include "RadicaleServer.h"
+#include "DavServer.h"
 #include "TestDatabase.h"
 
 #include <QCoreApplication>
@@ -25,7 +25,7 @@ class tst_SyncCommand : public QObject
     Q_OBJECT
 
 private:
-    RadicaleServer m_server;
+    DavServer m_server;
     QUrl m_book;
 
     // The program copied beside the database, so that it opens that Cust.mdb.

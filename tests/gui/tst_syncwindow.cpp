@@ -2,10 +2,10 @@
 // answered in its dialog, no sync while a contact is edited, and the sync at start once set up.
 #include "CardDavClient.h"
 #include "ContactSync.h"
+#include "DavServer.h"
 #include "ListContextMenu.h"
 #include "MainWindowDriver.h"
 #include "PasswordStore.h"
-#include "RadicaleServer.h"
 #include "ScriptedMessageBox.h"
 #include "SyncActions.h"
 #include "TestDatabase.h"
@@ -30,6 +30,24 @@ public:
     QString password(const QString& account) override { return kept.value(account); }
     void setPassword(const QString& account, const QString& password) override { kept.insert(account, password); }
     QHash<QString, QString> kept;
+};
+
+// A desktop without a keyring: nothing can be kept or read.
+class NoKeyring : public PasswordStore
+{
+public:
+    NoKeyring() { PasswordStore::setCurrent(this); }
+    ~NoKeyring() override { PasswordStore::setCurrent(nullptr); }
+    QString password(const QString&) override
+    {
+        throw ado::Error(QStringLiteral("Impossibile leggere la password dal portachiavi: su questo sistema non c'è "
+                                        "un portachiavi."));
+    }
+    void setPassword(const QString&, const QString&) override
+    {
+        throw ado::Error(QStringLiteral("Impossibile conservare la password nel portachiavi: su questo sistema non "
+                                        "c'è un portachiavi."));
+    }
 };
 
 // Acts on the next modal dialog of the type as soon as it is up (dialogs run their own event loop).
@@ -172,8 +190,51 @@ private slots:
         QCOMPARE(boxes.asked().size(), 0);
     }
 
+    // Last: the password it types stays with the process, as it does with the program until it ends.
+    void withoutAKeyringThePasswordLastsTheRun()
+    {
+        NoKeyring keyring;
+        ScriptedMessageBox boxes;
+        TestDatabase db;
+        {
+            // Set up earlier by another user of the account, whose password this run never had: no sync at
+            // start, and no box about it.
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            saveSyncSettings(store, {m_server.url(), QStringLiteral("altro"), m_book});
+            store.CloseDatabase();
+        }
+        MainWindowDriver driver;
+        QTest::qWait(200);
+        QCOMPARE(boxes.asked().size(), 0);
+        QCOMPARE(driver.list()->itemCount(), 0);
+
+        whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
+            dialog->txtUser->setText(m_server.user());
+            dialog->txtPassword->setText(m_server.password());
+            dialog->cmdOK->click();
+        });
+        boxes.expect(MessageBox::Ok);
+        boxes.expect(MessageBox::Ok);
+        driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        QCOMPARE(boxes.pending(), 0);
+        QCOMPARE(boxes.asked().first().icon, MessageBox::Exclamation);
+        QVERIFY2(boxes.asked().first().text.contains(QStringLiteral("non c'è un portachiavi"))
+                     && boxes.asked().first().text.contains(QLatin1String("fino alla chiusura del programma")),
+                 qPrintable(boxes.asked().first().text));
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione completata")),
+                 qPrintable(boxes.last().text));
+        QVERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
+
+        // Later in the same run the password is still at hand.
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(driver.window()->syncActions()->syncNow());
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione completata")),
+                 qPrintable(boxes.last().text));
+    }
+
 private:
-    RadicaleServer m_server;
+    DavServer m_server;
     QUrl m_book;
 };
 

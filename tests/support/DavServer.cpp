@@ -1,0 +1,321 @@
+#include "DavServer.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) {
+        return 0;
+    }
+    return probe.serverPort();
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// Passes every request on to the server and its answer back, noting each request with the precondition it carried.
+// Options: --drop-tags answers a PUT without its ETag; --digest USER:PASSWORD asks for HTTP Digest authentication
+// and passes the request on with Basic.
+// clang-format off (it would reflow the Python)
+const char kProxy[] = R"py(import base64, hashlib, http.client, http.server, re, secrets, socketserver, sys
+listen, upstream, log = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+drop_tags = "--drop-tags" in sys.argv
+digest = sys.argv[sys.argv.index("--digest") + 1].split(":", 1) if "--digest" in sys.argv else None
+hop = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade", "content-length"}
+realm, nonces = "Rubrica", set()
+
+def md5(text):
+    return hashlib.md5(text.encode()).hexdigest()
+
+def authorized(command, header):
+    if not header.startswith("Digest "):
+        return False
+    p = {k: a or b for k, a, b in re.findall(r'(\w+)=(?:"([^"]*)"|([^\s,]*))', header[7:])}
+    user, password = digest
+    if p.get("username") != user or p.get("realm") != realm or p.get("nonce") not in nonces:
+        return False
+    ha1, ha2 = md5(f"{user}:{realm}:{password}"), md5(f"{command}:{p.get('uri')}")
+    if p.get("qop"):
+        return p.get("response") == md5(f"{ha1}:{p['nonce']}:{p.get('nc')}:{p.get('cnonce')}:{p['qop']}:{ha2}")
+    return p.get("response") == md5(f"{ha1}:{p['nonce']}:{ha2}")
+
+class Relay(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def answer(self, status, reason, headers, data):
+        self.send_response(status, reason)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def relay(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        tags = [f"{name}={self.headers[name]}" for name in ("If-Match", "If-None-Match") if self.headers[name]]
+        with open(log, "a", encoding="utf-8") as out:
+            out.write(" ".join([self.command, self.path] + tags) + "\n")
+        headers = {k: v for k, v in self.headers.items() if k.lower() not in hop}
+        if digest:
+            if not authorized(self.command, self.headers.get("Authorization", "")):
+                nonce = secrets.token_hex(16)
+                nonces.add(nonce)
+                challenge = f'Digest realm="{realm}", qop="auth", nonce="{nonce}", algorithm=MD5'
+                return self.answer(401, "Unauthorized", [("WWW-Authenticate", challenge)], b"")
+            headers["Authorization"] = "Basic " + base64.b64encode(":".join(digest).encode()).decode()
+        try:
+            server = http.client.HTTPConnection("127.0.0.1", upstream, timeout=60)
+            server.request(self.command, self.path, body=body, headers=headers)
+            reply = server.getresponse()
+            data = reply.read()
+            server.close()
+        except OSError:
+            self.close_connection = True
+            return
+        kept = [(name, value) for name, value in reply.getheaders()
+                if name.lower() not in hop and not (drop_tags and self.command == "PUT" and name.lower() == "etag")]
+        self.answer(reply.status, reply.reason, kept, data)
+
+    do_GET = do_PUT = do_DELETE = do_PROPFIND = do_PROPPATCH = do_REPORT = do_MKCOL = do_OPTIONS = relay
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+Server(("127.0.0.1", listen), Relay).serve_forever()
+)py";
+// clang-format on
+
+} // namespace
+
+DavServer::DavServer(Kind kind, const QString& user, const QString& password)
+    : m_kind(kind)
+    , m_user(user)
+    , m_password(password)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_proxy.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+DavServer::~DavServer()
+{
+    stop();
+}
+
+QString DavServer::name() const
+{
+    return m_kind == Kind::Radicale ? QStringLiteral("Radicale") : QStringLiteral("Xandikos");
+}
+
+QString DavServer::path(const QString& relative) const
+{
+    return m_dir.filePath(relative);
+}
+
+QString DavServer::bookFolder(const QString& name) const
+{
+    return m_kind == Kind::Radicale ? path(QStringLiteral("storage/collection-root/%1/%2").arg(m_user, name))
+                                    : path(QStringLiteral("storage/%1/contacts/%2").arg(m_user, name));
+}
+
+QUrl DavServer::url() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(m_port));
+}
+
+bool DavServer::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+QStringList DavServer::requests() const
+{
+    QFile log(path(QStringLiteral("requests.log")));
+    if (!log.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool DavServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port)
+{
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000)) {
+        m_error = program + QStringLiteral(": ") + process.errorString();
+        return false;
+    }
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (process.state() == QProcess::NotRunning) {
+            m_error = QString::fromUtf8(process.readAll());
+            return false;
+        }
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(200)) {
+            return true;
+        }
+        QThread::msleep(20);
+    }
+    m_error = QStringLiteral("%1 did not answer on port %2").arg(program).arg(port);
+    return false;
+}
+
+bool DavServer::start()
+{
+    m_error.clear();
+    const QString program = QStandardPaths::findExecutable(m_kind == Kind::Radicale ? QStringLiteral("radicale")
+                                                                                    : QStringLiteral("xandikos"));
+    if (program.isEmpty()) {
+        m_error = name() + QStringLiteral(" is not installed (scripts/install-deps installs it)");
+        return false;
+    }
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    if (m_port == 0) {
+        m_port = freePort();
+        m_serverPort = hasProxy() ? freePort() : m_port;
+        while (m_serverPort == m_port && hasProxy()) {
+            m_serverPort = freePort();
+        }
+    }
+    QStringList arguments;
+    if (m_kind == Kind::Radicale) {
+        QDir().mkpath(path(QStringLiteral("storage/collection-root/") + m_user));
+        const QByteArray config = QStringLiteral("[server]\n"
+                                                 "hosts = 127.0.0.1:%1\n"
+                                                 "[auth]\n"
+                                                 "type = htpasswd\n"
+                                                 "htpasswd_filename = %2\n"
+                                                 "htpasswd_encryption = plain\n"
+                                                 "delay = 0\n"
+                                                 "[rights]\n"
+                                                 "type = owner_only\n"
+                                                 "[storage]\n"
+                                                 "filesystem_folder = %3\n"
+                                                 "[web]\n"
+                                                 "type = none\n"
+                                                 "[logging]\n"
+                                                 "level = warning\n")
+                                      .arg(m_serverPort)
+                                      .arg(path(QStringLiteral("users")), path(QStringLiteral("storage")))
+                                      .toUtf8();
+        if (!writeFile(path(QStringLiteral("config")), config)
+            || !writeFile(path(QStringLiteral("users")), (m_user + QLatin1Char(':') + m_password + '\n').toUtf8())) {
+            m_error = QStringLiteral("cannot write the server's files");
+            return false;
+        }
+        arguments = {QStringLiteral("-C"), path(QStringLiteral("config"))};
+    } else {
+        arguments = {QStringLiteral("-d"),
+                     path(QStringLiteral("storage")),
+                     QStringLiteral("--autocreate"),
+                     QStringLiteral("--current-user-principal"),
+                     QStringLiteral("/%1/").arg(m_user),
+                     QStringLiteral("-l"),
+                     QStringLiteral("127.0.0.1"),
+                     QStringLiteral("-p"),
+                     QString::number(m_serverPort)};
+    }
+    if (!startProcess(m_process, program, arguments, m_serverPort)) {
+        stop();
+        return false;
+    }
+    if (hasProxy()) {
+        QStringList proxyArguments {path(QStringLiteral("proxy.py")),
+                                    QString::number(m_port),
+                                    QString::number(m_serverPort),
+                                    path(QStringLiteral("requests.log"))};
+        if (m_dropWriteTags) {
+            proxyArguments << QStringLiteral("--drop-tags");
+        }
+        if (m_digest) {
+            proxyArguments << QStringLiteral("--digest") << m_user + QLatin1Char(':') + m_password;
+        }
+        if (!writeFile(path(QStringLiteral("proxy.py")), kProxy)
+            || !startProcess(m_proxy, QStringLiteral("/usr/bin/python3"), proxyArguments, m_port)) {
+            stop();
+            return false;
+        }
+    }
+    return true;
+}
+
+void DavServer::stop()
+{
+    for (QProcess* process : {&m_proxy, &m_process}) {
+        if (process->state() == QProcess::NotRunning) {
+            continue;
+        }
+        process->terminate();
+        if (!process->waitForFinished(3000)) {
+            process->kill();
+            process->waitForFinished(3000);
+        }
+    }
+}
+
+QUrl DavServer::addAddressBook(const QString& name, const QString& displayName)
+{
+    const QUrl book
+        = url().resolved(QUrl(m_kind == Kind::Radicale ? QStringLiteral("/%1/%2/").arg(m_user, name)
+                                                       : QStringLiteral("/%1/contacts/%2/").arg(m_user, name)));
+    QByteArray escapedName = displayName.toUtf8();
+    if (m_kind == Kind::Radicale) {
+        const QString folder = bookFolder(name);
+        QDir().mkpath(folder);
+        escapedName.replace('\\', "\\\\").replace('"', "\\\"");
+        writeFile(folder + QStringLiteral("/.Radicale.props"),
+                  "{\"tag\": \"VADDRESSBOOK\", \"D:displayname\": \"" + escapedName + "\"}");
+        return book;
+    }
+    // Xandikos makes address books on request (an extended MKCOL).
+    escapedName.replace('&', "&amp;").replace('<', "&lt;");
+    // Straight to the server: the proxy's own authentication is not the point here.
+    QUrl direct = book;
+    direct.setPort(m_serverPort);
+    QNetworkAccessManager network;
+    QNetworkRequest request(direct);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/xml; charset=utf-8"));
+    QNetworkReply* reply = network.sendCustomRequest(
+        request,
+        "MKCOL",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:mkcol xmlns:D=\"DAV:\" "
+        "xmlns:C=\"urn:ietf:params:xml:ns:carddav\"><D:set><D:prop><D:resourcetype><D:collection/><C:addressbook/>"
+        "</D:resourcetype><D:displayname>"
+            + escapedName + "</D:displayname></D:prop></D:set></D:mkcol>");
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 201) {
+        qWarning("MKCOL %s: %s", qPrintable(book.toString()), qPrintable(reply->errorString()));
+    }
+    delete reply;
+    return book;
+}
+
+QStringList DavServer::cardFiles(const QString& name) const
+{
+    return QDir(bookFolder(name)).entryList({QStringLiteral("*")}, QDir::Files, QDir::Name);
+}

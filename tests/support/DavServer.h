@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUrl>
+
+// A real CardDAV server for the tests, on 127.0.0.1 on a free port, its storage in a temporary folder, stopped when
+// the object goes. Radicale checks one user with a plain-text password; Xandikos, the second server the sync is
+// tried on, checks none. Either can sit behind a small proxy that answers every PUT without its ETag, as servers
+// that rewrite a stored card do, or that asks for HTTP Digest authentication.
+class DavServer
+{
+public:
+    enum class Kind { Radicale, Xandikos };
+
+    explicit DavServer(Kind kind = Kind::Radicale,
+                       const QString& user = QStringLiteral("anna"),
+                       const QString& password = QStringLiteral("segreta"));
+    ~DavServer();
+    DavServer(const DavServer&) = delete;
+    DavServer& operator=(const DavServer&) = delete;
+
+    Kind kind() const { return m_kind; }
+    QString name() const;
+
+    // Before start(): put the proxy that drops the ETag of PUT answers in front of the server.
+    void setDropWriteTags(bool drop) { m_dropWriteTags = drop; }
+    bool dropsWriteTags() const { return m_dropWriteTags; }
+    // Before start(): the proxy asks for HTTP Digest authentication instead of the server's own Basic.
+    void setDigestAuthentication(bool digest) { m_digest = digest; }
+    // What the proxy passed on, one line a request: "PUT /anna/book/x.vcf If-Match=\"…\"" (the tag header, if any).
+    QStringList requests() const;
+
+    // Starts the server (on the port it had before, after a stop) and waits until it answers. Returns false and
+    // keeps the reason in error() when it cannot.
+    bool start();
+    void stop();
+    bool isRunning() const;
+    QString error() const { return m_error; }
+
+    QString user() const { return m_user; }
+    QString password() const { return m_password; }
+    quint16 port() const { return m_port; }
+    // http://127.0.0.1:port/
+    QUrl url() const;
+    // An empty address book of the user; returns its address.
+    QUrl addAddressBook(const QString& name, const QString& displayName);
+    // The card files of an address book, as the server stores them.
+    QStringList cardFiles(const QString& name) const;
+
+private:
+    QString path(const QString& relative) const;
+    QString bookFolder(const QString& name) const;
+    bool hasProxy() const { return m_dropWriteTags || m_digest; }
+    bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port);
+
+    Kind m_kind;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QProcess m_proxy;
+    QString m_user;
+    QString m_password;
+    quint16 m_port = 0; // where the tests connect: the proxy's when there is one
+    quint16 m_serverPort = 0;
+    bool m_dropWriteTags = false;
+    bool m_digest = false;
+    QString m_error;
+};

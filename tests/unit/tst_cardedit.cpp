@@ -1,0 +1,182 @@
+#include "CardEdit.h"
+#include "ContactFile.h"
+#include "ImportRules.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The sync's card editing: a change made here goes up as the server's own card with only the lines the program reads
+// changed, and the program reads every card exactly as the import reads it.
+class TestCardEdit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void editsOnlyWhatTheProgramReads_data();
+    void editsOnlyWhatTheProgramReads();
+};
+
+namespace {
+
+// "Cognome|Nome|Indirizzo|Città|PR|Cellulare|Telefono"
+ContactFields fieldsOf(const QString& text)
+{
+    const QStringList p = text.split(QLatin1Char('|'));
+    return {p.value(0), p.value(1), p.value(2), p.value(3), p.value(4), p.value(5), p.value(6)};
+}
+
+QString joined(const ContactFields& f)
+{
+    return QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}.join(
+        QLatin1Char('|'));
+}
+
+// The first contact the import takes from a .vcf file of the bytes, or "-" when it takes none.
+QString imported(const QByteArray& bytes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("scheda.vcf"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    file.close();
+    const FileReading reading = readContactFile(path);
+    return reading.result.contacts.isEmpty() ? QStringLiteral("-")
+                                             : joined(importedFields(reading.result.contacts.first().fields));
+}
+
+QString read(const QByteArray& card)
+{
+    ContactFields fields;
+    return fieldsOfCard(card, fields) ? joined(fields) : QStringLiteral("-");
+}
+
+} // namespace
+
+void TestCardEdit::editsOnlyWhatTheProgramReads_data()
+{
+    QTest::addColumn<QByteArray>("card");
+    QTest::addColumn<QString>("fields");
+    QTest::addColumn<QByteArray>("edited");
+
+    const QByteArray phone21 = "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                               "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Nicol=C3=B2;Gianluca;;;\r\n"
+                               "ADR;HOME;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:;;Via San Nicol=C3=B2 3;Forl=\r\n"
+                               "=C3=AC;FC;47121;Italia\r\n"
+                               "NOTE;ENCODING=QUOTED-PRINTABLE:Citofono rotto=\r\n"
+                               ", bussare\r\n"
+                               "TEL;CELL:3471234567\r\n"
+                               "END:VCARD\r\n";
+    QTest::newRow("2.1 quoted-printable address changed")
+        << phone21 << "Nicolò|Gianluca|Via San Nicolò 3|Cesena|FC|3471234567|"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                      "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Nicol=C3=B2;Gianluca;;;\r\n"
+                      "ADR;HOME;CHARSET=UTF-8:;;Via San Nicolò 3;Cesena;FC;47121;Italia\r\n"
+                      "NOTE;ENCODING=QUOTED-PRINTABLE:Citofono rotto=\r\n"
+                      ", bussare\r\n"
+                      "TEL;CELL:3471234567\r\n"
+                      "END:VCARD\r\n");
+    QTest::newRow("2.1 quoted-printable name changed")
+        << phone21 << "Niccolò|Gianluca|Via San Nicolò 3|Forlì|FC|3471234567|"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                      "N;CHARSET=UTF-8:Niccolò;Gianluca;;;\r\n"
+                      "ADR;HOME;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:;;Via San Nicol=C3=B2 3;Forl=\r\n"
+                      "=C3=AC;FC;47121;Italia\r\n"
+                      "NOTE;ENCODING=QUOTED-PRINTABLE:Citofono rotto=\r\n"
+                      ", bussare\r\n"
+                      "TEL;CELL:3471234567\r\n"
+                      "FN;CHARSET=UTF-8:Gianluca Niccolò\r\n"
+                      "END:VCARD\r\n");
+    QTest::newRow("grouped numbers keep or lose their labels")
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Rossi;Mario;;;\r\nFN:Mario Rossi\r\n"
+                      "item1.TEL;type=CELL;type=pref:+39 333 1234567\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\n"
+                      "item2.TEL:011555\r\nitem2.X-ABLabel:ufficio\r\n"
+                      "item3.EMAIL;type=INTERNET:mario@example.org\r\nitem3.X-ABLabel:_$!<Other>!$_\r\n"
+                      "END:VCARD\r\n")
+        << "Rossi|Mario||||3400000000|"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Rossi;Mario;;;\r\nFN:Mario Rossi\r\n"
+                      "item1.TEL;type=CELL;type=pref:3400000000\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\n"
+                      "item3.EMAIL;type=INTERNET:mario@example.org\r\nitem3.X-ABLabel:_$!<Other>!$_\r\n"
+                      "END:VCARD\r\n");
+    const QByteArray twice = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bianchi;Anna;;;\r\n"
+                             "ADR;TYPE=HOME:;Scala B;Via Po 1;Torino;TO;10123;Italia\r\n"
+                             "ADR;TYPE=WORK:;;Corso Francia 9;Torino;TO;10138;Italia\r\n"
+                             "TEL;TYPE=CELL:3331111111\r\nTEL;TYPE=CELL:3332222222\r\nTEL;TYPE=FAX:011999\r\n"
+                             "END:VCARD\r\n";
+    QTest::newRow("two addresses, two mobiles: the first ones change")
+        << twice << "Bianchi|Anna|Via Roma 5|Milano|MI|3339999999|"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bianchi;Anna;;;\r\n"
+                      "ADR;TYPE=HOME:;Scala B;Via Roma 5;Milano;MI;10123;Italia\r\n"
+                      "ADR;TYPE=WORK:;;Corso Francia 9;Torino;TO;10138;Italia\r\n"
+                      "TEL;TYPE=CELL:3339999999\r\nTEL;TYPE=CELL:3332222222\r\nTEL;TYPE=FAX:011999\r\n"
+                      "END:VCARD\r\n");
+    QTest::newRow("two addresses, two mobiles: street and mobile cleared")
+        << twice << "Bianchi|Anna||Torino|TO||"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bianchi;Anna;;;\r\n"
+                      "ADR;TYPE=HOME:;;;Torino;TO;10123;Italia\r\n"
+                      "ADR;TYPE=WORK:;;Corso Francia 9;Torino;TO;10138;Italia\r\n"
+                      "TEL;TYPE=FAX:011999\r\n"
+                      "END:VCARD\r\n");
+    QTest::newRow("folds inside a character")
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Nicol\xC3\r\n \xB2;Gianluca;;;\r\n"
+                      "NOTE:Il caff\xC3\r\n \xA8 lo porta lui\r\nTEL;TYPE=WORK:011555\r\nEND:VCARD\r\n")
+        << "Nicolò|Gianluca|||||0212345678"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Nicol\xC3\r\n \xB2;Gianluca;;;\r\n"
+                      "NOTE:Il caff\xC3\r\n \xA8 lo porta lui\r\nTEL;TYPE=WORK:0212345678\r\nEND:VCARD\r\n");
+    QTest::newRow("4.0 tel: addresses stay addresses")
+        << QByteArray("BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Lorenzo De Santis\r\n"
+                      "TEL;VALUE=uri;TYPE=\"cell,voice\";PREF=1:tel:+39-320-111-2233\r\n"
+                      "TEL;VALUE=uri;TYPE=\"home,voice\":tel:+39-06-5550-1234;ext=12\r\nEND:VCARD\r\n")
+        << "De Santis|Lorenzo|||| 347 1234567|0655501234"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Lorenzo De Santis\r\n"
+                      "TEL;VALUE=uri;TYPE=\"cell,voice\";PREF=1:tel:347-1234567\r\n"
+                      "TEL;VALUE=uri;TYPE=\"home,voice\":tel:+39-06-5550-1234;ext=12\r\nEND:VCARD\r\n");
+    QTest::newRow("what follows END is left out")
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Anna;;;\r\nTEL;TYPE=CELL:3334445566\r\nEND:VCARD\r\n"
+                      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Altro;Uno;;;\r\nEND:VCARD\r\nX-JUNK:1\r\n")
+        << "Verdi|Anna||||3335556677|"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Anna;;;\r\nTEL;TYPE=CELL:3335556677\r\nEND:VCARD\r\n");
+    QTest::newRow("the card read is the one edited")
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nEMAIL:x@example.org\r\nEND:VCARD\r\n"
+                      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Anna;;;\r\nEND:VCARD\r\n")
+        << "Verdi|Anna|||||0212345678"
+        << QByteArray(
+               "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Anna;;;\r\nTEL;TYPE=HOME,VOICE:0212345678\r\nEND:VCARD\r\n");
+    QTest::newRow("LF line ends stay")
+        << QByteArray("BEGIN:VCARD\nVERSION:3.0\nN:Rossi;Mario;;;\n"
+                      "NOTE:Una nota abbastanza lunga da essere piegata su due righe dal telefono c\n he l'ha scritta\n"
+                      "END:VCARD\n")
+        << "Rossi|Mario|Via Po 1|Torino|TO||"
+        << QByteArray("BEGIN:VCARD\nVERSION:3.0\nN:Rossi;Mario;;;\n"
+                      "NOTE:Una nota abbastanza lunga da essere piegata su due righe dal telefono c\n he l'ha scritta\n"
+                      "ADR:;;Via Po 1;Torino;TO;;\nEND:VCARD\n");
+    QTest::newRow("a card cut short is ended")
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Rossi;Mario;;;") << "Rossi|Mario||||3331234567|"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Rossi;Mario;;;\r\nTEL;TYPE=CELL:3331234567\r\nEND:VCARD\r\n");
+    QTest::newRow("Windows-1252 card goes up in UTF-8")
+        << QByteArray(
+               "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Citt\xE0;Niccol\xF2\r\nADR;HOME:;;Via dell\x92Orso 2;Cant\xF9;CO\r\n"
+               "END:VCARD\r\n")
+        << "Città|Niccolò|Via dell’Orso 2|Cantù|CO||031712345"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Città;Niccolò\r\nADR;HOME:;;Via dell’Orso 2;Cantù;CO\r\n"
+                      "TEL;TYPE=HOME,VOICE:031712345\r\nEND:VCARD\r\n");
+}
+
+void TestCardEdit::editsOnlyWhatTheProgramReads()
+{
+    QFETCH(QByteArray, card);
+    QFETCH(QString, fields);
+    QFETCH(QByteArray, edited);
+
+    QCOMPARE(read(card), imported(card));
+    const QByteArray result = editedCard(card, fieldsOf(fields));
+    QCOMPARE(result, edited);
+    const QString wanted = joined(importedFields(fieldsOf(fields)));
+    QCOMPARE(read(result), wanted);
+    QCOMPARE(imported(result), wanted);
+}
+
+QTEST_GUILESS_MAIN(TestCardEdit)
+#include "tst_cardedit.moc"
