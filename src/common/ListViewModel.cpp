@@ -463,6 +463,25 @@ bool naturalMergeSort(std::vector<int>& items, Compare compare, std::vector<bool
     return false;
 }
 
+// Moves items[i] to items[newIndexOf[i]] in place, one cycle of the permutation at a time: a second block of
+// 100,000 rows at every sort would be fresh memory, faulted in page by page, and would lose the room kept for new rows.
+template<typename T>
+void permute(std::vector<T>& items, const std::vector<int>& newIndexOf)
+{
+    std::vector<bool> placed(items.size(), false);
+    for (size_t start = 0; start < items.size(); ++start) {
+        if (placed[start] || size_t(newIndexOf[start]) == start)
+            continue;
+        T carried = std::move(items[start]);
+        for (size_t to = size_t(newIndexOf[start]); to != start; to = size_t(newIndexOf[to])) {
+            std::swap(carried, items[to]);
+            placed[to] = true;
+        }
+        items[start] = std::move(carried);
+        placed[start] = true;
+    }
+}
+
 } // namespace
 
 void ListViewModel::rank(Dictionary& dict)
@@ -610,9 +629,7 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
     std::vector<int>& rowSlots = dict.rowSlots;
     if (rowSlots.size() != n)
         rowSlots.assign(n, -1);
-    // Room for every text still to be looked up, so that the entries are not moved again and again as they come.
     const auto pending = size_t(std::count(rowSlots.begin(), rowSlots.end(), -1));
-    dict.entries.reserve(dict.entries.size() + pending);
     // When most rows are looked up, two steps of reading ahead: a row's list of texts, then the text itself.
     const bool readAhead = pending * 2 > n;
     constexpr size_t ahead = 8;
@@ -650,15 +667,7 @@ void ListViewModel::sortByText(int k, Qt::SortOrder order)
         return;
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    {
-        // The rows moved in one pass, each read in order and written once; the room kept for new rows stays.
-        std::vector<Row> sorted;
-        sorted.reserve(m_rows.capacity());
-        sorted.resize(n);
-        for (size_t i = 0; i < n; ++i)
-            sorted[size_t(newRowOf[i])] = std::move(m_rows[i]);
-        m_rows.swap(sorted);
-    }
+    permute(m_rows, newRowOf);
     std::vector<int> shownBefore;
     if (m_filtering) {
         shownBefore.swap(m_shown);
