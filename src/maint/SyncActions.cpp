@@ -147,7 +147,12 @@ bool SyncActions::syncNow(bool quiet)
     } catch (const ado::Error& error) {
         progress.reset();
         m_reload(); // what was stored before the failure is shown
-        MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        // At start, a server out of reach (no network yet, a laptop away from home) is no news: the next sync
+        // carries on. A refusal or a fault is shown.
+        const auto* network = dynamic_cast<const CardDavError*>(&error);
+        if (!quiet || !network || network->status() != 0) {
+            MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        }
     }
     m_running = false;
     return synced;

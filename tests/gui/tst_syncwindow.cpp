@@ -190,6 +190,35 @@ private slots:
         QCOMPARE(boxes.asked().size(), 0);
     }
 
+    // Out of reach at start, the sync says nothing; asked for, it says why.
+    void aServerOutOfReachAtStartIsNoNews()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db({{1, "Rossi", "Mario", "", "", "", "", ""}});
+        DavServer gone;
+        QVERIFY2(gone.start(), qPrintable(gone.error()));
+        const QUrl book = gone.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
+        gone.stop();
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            saveSyncSettings(store, {gone.url(), gone.user(), book});
+            store.CloseDatabase();
+        }
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), gone.password());
+        MainWindowDriver driver;
+        QTest::qWait(300);
+        QCOMPARE(boxes.asked().size(), 0);
+        QCOMPARE(driver.list()->itemCount(), 1);
+
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(!driver.window()->syncActions()->syncNow());
+        QCOMPARE(boxes.last().icon, MessageBox::Critical);
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Impossibile raggiungere il server 127.0.0.1")),
+                 qPrintable(boxes.last().text));
+    }
+
     // Last: the password it types stays with the process, as it does with the program until it ends.
     void withoutAKeyringThePasswordLastsTheRun()
     {
