@@ -58,6 +58,10 @@ public:
     QComboBox* cboBook;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
+    QPushButton* cmdDisable; // shown when a sync is set up
+
+    // The dialog's result when "Disattiva" ends it.
+    static constexpr int Disabled = 2;
 
 private:
     void findBooks();

@@ -123,6 +123,14 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings)
     }
 }
 
+void clearSyncSettings(CustomerStore& store)
+{
+    requireOpen(store);
+    if (hasStateTable(store)) {
+        store.execute(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name IN ('server', 'user', 'book')"));
+    }
+}
+
 QString SyncOutcome::summary() const
 {
     QString text = QStringLiteral("Sincronizzazione completata: in rubrica %1, %2, %3; sul server %4, %5, %6")

@@ -23,6 +23,9 @@ struct SyncSettings
 
 SyncSettings loadSyncSettings(CustomerStore& store);
 void saveSyncSettings(CustomerStore& store, const SyncSettings& settings);
+// Turns the sync off: the account is forgotten, what was agreed with the server is kept, so that setting the same
+// address book up again carries on without a first sync.
+void clearSyncSettings(CustomerStore& store);
 
 // A contact changed both here and on the server since the last sync.
 enum class ConflictChoice { KeepHere, KeepServer, KeepBoth };

@@ -29,6 +29,7 @@ public:
     ~MemoryPasswords() override { PasswordStore::setCurrent(nullptr); }
     QString password(const QString& account) override { return kept.value(account); }
     void setPassword(const QString& account, const QString& password) override { kept.insert(account, password); }
+    void removePassword(const QString& account) override { kept.remove(account); }
     QHash<QString, QString> kept;
 };
 
@@ -48,6 +49,7 @@ public:
         throw ado::Error(QStringLiteral("Impossibile conservare la password nel portachiavi: su questo sistema non "
                                         "c'è un portachiavi."));
     }
+    void removePassword(const QString&) override { }
 };
 
 // Acts on the next modal dialog of the type as soon as it is up (dialogs run their own event loop).
@@ -188,6 +190,45 @@ private slots:
         // Silent when it works: no box is asked.
         QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
         QCOMPARE(boxes.asked().size(), 0);
+    }
+
+    // Turned off, the sync forgets the account and no longer runs at start; the contacts stay on both sides.
+    void turningTheSyncOff()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db;
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            saveSyncSettings(store, {m_server.url(), m_server.user(), m_book});
+            store.CloseDatabase();
+        }
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        {
+            MainWindowDriver driver;
+            QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
+            whenShown<SyncSetupDialog>([](SyncSetupDialog* dialog) {
+                QVERIFY(dialog->cmdDisable->isVisible());
+                dialog->cmdDisable->click();
+            });
+            boxes.expect(MessageBox::Ok);
+            driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+            QCOMPARE(
+                boxes.last().text,
+                QStringLiteral("Sincronizzazione disattivata: i contatti restano in questa rubrica e sul server."));
+            QVERIFY(passwords.kept.isEmpty());
+        }
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer")), QString());
+        MainWindowDriver again;
+        QTest::qWait(300);
+        QCOMPARE(again.list()->itemCount(), 0);
+        QCOMPARE(boxes.asked().size(), 1);
+        whenShown<SyncSetupDialog>([](SyncSetupDialog* dialog) {
+            QVERIFY(!dialog->cmdDisable->isVisible());
+            dialog->cmdCancel->click();
+        });
+        again.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
     }
 
     // Out of reach at start, the sync says nothing; asked for, it says why.
