@@ -127,7 +127,16 @@ void clearSyncSettings(CustomerStore& store)
 {
     requireOpen(store);
     if (hasStateTable(store)) {
-        store.execute(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name IN ('server', 'user', 'book')"));
+        ado::Connection& connection = *store.mcnnCust;
+        connection.BeginTrans();
+        try {
+            store.execute(QStringLiteral("DELETE FROM CustomerSync"));
+            store.execute(QStringLiteral("DELETE FROM CustomerSyncState"));
+            connection.CommitTrans();
+        } catch (...) {
+            connection.RollbackTrans();
+            throw;
+        }
     }
 }
 

@@ -192,7 +192,8 @@ private slots:
         QCOMPARE(boxes.asked().size(), 0);
     }
 
-    // Turned off, the sync forgets the account and no longer runs at start; the contacts stay on both sides.
+    // Turned off, the sync forgets the account and no longer runs at start; the contacts stay on both sides, and a
+    // contact deleted meanwhile is not deleted on the server when the sync is set up again.
     void turningTheSyncOff()
     {
         MemoryPasswords passwords;
@@ -224,11 +225,20 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(again.list()->itemCount(), 0);
         QCOMPARE(boxes.asked().size(), 1);
-        whenShown<SyncSetupDialog>([](SyncSetupDialog* dialog) {
+        whenShown<SyncSetupDialog>([this](SyncSetupDialog* dialog) {
             QVERIFY(!dialog->cmdDisable->isVisible());
-            dialog->cmdCancel->click();
+            dialog->txtServer->setText(m_server.url().toString());
+            dialog->txtUser->setText(m_server.user());
+            dialog->txtPassword->setText(m_server.password());
+            dialog->cmdFind->click();
+            dialog->cboBook->setCurrentIndex(dialog->cboBook->findText(QStringLiteral("Rubrica")));
+            dialog->cmdOK->click();
         });
+        boxes.expect(MessageBox::Ok);
         again.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 0 modificati, 0 eliminati")),
+                 qPrintable(boxes.last().text));
+        QVERIFY(listed(again).contains(QStringLiteral("Neri|Giulia||")));
     }
 
     // Out of reach at start, the sync says nothing; asked for, it says why.
