@@ -147,7 +147,12 @@ bool SyncActions::syncNow(bool quiet)
     } catch (const ado::Error& error) {
         progress.reset();
         m_reload(); // what was stored before the failure is shown
-        MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        // At start, a server out of reach (no network yet, a laptop away from home) is no news: the next sync
+        // carries on. A refusal or a fault is shown.
+        const auto* network = dynamic_cast<const CardDavError*>(&error);
+        if (!quiet || !network || network->status() != 0) {
+            MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        }
     }
     m_running = false;
     return synced;
@@ -167,7 +172,24 @@ void SyncActions::openSetup()
         return;
     }
     SyncSetupDialog dialog(current, m_window);
-    if (dialog.exec() != QDialog::Accepted) {
+    const int result = dialog.exec();
+    if (result == SyncSetupDialog::Disabled) {
+        try {
+            OpenStore open;
+            clearSyncSettings(open.store);
+            forgetSyncPassword(current);
+            MessageBox::show(m_window,
+                             QStringLiteral("Sincronizzazione disattivata: i contatti restano in questa rubrica e sul "
+                                            "server."),
+                             kTitle,
+                             MessageBox::OkOnly,
+                             MessageBox::Information);
+        } catch (const ado::Error& error) {
+            MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        }
+        return;
+    }
+    if (result != QDialog::Accepted) {
         return;
     }
     try {
@@ -215,6 +237,10 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdCancel = new QPushButton(QStringLiteral("Annulla"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdDisable = new QPushButton(QStringLiteral("Disattiva"), this);
+    cmdDisable->setObjectName(QStringLiteral("cmdDisable"));
+    cmdDisable->setToolTip(QStringLiteral("Non sincronizzare più: i contatti restano qui e sul server"));
+    cmdDisable->setVisible(settings.isSet());
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Server:"), txtServer);
@@ -223,6 +249,7 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     form->addRow(QString(), cmdFind);
     form->addRow(QStringLiteral("Rubrica:"), cboBook);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdDisable);
     buttons->addStretch();
     buttons->addWidget(cmdOK);
     buttons->addWidget(cmdCancel);
@@ -241,6 +268,7 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     connect(cmdFind, &QPushButton::clicked, this, &SyncSetupDialog::findBooks);
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cmdDisable, &QPushButton::clicked, this, [this] { done(Disabled); });
 }
 
 SyncSettings SyncSetupDialog::settings() const

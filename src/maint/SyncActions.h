@@ -25,7 +25,8 @@ public:
 
     QList<QAction*> actions() const;
 
-    // Syncs when a sync is set up; says nothing unless it fails.
+    // Syncs when a sync is set up and its password is at hand; says nothing unless the server refuses or the sync
+    // fails here (a server out of reach is left for the next sync).
     void syncAtStart();
     // Syncs with the settings kept beside the address book. Returns false when it did not sync.
     bool syncNow(bool quiet = false);
@@ -57,6 +58,10 @@ public:
     QComboBox* cboBook;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
+    QPushButton* cmdDisable; // shown when a sync is set up
+
+    // The dialog's result when "Disattiva" ends it.
+    static constexpr int Disabled = 2;
 
 private:
     void findBooks();

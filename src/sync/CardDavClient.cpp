@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QNetworkReply>
+#include <QSslError>
 #include <QTimer>
 #include <QXmlStreamReader>
 
@@ -162,6 +163,57 @@ QString lastSegment(const QUrl& url)
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+// Why the server's certificate was refused, as the user can act on it.
+QString certificateReason(const QList<QSslError>& errors, const QString& fallback)
+{
+    for (const QSslError& error : errors) {
+        switch (error.error()) {
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+            return QStringLiteral("è firmato dal server stesso, non da un'autorità riconosciuta.");
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+            return QStringLiteral("non è garantito da un'autorità riconosciuta.");
+        case QSslError::CertificateExpired:
+            return QStringLiteral("è scaduto.");
+        case QSslError::CertificateNotYetValid:
+            return QStringLiteral("non è ancora valido (controllare la data del computer).");
+        case QSslError::HostNameMismatch:
+            return QStringLiteral("è intestato a un altro nome.");
+        case QSslError::CertificateRevoked:
+            return QStringLiteral("è stato revocato.");
+        default:
+            break;
+        }
+    }
+    return fallback;
+}
+
+// Why the server could not be reached; the network layer's own text (English) only for the rare rest.
+QString networkReason(QNetworkReply::NetworkError error, const QString& fallback)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("non accetta collegamenti (è spento, o l'indirizzo o la porta sono sbagliati).");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("il nome non corrisponde a nessun server (indirizzo sbagliato, o rete assente).");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("ha chiuso il collegamento.");
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return QStringLiteral("la rete non è disponibile.");
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+        return QStringLiteral("il proxy della rete non risponde.");
+    default:
+        return fallback;
+    }
+}
+
 } // namespace
 
 CardDavError::CardDavError(const QString& description, int status)
@@ -251,6 +303,10 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
             reply->abort();
         });
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QList<QSslError> certificateErrors;
+        QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
+            certificateErrors = errors;
+        });
         timer.start(m_timeout);
         if (!reply->isFinished()) {
             loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -272,11 +328,13 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
             if (timedOut) {
                 throw CardDavError(QStringLiteral("Il server %1 non ha risposto in tempo.").arg(url.host()), 0);
             }
-            if (error == QNetworkReply::SslHandshakeFailedError) {
-                throw CardDavError(
-                    QStringLiteral("Il certificato del server %1 non è valido: %2").arg(url.host(), errorText), 0);
+            if (error == QNetworkReply::SslHandshakeFailedError || !certificateErrors.isEmpty()) {
+                throw CardDavError(QStringLiteral("Il certificato del server %1 non è valido: %2")
+                                       .arg(url.host(), certificateReason(certificateErrors, errorText)),
+                                   0);
             }
-            throw CardDavError(QStringLiteral("Impossibile raggiungere il server %1: %2").arg(url.host(), errorText),
+            throw CardDavError(QStringLiteral("Impossibile raggiungere il server %1: %2")
+                                   .arg(url.host(), networkReason(error, errorText)),
                                0);
         }
         // Basic is sent with every request, saving a round trip; a server that wants another scheme says so once,

@@ -123,6 +123,23 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings)
     }
 }
 
+void clearSyncSettings(CustomerStore& store)
+{
+    requireOpen(store);
+    if (hasStateTable(store)) {
+        ado::Connection& connection = *store.mcnnCust;
+        connection.BeginTrans();
+        try {
+            store.execute(QStringLiteral("DELETE FROM CustomerSync"));
+            store.execute(QStringLiteral("DELETE FROM CustomerSyncState"));
+            connection.CommitTrans();
+        } catch (...) {
+            connection.RollbackTrans();
+            throw;
+        }
+    }
+}
+
 QString SyncOutcome::summary() const
 {
     QString text = QStringLiteral("Sincronizzazione completata: in rubrica %1, %2, %3; sul server %4, %5, %6")

@@ -23,6 +23,10 @@ struct SyncSettings
 
 SyncSettings loadSyncSettings(CustomerStore& store);
 void saveSyncSettings(CustomerStore& store, const SyncSettings& settings);
+// Turns the sync off: the account and what was agreed with the server are forgotten. Set up again, even with the
+// same address book, the sync starts as a first sync: it links and adds, and what was deleted on either side in
+// between deletes nothing on the other.
+void clearSyncSettings(CustomerStore& store);
 
 // A contact changed both here and on the server since the last sync.
 enum class ConflictChoice { KeepHere, KeepServer, KeepBoth };

@@ -67,6 +67,16 @@ public:
                 QStringLiteral("Impossibile conservare la password nel portachiavi: %1").arg(reasonOf(job)));
         }
     }
+
+    void removePassword(const QString& account) override
+    {
+        QKeychain::DeletePasswordJob job(kService);
+        job.setKey(account);
+        runJob(job);
+        if (job.error() != QKeychain::NoError && job.error() != QKeychain::EntryNotFound) {
+            reasonOf(job); // logged
+        }
+    }
 };
 
 PasswordStore* g_current = nullptr;

@@ -12,6 +12,8 @@ public:
     virtual QString password(const QString& account) = 0;
     // Throws ado::Error when the keyring cannot keep it.
     virtual void setPassword(const QString& account, const QString& password) = 0;
+    // Forgets the account's password; a keyring that cannot is no reason to stop.
+    virtual void removePassword(const QString& account) = 0;
 
     // The keyring, or the store set for tests.
     static PasswordStore& current();

@@ -54,6 +54,13 @@ bool keepSyncPassword(const SyncSettings& settings, const QString& password, QSt
     }
 }
 
+void forgetSyncPassword(const SyncSettings& settings)
+{
+    const QString account = syncAccount(settings);
+    passwordsOfThisRun().remove(account);
+    PasswordStore::current().removePassword(account);
+}
+
 SyncOutcome runSync(CustomerStore& store,
                     const SyncSettings& settings,
                     const QString& password,

@@ -15,6 +15,8 @@ QString syncPassword(const SyncSettings& settings);
 // password is kept in memory until the program ends, so the sync still works; returns false and the keyring's
 // reason in why.
 bool keepSyncPassword(const SyncSettings& settings, const QString& password, QString* why);
+// Forgets the account's password, in the keyring and in this run.
+void forgetSyncPassword(const SyncSettings& settings);
 
 // Syncs the open store with the address book of the settings.
 SyncOutcome runSync(CustomerStore& store,

@@ -145,9 +145,29 @@ private slots:
             QFAIL("no error");
         } catch (const CardDavError& error) {
             QCOMPARE(error.status(), 0);
-            QVERIFY2(error.description().startsWith(QLatin1String("Impossibile raggiungere il server 127.0.0.1")),
-                     qPrintable(error.description()));
+            QCOMPARE(error.description(),
+                     QStringLiteral("Impossibile raggiungere il server 127.0.0.1: non accetta collegamenti (è spento, "
+                                    "o l'indirizzo o la porta sono sbagliati)."));
         }
+    }
+
+    // A certificate no authority vouches for is refused before anything, the password included, is sent.
+    void anUntrustedCertificateIsRefusedWithItsReason()
+    {
+        DavServer server;
+        server.setTls(true);
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        QCOMPARE(server.url().scheme(), QStringLiteral("https"));
+        try {
+            CardDavClient(server.url(), server.user(), server.password()).discover();
+            QFAIL("an untrusted certificate was accepted");
+        } catch (const CardDavError& error) {
+            QCOMPARE(error.status(), 0);
+            QCOMPARE(error.description(),
+                     QStringLiteral("Il certificato del server 127.0.0.1 non è valido: è firmato dal server stesso, "
+                                    "non da un'autorità riconosciuta."));
+        }
+        QCOMPARE(server.requests(), QStringList());
     }
 
     // A server that asks for HTTP Digest authentication is answered with the same user and password.

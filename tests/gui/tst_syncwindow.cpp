@@ -29,6 +29,7 @@ public:
     ~MemoryPasswords() override { PasswordStore::setCurrent(nullptr); }
     QString password(const QString& account) override { return kept.value(account); }
     void setPassword(const QString& account, const QString& password) override { kept.insert(account, password); }
+    void removePassword(const QString& account) override { kept.remove(account); }
     QHash<QString, QString> kept;
 };
 
@@ -48,6 +49,7 @@ public:
         throw ado::Error(QStringLiteral("Impossibile conservare la password nel portachiavi: su questo sistema non "
                                         "c'è un portachiavi."));
     }
+    void removePassword(const QString&) override { }
 };
 
 // Acts on the next modal dialog of the type as soon as it is up (dialogs run their own event loop).
@@ -188,6 +190,84 @@ private slots:
         // Silent when it works: no box is asked.
         QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
         QCOMPARE(boxes.asked().size(), 0);
+    }
+
+    // Turned off, the sync forgets the account and no longer runs at start; the contacts stay on both sides, and a
+    // contact deleted meanwhile is not deleted on the server when the sync is set up again.
+    void turningTheSyncOff()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db;
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            saveSyncSettings(store, {m_server.url(), m_server.user(), m_book});
+            store.CloseDatabase();
+        }
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        {
+            MainWindowDriver driver;
+            QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
+            whenShown<SyncSetupDialog>([](SyncSetupDialog* dialog) {
+                QVERIFY(dialog->cmdDisable->isVisible());
+                dialog->cmdDisable->click();
+            });
+            boxes.expect(MessageBox::Ok);
+            driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+            QCOMPARE(
+                boxes.last().text,
+                QStringLiteral("Sincronizzazione disattivata: i contatti restano in questa rubrica e sul server."));
+            QVERIFY(passwords.kept.isEmpty());
+        }
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer")), QString());
+        MainWindowDriver again;
+        QTest::qWait(300);
+        QCOMPARE(again.list()->itemCount(), 0);
+        QCOMPARE(boxes.asked().size(), 1);
+        whenShown<SyncSetupDialog>([this](SyncSetupDialog* dialog) {
+            QVERIFY(!dialog->cmdDisable->isVisible());
+            dialog->txtServer->setText(m_server.url().toString());
+            dialog->txtUser->setText(m_server.user());
+            dialog->txtPassword->setText(m_server.password());
+            dialog->cmdFind->click();
+            dialog->cboBook->setCurrentIndex(dialog->cboBook->findText(QStringLiteral("Rubrica")));
+            dialog->cmdOK->click();
+        });
+        boxes.expect(MessageBox::Ok);
+        again.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 0 modificati, 0 eliminati")),
+                 qPrintable(boxes.last().text));
+        QVERIFY(listed(again).contains(QStringLiteral("Neri|Giulia||")));
+    }
+
+    // Out of reach at start, the sync says nothing; asked for, it says why.
+    void aServerOutOfReachAtStartIsNoNews()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db({{1, "Rossi", "Mario", "", "", "", "", ""}});
+        DavServer gone;
+        QVERIFY2(gone.start(), qPrintable(gone.error()));
+        const QUrl book = gone.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
+        gone.stop();
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            saveSyncSettings(store, {gone.url(), gone.user(), book});
+            store.CloseDatabase();
+        }
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), gone.password());
+        MainWindowDriver driver;
+        QTest::qWait(300);
+        QCOMPARE(boxes.asked().size(), 0);
+        QCOMPARE(driver.list()->itemCount(), 1);
+
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(!driver.window()->syncActions()->syncNow());
+        QCOMPARE(boxes.last().icon, MessageBox::Critical);
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Impossibile raggiungere il server 127.0.0.1")),
+                 qPrintable(boxes.last().text));
     }
 
     // Last: the password it types stays with the process, as it does with the program until it ends.

@@ -101,7 +101,13 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-Server(("127.0.0.1", listen), Relay).serve_forever()
+server = Server(("127.0.0.1", listen), Relay)
+if "--tls" in sys.argv:
+    import ssl
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(sys.argv[sys.argv.index("--tls") + 1], sys.argv[sys.argv.index("--tls") + 2])
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+server.serve_forever()
 )py";
 // clang-format on
 
@@ -139,7 +145,8 @@ QString DavServer::bookFolder(const QString& name) const
 
 QUrl DavServer::url() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(m_port));
+    return QUrl(
+        QStringLiteral("%1://127.0.0.1:%2/").arg(m_tls ? QStringLiteral("https") : QStringLiteral("http")).arg(m_port));
 }
 
 bool DavServer::isRunning() const
@@ -183,9 +190,14 @@ bool DavServer::startProcess(QProcess& process, const QString& program, const QS
 bool DavServer::start()
 {
     m_error.clear();
-    const QString program = QStandardPaths::findExecutable(m_kind == Kind::Radicale ? QStringLiteral("radicale")
-                                                                                    : QStringLiteral("xandikos"));
-    if (program.isEmpty()) {
+    // Radicale from its Python module (Debian's python3-radicale): the radicale package would also start a system
+    // service on every machine that runs the tests.
+    const QString program = m_kind == Kind::Radicale ? QStringLiteral("/usr/bin/python3")
+                                                     : QStandardPaths::findExecutable(QStringLiteral("xandikos"));
+    const bool installed = m_kind == Kind::Radicale
+        ? QFile::exists(QStringLiteral("/usr/lib/python3/dist-packages/radicale/__main__.py"))
+        : !program.isEmpty();
+    if (!installed) {
         m_error = name() + QStringLiteral(" is not installed (scripts/install-deps installs it)");
         return false;
     }
@@ -226,7 +238,8 @@ bool DavServer::start()
             m_error = QStringLiteral("cannot write the server's files");
             return false;
         }
-        arguments = {QStringLiteral("-C"), path(QStringLiteral("config"))};
+        arguments
+            = {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("-C"), path(QStringLiteral("config"))};
     } else {
         arguments = {QStringLiteral("-d"),
                      path(QStringLiteral("storage")),
@@ -252,6 +265,32 @@ bool DavServer::start()
         }
         if (m_digest) {
             proxyArguments << QStringLiteral("--digest") << m_user + QLatin1Char(':') + m_password;
+        }
+        if (m_tls) {
+            // A certificate of its own, as a home server has: no authority vouches for it.
+            QProcess openssl;
+            openssl.setProcessChannelMode(QProcess::MergedChannels);
+            openssl.start(QStringLiteral("openssl"),
+                          {QStringLiteral("req"),
+                           QStringLiteral("-x509"),
+                           QStringLiteral("-newkey"),
+                           QStringLiteral("rsa:2048"),
+                           QStringLiteral("-nodes"),
+                           QStringLiteral("-days"),
+                           QStringLiteral("1"),
+                           QStringLiteral("-subj"),
+                           QStringLiteral("/CN=127.0.0.1"),
+                           QStringLiteral("-keyout"),
+                           path(QStringLiteral("key.pem")),
+                           QStringLiteral("-out"),
+                           path(QStringLiteral("cert.pem"))});
+            if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
+                m_error = QStringLiteral("openssl: ") + QString::fromUtf8(openssl.readAll());
+                stop();
+                return false;
+            }
+            proxyArguments << QStringLiteral("--tls") << path(QStringLiteral("cert.pem"))
+                           << path(QStringLiteral("key.pem"));
         }
         if (!writeFile(path(QStringLiteral("proxy.py")), kProxy)
             || !startProcess(m_proxy, QStringLiteral("/usr/bin/python3"), proxyArguments, m_port)) {
@@ -294,6 +333,7 @@ QUrl DavServer::addAddressBook(const QString& name, const QString& displayName)
     escapedName.replace('&', "&amp;").replace('<', "&lt;");
     // Straight to the server: the proxy's own authentication is not the point here.
     QUrl direct = book;
+    direct.setScheme(QStringLiteral("http"));
     direct.setPort(m_serverPort);
     QNetworkAccessManager network;
     QNetworkRequest request(direct);

@@ -28,6 +28,8 @@ public:
     bool dropsWriteTags() const { return m_dropWriteTags; }
     // Before start(): the proxy asks for HTTP Digest authentication instead of the server's own Basic.
     void setDigestAuthentication(bool digest) { m_digest = digest; }
+    // Before start(): the proxy speaks HTTPS, with a self-signed certificate.
+    void setTls(bool tls) { m_tls = tls; }
     // What the proxy passed on, one line a request: "PUT /anna/book/x.vcf If-Match=\"…\"" (the tag header, if any).
     QStringList requests() const;
 
@@ -41,7 +43,7 @@ public:
     QString user() const { return m_user; }
     QString password() const { return m_password; }
     quint16 port() const { return m_port; }
-    // http://127.0.0.1:port/
+    // http://127.0.0.1:port/ (https:// with TLS)
     QUrl url() const;
     // An empty address book of the user; returns its address.
     QUrl addAddressBook(const QString& name, const QString& displayName);
@@ -51,7 +53,7 @@ public:
 private:
     QString path(const QString& relative) const;
     QString bookFolder(const QString& name) const;
-    bool hasProxy() const { return m_dropWriteTags || m_digest; }
+    bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls; }
     bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port);
 
     Kind m_kind;
@@ -64,5 +66,6 @@ private:
     quint16 m_serverPort = 0;
     bool m_dropWriteTags = false;
     bool m_digest = false;
+    bool m_tls = false;
     QString m_error;
 };
