@@ -365,6 +365,15 @@ void ListView::refresh()
     updateSortIndicator(m_view, m_model);
 }
 
+int ListView::refreshFollowing(int index)
+{
+    // Followed by a persistent index, not by selecting it: a selection made now would lay out every row at once,
+    // and again after the sort.
+    const QPersistentModelIndex row = validIndex(m_model, index) ? m_model->index(index - 1, 0) : QModelIndex();
+    refresh();
+    return row.isValid() ? row.row() + 1 : 0;
+}
+
 void ListView::setSmallIcon(const QString& key, const QIcon& icon)
 {
     m_model->setIcon(key, icon);

@@ -67,6 +67,8 @@ public:
     int sortOrder() const;
     void setSortOrder(int order);
     void refresh(); // applies Sorted/SortKey/SortOrder
+    // refresh(), following one row: returns where the row at index stands afterwards.
+    int refreshFollowing(int index);
 
     void setSmallIcon(const QString& key, const QIcon& icon);
     double widthTwips() const;

@@ -692,9 +692,7 @@ void frmCustMaint::cmdSave_Click()
             lvwCustomer->setSubItem(added, 7, QString::number(key));
             if (lvwCustomer->sorted()) {
                 // The row was placed by its first text only; put it where all its texts belong.
-                lvwCustomer->setSelectedIndex(added);
-                lvwCustomer->refresh();
-                added = lvwCustomer->selectedIndex();
+                added = lvwCustomer->refreshFollowing(added);
             }
             lvwCustomer->ensureVisible(added);
             lvwCustomer->setSelectedIndex(added);

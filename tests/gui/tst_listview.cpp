@@ -39,6 +39,8 @@ private slots:
     void addedRowTakesItsPlaceInASortedList();
     void resortAfterEditsKeepsCollationOrder_data();
     void resortAfterEditsKeepsCollationOrder();
+    void refreshAfterAnAddOrEditIsAStableSort_data();
+    void refreshAfterAnAddOrEditIsAStableSort();
     void userSelectionRaisesItemClick_data();
     void userSelectionRaisesItemClick();
     void selectionByCodeRaisesNothing();
@@ -202,6 +204,81 @@ void TestListView::resortAfterEditsKeepsCollationOrder()
     before.sort();
     after.sort();
     QCOMPARE(after, before);
+}
+
+void TestListView::refreshAfterAnAddOrEditIsAStableSort_data()
+{
+    QTest::addColumn<int>("order");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<int>("edited");
+    QTest::addColumn<QString>("find");
+    // One row out of place is moved alone; two or more send every row through the sort again. Either way the rows
+    // end as a stable sort of what stood before the refresh would leave them, equal texts in their former order.
+    for (const int order : {int(ListView::lvwAscending), int(ListView::lvwDescending)}) {
+        const char* name = order == ListView::lvwAscending ? "ascending" : "descending";
+        QTest::newRow(qPrintable(QStringLiteral("%1, one row added").arg(name))) << order << 1 << 0 << QString();
+        QTest::newRow(qPrintable(QStringLiteral("%1, one row rewritten").arg(name))) << order << 0 << 1 << QString();
+        QTest::newRow(qPrintable(QStringLiteral("%1, one added, one rewritten").arg(name)))
+            << order << 1 << 1 << QString();
+        QTest::newRow(qPrintable(QStringLiteral("%1, one added while a find is open").arg(name)))
+            << order << 1 << 0 << QStringLiteral("ro");
+    }
+}
+
+void TestListView::refreshAfterAnAddOrEditIsAStableSort()
+{
+    QFETCH(int, order);
+    QFETCH(int, added);
+    QFETCH(int, edited);
+    QFETCH(QString, find);
+    const QStringList odd = {"", "Rossi", "ROSSI", "rossi", "Élise", "Elise", "de Luca", "D'Angelo", "(012) 345", "~"};
+    QCollator collator(QLocale(QLocale::Italian, QLocale::Italy));
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    QRandomGenerator rng(11);
+    int nextId = 0;
+    m_list->setSearchColumns({1}, {});
+    for (int round = 0; round < 40; ++round) {
+        cleanup();
+        init();
+        m_list->setSearchColumns({1}, {});
+        QList<QStringList> given;
+        for (int i = 0; i < 60; ++i)
+            given.append({QStringLiteral("row"), odd.at(rng.bounded(int(odd.size()))), QString::number(nextId++)});
+        m_list->setRows(given);
+        m_list->setSortKey(1);
+        m_list->setSortOrder(order);
+        m_list->setSorted(true);
+        m_list->refresh();
+        m_list->setFilter(find);
+        for (int i = 0; i < edited; ++i)
+            m_list->setSubItem(1 + rng.bounded(m_list->itemCount()), 1, odd.at(rng.bounded(int(odd.size()))));
+        QString selectedId;
+        for (int i = 0; i < added; ++i) {
+            const int row = m_list->addItem(QStringLiteral("row"));
+            m_list->setSubItem(row, 1, odd.at(rng.bounded(int(odd.size()))));
+            selectedId = QString::number(nextId++);
+            m_list->setSubItem(row, 2, selectedId);
+            m_list->setSelectedIndex(row);
+        }
+
+        QList<QStringList> expected;
+        for (int i = 1; i <= m_list->itemCount(); ++i)
+            expected.append({m_list->subItem(i, 1), m_list->subItem(i, 2)});
+        std::stable_sort(expected.begin(), expected.end(), [&](const QStringList& a, const QStringList& b) {
+            const int c = collator.sortKey(a.at(0)).compare(collator.sortKey(b.at(0)));
+            return order == ListView::lvwAscending ? c < 0 : c > 0;
+        });
+        m_list->refresh();
+        QStringList ids;
+        for (int i = 1; i <= m_list->itemCount(); ++i)
+            ids << m_list->subItem(i, 2);
+        QStringList expectedIds;
+        for (const QStringList& row : std::as_const(expected))
+            expectedIds << row.at(1);
+        QCOMPARE(ids, expectedIds);
+        if (!selectedId.isEmpty())
+            QCOMPARE(m_list->subItem(m_list->selectedIndex(), 2), selectedId);
+    }
 }
 
 void TestListView::userSelectionRaisesItemClick_data()
