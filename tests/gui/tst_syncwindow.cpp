@@ -68,6 +68,15 @@ void whenShown(Act act)
     timer->start();
 }
 
+// The sync set up in the address book as the dialog leaves it.
+void setUpSync(TestDatabase& db, const SyncSettings& settings)
+{
+    CustomerStore store;
+    store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+    saveSyncSettings(store, settings);
+    store.CloseDatabase();
+}
+
 QStringList listed(const MainWindowDriver& driver)
 {
     QStringList rows;
@@ -179,12 +188,7 @@ private slots:
         MemoryPasswords passwords;
         ScriptedMessageBox boxes;
         TestDatabase db;
-        {
-            CustomerStore store;
-            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
-            saveSyncSettings(store, {m_server.url(), m_server.user(), m_book});
-            store.CloseDatabase();
-        }
+        setUpSync(db, {m_server.url(), m_server.user(), m_book});
         passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
         MainWindowDriver driver;
         // Silent when it works: no box is asked.
@@ -199,12 +203,7 @@ private slots:
         MemoryPasswords passwords;
         ScriptedMessageBox boxes;
         TestDatabase db;
-        {
-            CustomerStore store;
-            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
-            saveSyncSettings(store, {m_server.url(), m_server.user(), m_book});
-            store.CloseDatabase();
-        }
+        setUpSync(db, {m_server.url(), m_server.user(), m_book});
         passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
         {
             MainWindowDriver driver;
@@ -251,12 +250,7 @@ private slots:
         QVERIFY2(gone.start(), qPrintable(gone.error()));
         const QUrl book = gone.addAddressBook(QStringLiteral("rubrica"), QStringLiteral("Rubrica"));
         gone.stop();
-        {
-            CustomerStore store;
-            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
-            saveSyncSettings(store, {gone.url(), gone.user(), book});
-            store.CloseDatabase();
-        }
+        setUpSync(db, {gone.url(), gone.user(), book});
         passwords.setPassword(QStringLiteral("anna@127.0.0.1"), gone.password());
         MainWindowDriver driver;
         QTest::qWait(300);
@@ -276,14 +270,9 @@ private slots:
         NoKeyring keyring;
         ScriptedMessageBox boxes;
         TestDatabase db;
-        {
-            // Set up earlier by another user of the account, whose password this run never had: no sync at
-            // start, and no box about it.
-            CustomerStore store;
-            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
-            saveSyncSettings(store, {m_server.url(), QStringLiteral("altro"), m_book});
-            store.CloseDatabase();
-        }
+        // Set up earlier by another user of the account, whose password this run never had: no sync at
+        // start, and no box about it.
+        setUpSync(db, {m_server.url(), QStringLiteral("altro"), m_book});
         MainWindowDriver driver;
         QTest::qWait(200);
         QCOMPARE(boxes.asked().size(), 0);
