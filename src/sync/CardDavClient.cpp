@@ -5,10 +5,14 @@
 #include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
+#include <QMap>
 #include <QNetworkReply>
 #include <QSslError>
 #include <QTimer>
 #include <QXmlStreamReader>
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -16,6 +20,10 @@ const QString kDav = QStringLiteral("DAV:");
 const QString kCardDav = QStringLiteral("urn:ietf:params:xml:ns:carddav");
 constexpr int kMultigetBatch = 200;
 constexpr int kMostRedirects = 5;
+// New cards sent side by side: a server far away answers each after a round trip. Two halve a first upload across
+// the internet (200 cards 100 ms away: 23.5 s one by one, 12.3 s); four do better there (6.5 s) but made a Radicale
+// on this machine a quarter slower (its writes take one lock in one Python process), two leave it as fast.
+constexpr int kCreationsAtOnce = 2;
 
 // One property of a response: its text, the hrefs inside it and the names of its child elements.
 struct Property
@@ -274,6 +282,91 @@ QString CardDavClient::normalizedHref(const QString& href) const
     return urlOf(href).path(QUrl::FullyEncoded);
 }
 
+QNetworkReply* CardDavClient::start(const QByteArray& verb,
+                                    const QUrl& url,
+                                    const QByteArray& body,
+                                    const QList<QPair<QByteArray, QByteArray>>& headers)
+{
+    QNetworkRequest request(url);
+    if (!m_challenged) {
+        request.setRawHeader("Authorization", m_authorization);
+    }
+    if (!body.isEmpty()) {
+        request.setRawHeader("Content-Type",
+                             verb == "PUT" ? "text/vcard; charset=utf-8" : "application/xml; charset=utf-8");
+    }
+    for (const auto& header : headers) {
+        request.setRawHeader(header.first, header.second);
+    }
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    return m_network.sendCustomRequest(request, verb, body);
+}
+
+CardDavClient::Flight::Flight(QNetworkReply* started, const QUrl& target, int timeout)
+    : reply(started)
+    , url(target)
+{
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, reply, [this] {
+        timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply, [this](const QList<QSslError>& errors) {
+        certificateErrors = errors;
+    });
+    timer.start(timeout);
+}
+
+CardDavClient::Reply CardDavClient::finish(Flight& flight)
+{
+    flight.timer.stop();
+    QNetworkReply* reply = flight.reply;
+    const QUrl& url = flight.url;
+    Reply result;
+    result.url = url;
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    result.etag = reply->rawHeader("ETag");
+    result.challenge = reply->rawHeader("WWW-Authenticate");
+    result.location = reply->rawHeader("Location");
+    const QNetworkReply::NetworkError error = reply->error();
+    const QString errorText = reply->errorString();
+    reply->deleteLater();
+
+    if (result.status == 0) {
+        if (flight.timedOut) {
+            throw CardDavError(QStringLiteral("Il server %1 non ha risposto in tempo.").arg(url.host()), 0);
+        }
+        if (error == QNetworkReply::SslHandshakeFailedError || !flight.certificateErrors.isEmpty()) {
+            throw CardDavError(QStringLiteral("Il certificato del server %1 non è valido: %2")
+                                   .arg(url.host(), certificateReason(flight.certificateErrors, errorText)),
+                               0);
+        }
+        throw CardDavError(
+            QStringLiteral("Impossibile raggiungere il server %1: %2").arg(url.host(), networkReason(error, errorText)),
+            0);
+    }
+    return result;
+}
+
+bool CardDavClient::asksForAnotherScheme(const Reply& reply)
+{
+    // Basic is sent with every request, saving a round trip; a server that wants another scheme says so once, and
+    // from then on the network layer answers its challenges.
+    if (reply.status == 401 && !m_challenged && !reply.challenge.isEmpty()
+        && !reply.challenge.trimmed().toLower().startsWith("basic")) {
+        m_challenged = true;
+        return true;
+    }
+    return false;
+}
+
+bool CardDavClient::isRedirect(const Reply& reply)
+{
+    return (reply.status == 301 || reply.status == 302 || reply.status == 307 || reply.status == 308)
+        && !reply.location.isEmpty();
+}
+
 CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
                                          const QUrl& target,
                                          const QByteArray& body,
@@ -281,75 +374,20 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
 {
     QUrl url = target;
     for (int redirects = 0;; ++redirects) {
-        QNetworkRequest request(url);
-        if (!m_challenged) {
-            request.setRawHeader("Authorization", m_authorization);
-        }
-        if (!body.isEmpty()) {
-            request.setRawHeader("Content-Type",
-                                 verb == "PUT" ? "text/vcard; charset=utf-8" : "application/xml; charset=utf-8");
-        }
-        for (const auto& header : headers) {
-            request.setRawHeader(header.first, header.second);
-        }
-        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-        QNetworkReply* reply = m_network.sendCustomRequest(request, verb, body);
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        bool timedOut = false;
-        QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-            timedOut = true;
-            reply->abort();
-        });
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QList<QSslError> certificateErrors;
-        QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
-            certificateErrors = errors;
-        });
-        timer.start(m_timeout);
-        if (!reply->isFinished()) {
+        Flight flight(start(verb, url, body, headers), url, m_timeout);
+        if (!flight.reply->isFinished()) {
+            QEventLoop loop;
+            QObject::connect(flight.reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
             loop.exec(QEventLoop::ExcludeUserInputEvents);
         }
-        timer.stop();
-
-        Reply result;
-        result.url = url;
-        result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        result.body = reply->readAll();
-        result.etag = reply->rawHeader("ETag");
-        const QByteArray challenge = reply->rawHeader("WWW-Authenticate");
-        const QByteArray location = reply->rawHeader("Location");
-        const QNetworkReply::NetworkError error = reply->error();
-        const QString errorText = reply->errorString();
-        reply->deleteLater();
-
-        if (result.status == 0) {
-            if (timedOut) {
-                throw CardDavError(QStringLiteral("Il server %1 non ha risposto in tempo.").arg(url.host()), 0);
-            }
-            if (error == QNetworkReply::SslHandshakeFailedError || !certificateErrors.isEmpty()) {
-                throw CardDavError(QStringLiteral("Il certificato del server %1 non è valido: %2")
-                                       .arg(url.host(), certificateReason(certificateErrors, errorText)),
-                                   0);
-            }
-            throw CardDavError(QStringLiteral("Impossibile raggiungere il server %1: %2")
-                                   .arg(url.host(), networkReason(error, errorText)),
-                               0);
-        }
-        // Basic is sent with every request, saving a round trip; a server that wants another scheme says so once,
-        // and from then on the network layer answers its challenges.
-        if (result.status == 401 && !m_challenged && !challenge.isEmpty()
-            && !challenge.trimmed().toLower().startsWith("basic")) {
-            m_challenged = true;
+        const Reply result = finish(flight);
+        if (asksForAnotherScheme(result)) {
             continue;
         }
-        const bool redirect
-            = result.status == 301 || result.status == 302 || result.status == 307 || result.status == 308;
-        if (!redirect || location.isEmpty()) {
+        if (!isRedirect(result)) {
             return result;
         }
-        const QUrl next = url.resolved(QUrl::fromEncoded(location));
+        const QUrl next = url.resolved(QUrl::fromEncoded(result.location));
         if (redirects >= kMostRedirects || !isSafeAddress(next)
             || (url.scheme() == QLatin1String("https") && next.scheme() != QLatin1String("https"))) {
             throw CardDavError(QStringLiteral("Il server ha rimandato a un indirizzo non accettato: '%1'.")
@@ -533,18 +571,78 @@ QList<Card> CardDavClient::fetchCards(const QUrl& book, const QStringList& hrefs
     return cards;
 }
 
-CardEntry CardDavClient::createCard(const QUrl& book, const QString& name, const QByteArray& data)
+QUrl CardDavClient::cardUrl(const QUrl& book, const QString& name) const
 {
     QUrl folder = book;
     if (!folder.path().endsWith(QLatin1Char('/'))) {
         folder.setPath(folder.path() + QLatin1Char('/'));
     }
-    const QUrl url = folder.resolved(QUrl(QString::fromUtf8(QUrl::toPercentEncoding(name))));
+    return folder.resolved(QUrl(QString::fromUtf8(QUrl::toPercentEncoding(name))));
+}
+
+CardEntry CardDavClient::createCard(const QUrl& book, const QString& name, const QByteArray& data)
+{
+    const QUrl url = cardUrl(book, name);
     const Reply reply = send("PUT", url, data, {{"If-None-Match", "*"}});
     if (reply.status != 201 && reply.status != 204 && reply.status != 200) {
         fail(reply, url);
     }
     return {normalizedHref(url.path(QUrl::FullyEncoded)), QString::fromUtf8(reply.etag)};
+}
+
+QList<CardDavClient::Creation> CardDavClient::createCards(const QUrl& book, const QList<NewCard>& cards)
+{
+    QMap<int, Creation> results;
+    std::vector<std::pair<int, std::unique_ptr<Flight>>> flying;
+    QEventLoop loop;
+    qsizetype next = 0;
+    bool failed = false;
+    const auto launch = [&] {
+        while (!failed && next < cards.size() && int(flying.size()) < kCreationsAtOnce) {
+            const QUrl url = cardUrl(book, cards.at(next).name);
+            auto flight = std::make_unique<Flight>(
+                start("PUT", url, cards.at(next).data, {{"If-None-Match", "*"}}), url, m_timeout);
+            QObject::connect(flight->reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+            flying.emplace_back(int(next), std::move(flight));
+            ++next;
+        }
+    };
+    launch();
+    while (!flying.empty()) {
+        const bool anyFinished = std::any_of(
+            flying.cbegin(), flying.cend(), [](const auto& flight) { return flight.second->reply->isFinished(); });
+        if (!anyFinished) {
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        for (auto it = flying.begin(); it != flying.end();) {
+            Flight& flight = *it->second;
+            if (!flight.reply->isFinished()) {
+                ++it;
+                continue;
+            }
+            const int index = it->first;
+            Creation creation;
+            try {
+                const Reply reply = finish(flight);
+                if (asksForAnotherScheme(reply) || isRedirect(reply)) {
+                    // Rare: the one-by-one path follows redirects and answers challenges.
+                    creation.entry = createCard(book, cards.at(index).name, cards.at(index).data);
+                } else if (reply.status != 201 && reply.status != 204 && reply.status != 200) {
+                    fail(reply, flight.url);
+                } else {
+                    creation.entry
+                        = {normalizedHref(flight.url.path(QUrl::FullyEncoded)), QString::fromUtf8(reply.etag)};
+                }
+            } catch (const CardDavError& error) {
+                creation.error = error;
+                failed = true;
+            }
+            results.insert(index, creation);
+            it = flying.erase(it);
+        }
+        launch();
+    }
+    return results.values();
 }
 
 QString CardDavClient::updateCard(const QString& href, const QString& etag, const QByteArray& data)

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QSslError>
+#include <QTimer>
 #include <QUrl>
 
 #include <optional>
@@ -81,6 +83,21 @@ public:
     // Stores a new card under name in the book, never over an existing one (If-None-Match: *); returns it with its
     // path and the tag the server gave (empty when it gave none).
     CardEntry createCard(const QUrl& book, const QString& name, const QByteArray& data);
+    struct NewCard
+    {
+        QString name;
+        QByteArray data;
+    };
+    struct Creation
+    {
+        CardEntry entry;
+        std::optional<CardDavError> error;
+    };
+    // Stores new cards as createCard does, several requests at a time. Returns, in the order given, a result for
+    // every card sent: its entry or its error. After the first error no further card is sent; those sent meanwhile
+    // are waited for, so that the caller can note every card the server has taken.
+    QList<Creation> createCards(const QUrl& book, const QList<NewCard>& cards);
+
     // Replaces the card only if it still has etag (If-Match); returns the new tag, empty when the server gave none.
     // A card changed meanwhile throws CardDavError with status 412.
     QString updateCard(const QString& href, const QString& etag, const QByteArray& data);
@@ -96,8 +113,29 @@ private:
         int status = 0;
         QByteArray body;
         QByteArray etag;
+        QByteArray challenge; // WWW-Authenticate
+        QByteArray location;
         QUrl url; // after redirects
     };
+    // A request on its way, with its time limit and the certificate errors seen.
+    struct Flight
+    {
+        Flight(QNetworkReply* started, const QUrl& target, int timeout);
+        QNetworkReply* reply;
+        QUrl url;
+        QTimer timer;
+        bool timedOut = false;
+        QList<QSslError> certificateErrors;
+    };
+    QNetworkReply* start(const QByteArray& verb,
+                         const QUrl& url,
+                         const QByteArray& body,
+                         const QList<QPair<QByteArray, QByteArray>>& headers);
+    // The answer of a finished request; throws CardDavError when none came.
+    Reply finish(Flight& flight);
+    bool asksForAnotherScheme(const Reply& reply);
+    static bool isRedirect(const Reply& reply);
+    QUrl cardUrl(const QUrl& book, const QString& name) const;
     Reply send(const QByteArray& verb,
                const QUrl& url,
                const QByteArray& body = {},

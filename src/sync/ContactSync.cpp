@@ -572,14 +572,38 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             }
             next();
         }
-        for (const qint32 custId : std::as_const(additions)) {
-            const ContactFields& local = contacts.value(custId);
-            const QString uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-            const QByteArray card = newCard(local, uid);
-            const CardEntry entry = m_client.createCard(m_book, uid + QLatin1String(".vcf"), card);
-            saves.append({custId, entry.href, entry.etag, fieldsDigest(local), card, false, true});
-            ++outcome.addedThere;
-            next();
+        // New cards go a batch at a time, several on their way at once; every card the server took is noted
+        // before a failure among them is passed on.
+        for (qsizetype first = 0; first < additions.size(); first += m_batch) {
+            const QList<qint32> batch = additions.mid(first, m_batch);
+            QList<CardDavClient::NewCard> cards;
+            for (const qint32 custId : batch) {
+                const QString uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+                cards.append({uid + QLatin1String(".vcf"), newCard(contacts.value(custId), uid)});
+            }
+            const QList<CardDavClient::Creation> created = m_client.createCards(m_book, cards);
+            std::optional<CardDavError> failure;
+            for (qsizetype i = 0; i < created.size(); ++i) {
+                if (created.at(i).error) {
+                    failure = failure ? failure : created.at(i).error;
+                    continue;
+                }
+                const CardEntry& entry = created.at(i).entry;
+                saves.append({batch.at(i),
+                              entry.href,
+                              entry.etag,
+                              fieldsDigest(contacts.value(batch.at(i))),
+                              cards.at(i).data,
+                              false,
+                              true});
+                ++outcome.addedThere;
+            }
+            if (failure) {
+                throw *failure;
+            }
+            for (qsizetype i = 0; i < created.size(); ++i) {
+                next();
+            }
         }
         flush(saves, drops);
     } catch (...) {

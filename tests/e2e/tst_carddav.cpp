@@ -99,6 +99,35 @@ private slots:
         QVERIFY(!client.changesSince(m_book, QStringLiteral("http://radicale.org/ns/sync/unknown")));
     }
 
+    // New cards go several at once; the first refusal stops the sending, and every card sent is accounted for.
+    void createsCardsSideBySide()
+    {
+        const QUrl book = m_server.addAddressBook(QStringLiteral("insieme"), QStringLiteral("Insieme"));
+        CardDavClient client(book, m_server.user(), m_server.password());
+        client.createCard(book, QStringLiteral("c.vcf"), card("c", "Già qui"));
+        QList<CardDavClient::NewCard> cards;
+        for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"}) {
+            cards.append({QLatin1String(name) + QLatin1String(".vcf"), card(QLatin1String(name), QLatin1String(name))});
+        }
+        const QList<CardDavClient::Creation> created = client.createCards(book, cards);
+        QVERIFY(created.size() >= 3 && created.size() < cards.size());
+        QStringList sent;
+        for (qsizetype i = 0; i < created.size(); ++i) {
+            if (i == 2) {
+                QVERIFY(created.at(i).error);
+                QCOMPARE(created.at(i).error->status(), 412);
+                continue;
+            }
+            QVERIFY2(!created.at(i).error, qPrintable(created.at(i).error->description()));
+            QVERIFY(created.at(i).entry.href.endsWith(cards.at(i).name));
+            QVERIFY(!created.at(i).entry.etag.isEmpty());
+            sent.append(cards.at(i).name);
+        }
+        sent.append(QStringLiteral("c.vcf"));
+        sent.sort();
+        QCOMPARE(m_server.cardFiles(QStringLiteral("insieme")), sent);
+    }
+
     void failuresAreErrorsInItalian_data()
     {
         QTest::addColumn<QString>("address");

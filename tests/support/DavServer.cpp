@@ -30,13 +30,14 @@ bool writeFile(const QString& path, const QByteArray& content)
 }
 
 // Passes every request on to the server and its answer back, noting each request with the precondition it carried.
-// Options: --drop-tags answers a PUT without its ETag; --digest USER:PASSWORD asks for HTTP Digest authentication
-// and passes the request on with Basic.
+// Options: --delay SECONDS before each request, as a server far away; --drop-tags answers a PUT without its ETag;
+// --digest USER:PASSWORD asks for HTTP Digest authentication and passes the request on with Basic.
 // clang-format off (it would reflow the Python)
-const char kProxy[] = R"py(import base64, hashlib, http.client, http.server, re, secrets, socketserver, sys
+const char kProxy[] = R"py(import base64, hashlib, http.client, http.server, re, secrets, socketserver, sys, time
 listen, upstream, log = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
 drop_tags = "--drop-tags" in sys.argv
 digest = sys.argv[sys.argv.index("--digest") + 1].split(":", 1) if "--digest" in sys.argv else None
+delay = float(sys.argv[sys.argv.index("--delay") + 1]) if "--delay" in sys.argv else 0
 hop = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade", "content-length"}
 realm, nonces = "Rubrica", set()
 
@@ -75,6 +76,7 @@ class Relay(http.server.BaseHTTPRequestHandler):
         with open(log, "a", encoding="utf-8") as out:
             out.write(" ".join([self.command, self.path] + tags) + "\n")
         headers = {k: v for k, v in self.headers.items() if k.lower() not in hop}
+        time.sleep(delay)
         if digest:
             if not authorized(self.command, self.headers.get("Authorization", "")):
                 nonce = secrets.token_hex(16)
@@ -265,6 +267,9 @@ bool DavServer::start()
         }
         if (m_digest) {
             proxyArguments << QStringLiteral("--digest") << m_user + QLatin1Char(':') + m_password;
+        }
+        if (m_delay > 0) {
+            proxyArguments << QStringLiteral("--delay") << QString::number(m_delay / 1000.0);
         }
         if (m_tls) {
             // A certificate of its own, as a home server has: no authority vouches for it.

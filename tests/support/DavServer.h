@@ -28,6 +28,8 @@ public:
     bool dropsWriteTags() const { return m_dropWriteTags; }
     // Before start(): the proxy asks for HTTP Digest authentication instead of the server's own Basic.
     void setDigestAuthentication(bool digest) { m_digest = digest; }
+    // Before start(): the proxy holds every request this long, as a server across the internet would.
+    void setDelay(int milliseconds) { m_delay = milliseconds; }
     // Before start(): the proxy speaks HTTPS, with a self-signed certificate.
     void setTls(bool tls) { m_tls = tls; }
     // What the proxy passed on, one line a request: "PUT /anna/book/x.vcf If-Match=\"…\"" (the tag header, if any).
@@ -53,7 +55,7 @@ public:
 private:
     QString path(const QString& relative) const;
     QString bookFolder(const QString& name) const;
-    bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls; }
+    bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls || m_delay > 0; }
     bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port);
 
     Kind m_kind;
@@ -67,5 +69,6 @@ private:
     bool m_dropWriteTags = false;
     bool m_digest = false;
     bool m_tls = false;
+    int m_delay = 0;
     QString m_error;
 };
