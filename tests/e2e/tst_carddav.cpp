@@ -118,7 +118,8 @@ private slots:
                 QCOMPARE(created.at(i).error->status(), 412);
                 continue;
             }
-            QVERIFY2(!created.at(i).error, qPrintable(created.at(i).error->description()));
+            QVERIFY2(!created.at(i).error,
+                     qPrintable(created.at(i).error ? created.at(i).error->description() : QString()));
             QVERIFY(created.at(i).entry.href.endsWith(cards.at(i).name));
             QVERIFY(!created.at(i).entry.etag.isEmpty());
             sent.append(cards.at(i).name);
