@@ -188,8 +188,7 @@ private slots:
         MemoryPasswords passwords;
         ScriptedMessageBox boxes;
         TestDatabase db;
-        setUpSync(db, {m_server.url(), m_server.user(), m_book});
-        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        setUpAccount(db, passwords);
         MainWindowDriver driver;
         // Silent when it works: no box is asked.
         QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
@@ -203,8 +202,7 @@ private slots:
         MemoryPasswords passwords;
         ScriptedMessageBox boxes;
         TestDatabase db;
-        setUpSync(db, {m_server.url(), m_server.user(), m_book});
-        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        setUpAccount(db, passwords);
         {
             MainWindowDriver driver;
             QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
@@ -303,6 +301,13 @@ private slots:
     }
 
 private:
+    // The sync set up with the test server's account and its password kept.
+    void setUpAccount(TestDatabase& db, MemoryPasswords& passwords)
+    {
+        setUpSync(db, {m_server.url(), m_server.user(), m_book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+    }
+
     DavServer m_server;
     QUrl m_book;
 };
