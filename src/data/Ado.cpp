@@ -672,15 +672,27 @@ std::shared_ptr<Recordset> Command::Execute(int* recordsAffected, const QVariant
     if (CommandType != adCmdText) {
         throw Error(QStringLiteral("Tipo di comando non supportato: %1.").arg(CommandType));
     }
-    if (parameters.isValid()) {
-        throw Error(QStringLiteral("I parametri dei comandi non sono supportati."));
+    if (parameters.isValid() && parameters.typeId() != QMetaType::QVariantList) {
+        throw Error(QStringLiteral("I parametri di un comando vanno dati in una lista."));
     }
     if (CommandText.trimmed().isEmpty()) {
         throw Error(QStringLiteral("Il testo del comando è vuoto."));
     }
     QSqlQuery query(openConnection(ActiveConnection)->database());
     query.setForwardOnly(true);
-    if (!query.exec(CommandText)) {
+    bool done = false;
+    if (parameters.isValid()) {
+        // Each value reaches the engine as a value: nothing in it is read as SQL.
+        done = query.prepare(CommandText);
+        const QVariantList values = parameters.toList();
+        for (qsizetype i = 0; done && i < values.size(); ++i) {
+            query.bindValue(int(i), values.at(i));
+        }
+        done = done && query.exec();
+    } else {
+        done = query.exec(CommandText);
+    }
+    if (!done) {
         throw Error(describe(query.lastError(), ActiveConnection->filePath()));
     }
     if (query.isSelect()) {

@@ -81,6 +81,7 @@ public:
     void BeginTrans();
     void CommitTrans();
     void RollbackTrans();
+    bool inTransaction() const { return m_inTransaction; }
 
 private:
     friend class Command;
@@ -169,7 +170,8 @@ public:
 
     // Sends CommandText exactly as it stands. A statement that returns rows gives a Recordset standing on its first
     // row; any other statement returns nullptr and, when recordsAffected is given, stores the rows it changed.
-    // Throws Error with the engine's description on failure.
+    // parameters, when given, is a QVariantList bound in order to the statement's "?" placeholders (a null QVariant
+    // binds NULL). Throws Error with the engine's description on failure.
     std::shared_ptr<Recordset>
     Execute(int* recordsAffected = nullptr, const QVariant& parameters = {}, int options = adOptionUnspecified);
 };

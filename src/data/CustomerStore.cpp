@@ -1,6 +1,7 @@
 #include "CustomerStore.h"
 
 #include "Contact.h"
+#include "ContactCards.h"
 #include "Statements.h"
 
 #include <limits>
@@ -24,14 +25,15 @@ void refuseUnstorable(const QString& statement)
     }
 }
 
-std::shared_ptr<ado::Recordset> send(ado::Command* command, const QString& statement, int* recordsAffected)
+std::shared_ptr<ado::Recordset>
+send(ado::Command* command, const QString& statement, int* recordsAffected, const QVariantList* parameters = nullptr)
 {
     if (!command) {
         throw ado::Error(QStringLiteral("La connessione al database non è aperta."));
     }
     refuseUnstorable(statement);
     command->CommandText = statement;
-    return command->Execute(recordsAffected, {}, ado::adOptionUnspecified);
+    return command->Execute(recordsAffected, parameters ? QVariant(*parameters) : QVariant(), ado::adOptionUnspecified);
 }
 
 // The contact columns in the order of the contact record and of the list's texts.
@@ -50,6 +52,11 @@ QString notFound()
 }
 
 } // namespace
+
+RecordsetRelease::~RecordsetRelease()
+{
+    store.releaseRecordset();
+}
 
 ContactChanged::ContactChanged(const QString& description, const QStringList& stored)
     : ado::Error(description)
@@ -77,6 +84,13 @@ void CustomerStore::ConnectToDatabase(const QString& connectionText)
     mcmdCust = std::make_unique<ado::Command>();
     mcmdCust->ActiveConnection = mcnnCust;
     mcmdCust->CommandType = ado::adCmdText;
+    try {
+        ContactCards::prepare(*this);
+    } catch (const ado::Error& error) {
+        // The book opens all the same (another program may hold it for a moment); the next opening tries again,
+        // and a change that needs a card says why it failed.
+        qWarning("Cust.mdb: cards not prepared: %s", qUtf8Printable(error.description()));
+    }
 }
 
 void CustomerStore::CloseDatabase()
@@ -124,10 +138,27 @@ ado::Recordset& CustomerStore::openQuery(const QString& statement)
     return *mrsCust;
 }
 
+ado::Recordset& CustomerStore::openQuery(const QString& statement, const QVariantList& parameters)
+{
+    mrsCust.reset();
+    mrsCust = send(mcmdCust.get(), statement, nullptr, &parameters);
+    if (!mrsCust) {
+        throw ado::Error(QStringLiteral("L'istruzione non restituisce righe: %1").arg(statement));
+    }
+    return *mrsCust;
+}
+
 int CustomerStore::execute(const QString& statement)
 {
     int recordsAffected = 0;
     send(mcmdCust.get(), statement, &recordsAffected);
+    return recordsAffected;
+}
+
+int CustomerStore::execute(const QString& statement, const QVariantList& parameters)
+{
+    int recordsAffected = 0;
+    send(mcmdCust.get(), statement, &recordsAffected, &parameters);
     return recordsAffected;
 }
 

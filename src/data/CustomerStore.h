@@ -20,6 +20,15 @@ private:
     QStringList m_stored;
 };
 
+class CustomerStore;
+
+// Lets go of the store's record set when it goes out of scope, a failure included.
+struct RecordsetRelease
+{
+    CustomerStore& store;
+    ~RecordsetRelease();
+};
+
 // The main window's access to Cust.mdb: one connection and one reused command object, opened at load and closed
 // at unload. Every failure throws ado::Error with a description.
 class CustomerStore
@@ -37,6 +46,9 @@ public:
 
     // Sends a query and keeps its record set in mrsCust until releaseRecordset().
     ado::Recordset& openQuery(const QString& statement);
+    // The same with values bound to the statement's "?" placeholders: every statement beyond the designed ones
+    // passes its values this way.
+    ado::Recordset& openQuery(const QString& statement, const QVariantList& parameters);
     void releaseRecordset() { mrsCust.reset(); }
 
     // Sends the list query, as openQuery(); the changes below are refused once the file it read is replaced.
@@ -54,6 +66,7 @@ public:
 
     // Sends an insert, update or delete; returns the number of rows it changed.
     int execute(const QString& statement);
+    int execute(const QString& statement, const QVariantList& parameters);
 
     std::shared_ptr<ado::Connection> mcnnCust;
     std::unique_ptr<ado::Command> mcmdCust;

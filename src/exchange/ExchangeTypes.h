@@ -2,6 +2,7 @@
 
 #include "Statements.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -12,11 +13,14 @@
 
 enum class ContactFormat { Unknown, VCard, Csv };
 
-// A contact read from a file, with the line its card or row starts on (from 1).
+// A contact read from a file, with the line its card or row starts on (from 1). card is the whole vCard it came as
+// (for a CSV row, a card made of every column understood), uid the card's UID (empty when it has none).
 struct ReadContact
 {
     ContactFields fields;
     int line = 0;
+    QByteArray card;
+    QString uid;
 };
 
 // What one file gave: the contacts in file order and the lines of the cards or rows that could not be read.
@@ -26,11 +30,14 @@ struct ReadResult
     QList<int> unreadableLines;
 };
 
-// A contact to write, with the key that keeps its vCard UID the same from one export to the next.
+// A contact to write: the seven fields, which are the truth for what they show, and the contact's whole card and
+// UID as stored beside it (the card may be empty for a contact that has none yet).
 struct ExportContact
 {
     ContactFields fields;
     qint32 custId = 0;
+    QByteArray card;
+    QString uid;
 };
 
 // Told how far a long piece of work has got; returns false to stop it.

@@ -36,6 +36,7 @@ private slots:
     void failingStatementCarriesEngineDescription();
     void refusesSeveralStatementsInOneText();
     void reportsRowsAffected();
+    void bindsParametersAsValues();
     void recordsetOpenRunsQuery();
     void closedConnectionRefusesStatements();
     void recordsetOutlivingClosedConnectionRefusesToRead();
@@ -522,6 +523,29 @@ void TestAdo::reportsRowsAffected()
     rs.Open(QStringLiteral("SELECT COUNT(*) FROM Customer WHERE City = 'Roma'"),
             std::shared_ptr<ado::Connection>(&other, [](ado::Connection*) {}));
     QCOMPARE(rs.Fields(0).toInt(), 2);
+}
+
+void TestAdo::bindsParametersAsValues()
+{
+    QCOMPARE(mkdb::createCustomerDatabase(databasePath()), QString());
+    const auto connection = open();
+    ado::Command command;
+    command.ActiveConnection = connection;
+    // Quotes, %-escapes and SQL in a value stay text; a null QVariant is NULL.
+    const QString awkward = QStringLiteral("Neri%2C%20Paolo'; DROP TABLE Customer; --%1");
+    command.CommandText = QStringLiteral("INSERT INTO Customer (CustID, FirstName, City) VALUES (?, ?, ?)");
+    int rows = 0;
+    QCOMPARE(command.Execute(&rows, QVariantList {7, awkward, QVariant()}), nullptr);
+    QCOMPARE(rows, 1);
+
+    command.CommandText = QStringLiteral("SELECT FirstName, City FROM Customer WHERE CustID = ? AND FirstName = ?");
+    const auto rs = command.Execute(nullptr, QVariantList {7, awkward});
+    QVERIFY(rs && !rs->isEOF());
+    QCOMPARE(rs->Fields(0).toString(), awkward);
+    QVERIFY(rs->Fields(1).isNull());
+
+    command.CommandText = QStringLiteral("SELECT 1");
+    QVERIFY_THROWS_EXCEPTION(ado::Error, command.Execute(nullptr, QVariant(QStringLiteral("not a list"))));
 }
 
 void TestAdo::recordsetOpenRunsQuery()
