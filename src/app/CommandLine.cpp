@@ -81,6 +81,15 @@ QString runExport(CustomerStore& store, const QString& path)
 
 } // namespace
 
+QString commandFailure(const ado::Error& error)
+{
+    QString text = error.description();
+    if (dynamic_cast<const ado::FileReplaced*>(&error)) {
+        text += QStringLiteral(" Controllare quale rubrica si trova ora in quel file prima di ripetere il comando.");
+    }
+    return oneLine(text);
+}
+
 bool isExchangeCommand(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -134,7 +143,7 @@ int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStre
         return 0;
     } catch (const ado::Error& error) {
         store.CloseDatabase();
-        err << "velmarin: " << oneLine(error.description()) << '\n';
+        err << "velmarin: " << commandFailure(error) << '\n';
         err.flush();
         return 1;
     }

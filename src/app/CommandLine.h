@@ -4,6 +4,10 @@
 
 class QTextStream;
 
+namespace ado {
+class Error;
+}
+
 // velmarin --import FILE..., velmarin --export FILE and velmarin --sync [URL]: the address book's contacts in and
 // out without a window; --help and --version need no display either.
 
@@ -15,3 +19,6 @@ bool isExchangeCommand(int argc, char** argv);
 // to out and returns 0 when it did what was asked; otherwise writes the reason to err and returns 1, or 2 when the
 // arguments themselves are wrong.
 int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStream& err);
+
+// The reason a command failed, on one line, as the command line tells it.
+QString commandFailure(const ado::Error& error);

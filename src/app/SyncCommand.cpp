@@ -1,5 +1,6 @@
 #include "SyncCommand.h"
 
+#include "CommandLine.h"
 #include "DataLocation.h"
 #include "SyncSession.h"
 
@@ -80,7 +81,7 @@ int runSyncCommand(const QStringList& arguments, QTextStream& out, QTextStream& 
         return 0;
     } catch (const ado::Error& error) {
         store.CloseDatabase();
-        err << "velmarin: " << error.description().simplified() << '\n';
+        err << "velmarin: " << commandFailure(error) << '\n';
         err.flush();
         return 1;
     }

@@ -1,5 +1,7 @@
 #include "Ado.h"
 
+#include "DailyBackup.h"
+
 #include <QAtomicInt>
 #include <QDir>
 #include <QFile>
@@ -265,6 +267,40 @@ void checkDatabaseFile(const QString& path)
     }
 }
 
+WriteStepHook& writeStepHook()
+{
+    static WriteStepHook hook;
+    return hook;
+}
+
+void reach(WriteStep step, const QString& path)
+{
+    if (const WriteStepHook& hook = writeStepHook()) {
+        hook(step, path);
+    }
+}
+
+// The newest daily copy beside the book, so that a user whose book was replaced knows where their contacts are.
+QString copyNote(const QString& path)
+{
+    const QString folder = DailyBackup::folderFor(path);
+    const QStringList copies = DailyBackup::copiesIn(folder);
+    if (copies.isEmpty()) {
+        return QStringLiteral(" Nella cartella '%1' non c'è ancora una copia di sicurezza della rubrica.")
+            .arg(shown(folder));
+    }
+    return QStringLiteral(" La copia di sicurezza più recente della rubrica è '%1'.").arg(shown(copies.last()));
+}
+
+quint32 counterOf(const QByteArray& header)
+{
+    if (header.size() < 4) {
+        return 0;
+    }
+    return (quint32(quint8(header.at(0))) << 24) | (quint32(quint8(header.at(1))) << 16)
+        | (quint32(quint8(header.at(2))) << 8) | quint32(quint8(header.at(3)));
+}
+
 QString nextConnectionName()
 {
     static QAtomicInt counter;
@@ -279,12 +315,22 @@ Error::Error(const QString& description)
 {
 }
 
-FileReplaced::FileReplaced(const QString& path)
-    : Error(QStringLiteral("Il file della rubrica '%1' è stato sostituito o modificato da un altro programma dopo "
-                           "l'ultima lettura: nessuna modifica è stata salvata e l'elenco viene letto di nuovo dal "
-                           "file.")
-                .arg(shown(path)))
+FileReplaced::FileReplaced(const QString& path, When when)
+    : Error((when == BeforeCommit
+                 ? QStringLiteral("Il file della rubrica '%1' è stato sostituito o modificato da un altro programma: "
+                                  "nessuna modifica è stata salvata.")
+                 : QStringLiteral("Il file della rubrica '%1' è stato sostituito o modificato da un altro programma "
+                                  "durante il salvataggio: la modifica non è stata salvata nella rubrica che ora si "
+                                  "trova in quel file."))
+                .arg(shown(path))
+            + copyNote(path))
+    , m_when(when)
 {
+}
+
+void setWriteStepHook(WriteStepHook hook)
+{
+    writeStepHook() = std::move(hook);
 }
 
 QString dataSourcePath(const QString& connectionString)
@@ -360,6 +406,10 @@ QString Connection::attach(const QString& path)
                 failure = QStringLiteral("Impossibile leggere il database '%1': %2")
                               .arg(shown(path), describe(probe.lastError()));
             }
+            probe.finish();
+            // The pages a transaction changes stay in memory until COMMIT: a transaction given up writes nothing
+            // into the file, so its rollback never plays old pages into a file put there meanwhile.
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_spill = OFF"));
         }
         if (!failure.isEmpty()) {
             db.close();
@@ -425,6 +475,8 @@ void Connection::checkFile()
     }
     const FileStamp now = stampOf(m_filePath);
     if (!now.exists) {
+        // What the transaction would commit would go into a file nobody can reach.
+        abandonTransaction();
         throw Error(QStringLiteral("Il file del database '%1' non è più disponibile: è stato spostato o eliminato.")
                         .arg(shown(m_filePath)));
     }
@@ -432,10 +484,26 @@ void Connection::checkFile()
         return;
     }
     const bool otherFile = !now.sameFile(m_stamp);
+    const bool permission = now.writable != m_stamp.writable;
+    if (m_inTransaction) {
+        // Under the write lock no program that goes through the engine changes the file, and this connection's own
+        // pages reach it only at COMMIT: whatever changed it wrote past the engine or put another file there.
+        const bool replaced = otherFile || !now.sameContent(m_stamp);
+        if (replaced) {
+            reopenAfterReplacement();
+            throw FileReplaced(m_filePath);
+        }
+        abandonTransaction();
+        checkDatabaseFile(m_filePath);
+        replaceConnection(attach(m_filePath));
+        m_stamp = now;
+        throw Error(QStringLiteral("I permessi del file del database '%1' sono cambiati durante il salvataggio: "
+                                   "nessuna modifica è stata salvata.")
+                        .arg(shown(m_filePath)));
+    }
     // The engine counts every commit it makes in the header. Content that changed while that count stayed was
     // written past the engine (a copy over the file), and the pages the connection keeps in memory are stale.
     const bool rewritten = !otherFile && !now.sameContent(m_stamp) && now.header == m_stamp.header;
-    const bool permission = now.writable != m_stamp.writable;
     if (otherFile || rewritten || permission) {
         // The new connection is made before the old one is let go, so a refused file leaves things as they were.
         checkDatabaseFile(m_filePath);
@@ -448,34 +516,80 @@ void Connection::checkFile()
         }
     }
     m_stamp = otherFile ? stampOf(m_filePath) : now;
-    if (m_inTransaction && (otherFile || rewritten || permission)) {
-        // The old connection took its transaction with it; nothing of it reached the file now there.
-        m_inTransaction = false;
-        if (otherFile || rewritten) {
-            throw FileReplaced(m_filePath);
-        }
-        throw Error(QStringLiteral("I permessi del file del database '%1' sono cambiati durante il salvataggio: "
-                                   "nessuna modifica è stata salvata.")
-                        .arg(shown(m_filePath)));
+}
+
+void Connection::abandonTransaction()
+{
+    if (!m_inTransaction) {
+        return;
+    }
+    m_inTransaction = false;
+    // Nothing of the transaction reached the file (no cache spill), so the rollback only drops pages in memory and
+    // deletes the journal, which would otherwise be played into whatever file next opens at the path.
+    QSqlQuery rollback(database());
+    if (!rollback.exec(QStringLiteral("ROLLBACK"))) {
+        // Closing ends the transaction all the same.
+        replaceConnection(QString());
+    }
+}
+
+void Connection::reopenAfterReplacement()
+{
+    abandonTransaction();
+    ++m_replacements;
+    try {
+        checkDatabaseFile(m_filePath);
+        const QString name = attach(m_filePath);
+        replaceConnection(name);
+        openMarks();
+        m_stamp = stampOf(m_filePath);
+    } catch (const Error&) {
+        // Left as it is, the stamp differs from the file there, so the next statement tries again and says why.
     }
 }
 
 void Connection::replaceConnection(const QString& name)
 {
-    {
-        QSqlDatabase old = QSqlDatabase::database(m_connectionName, false);
-        old.close();
+    if (!m_connectionName.isEmpty()) {
+        {
+            QSqlDatabase old = QSqlDatabase::database(m_connectionName, false);
+            old.close();
+        }
+        QSqlDatabase::removeDatabase(m_connectionName);
     }
-    QSqlDatabase::removeDatabase(m_connectionName);
     m_connectionName = name;
 }
 
 void Connection::noteOwnWrite()
 {
+    if (m_inTransaction) {
+        return; // nothing reaches the file before COMMIT
+    }
     const FileStamp now = stampOf(m_filePath);
     if (now.exists && now.sameFile(m_stamp) && now.writable == m_stamp.writable) {
         m_stamp = now;
     }
+}
+
+bool Connection::committedAsExpected(const FileStamp& before, qint64 pages, qint64 pageSize, bool wal) const
+{
+    const FileStamp now = stampOf(m_filePath);
+    if (!now.exists || !now.sameFile(before)) {
+        return false;
+    }
+    if (wal) {
+        return true; // the commit went to the write-ahead log; the file itself is written later
+    }
+    const quint32 counter = counterOf(before.header);
+    if (counterOf(now.header) == counter) {
+        return now.sameContent(before); // the transaction changed nothing, so the commit wrote nothing
+    }
+    QByteArray pageCount;
+    if (m_marks && m_marks->seek(28)) {
+        pageCount = m_marks->read(4);
+    }
+    return counterOf(now.header) == counter + 1 && now.size == pages * pageSize
+        && counterOf(pageCount) == quint32(pages);
 }
 
 void Connection::BeginTrans()
@@ -489,6 +603,14 @@ void Connection::BeginTrans()
         throw Error(describe(begin.lastError(), m_filePath));
     }
     m_inTransaction = true;
+    // Another program may have committed, or put another file there, between the check above and the lock.
+    const FileStamp now = stampOf(m_filePath);
+    if (!now.sameFile(m_stamp) || (!now.sameContent(m_stamp) && now.header == m_stamp.header)) {
+        reopenAfterReplacement();
+        throw FileReplaced(m_filePath);
+    }
+    m_stamp = now;
+    reach(WriteStep::Begun, m_filePath);
 }
 
 void Connection::CommitTrans()
@@ -496,13 +618,29 @@ void Connection::CommitTrans()
     if (!m_inTransaction) {
         throw Error(QStringLiteral("Nessuna transazione aperta."));
     }
+    reach(WriteStep::Committing, m_filePath);
     // The last look before the pages written in this transaction reach the file.
     checkFile();
+    // What the commit will leave: the transaction's pages, and whether they go to the file or to a write-ahead log.
+    const auto pragma = [this](const char* name) {
+        QSqlQuery query(database());
+        return query.exec(QLatin1String("PRAGMA ") + QLatin1String(name)) && query.next() ? query.value(0) : QVariant();
+    };
+    const qint64 pages = pragma("page_count").toLongLong();
+    const qint64 pageSize = pragma("page_size").toLongLong();
+    const bool wal = pragma("journal_mode").toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    const FileStamp before = m_stamp;
     QSqlQuery commit(database());
     if (!commit.exec(QStringLiteral("COMMIT"))) {
         throw Error(describe(commit.lastError(), m_filePath));
     }
     m_inTransaction = false;
+    reach(WriteStep::Committed, m_filePath);
+    // The commit went into the file the connection holds; the book the user has is the one at the path.
+    if (!committedAsExpected(before, pages, pageSize, wal)) {
+        reopenAfterReplacement();
+        throw FileReplaced(m_filePath, FileReplaced::AfterCommit);
+    }
     noteOwnWrite();
 }
 
@@ -704,6 +842,9 @@ std::shared_ptr<Recordset> Command::Execute(int* recordsAffected, const QVariant
         *recordsAffected = query.numRowsAffected();
     }
     ActiveConnection->noteOwnWrite();
+    if (ActiveConnection->inTransaction()) {
+        reach(WriteStep::Written, ActiveConnection->filePath());
+    }
     return nullptr;
 }
 

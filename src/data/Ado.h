@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -25,12 +26,26 @@ private:
 };
 
 // The file at the connection's path is no longer the one it read: another file was put there, or another program
-// rewrote it without going through the database engine.
+// rewrote it without going through the database engine. Before the commit nothing was saved anywhere; after it, the
+// change went into a file the path no longer names, or was overwritten: either way it is not in the book the user
+// has. The description names the newest daily copy beside the book.
 class FileReplaced : public Error
 {
 public:
-    explicit FileReplaced(const QString& path);
+    enum When { BeforeCommit, AfterCommit };
+    explicit FileReplaced(const QString& path, When when = BeforeCommit);
+    When when() const { return m_when; }
+
+private:
+    When m_when;
 };
+
+// The steps of a write transaction at which the file at the path matters: just after BEGIN (before the first
+// statement), after each statement that changes rows, just before COMMIT and just after it.
+enum class WriteStep { Begun, Written, Committing, Committed };
+// Called at each step with the connection's path; tests change the file there. Empty (the default) in the program.
+using WriteStepHook = std::function<void(WriteStep step, const QString& path)>;
+void setWriteStepHook(WriteStepHook hook);
 
 // ADO's CommandType value for SQL text.
 constexpr int adCmdText = 1;
@@ -78,6 +93,9 @@ public:
 
     // A transaction that holds the write lock from its start ("BEGIN IMMEDIATE"), so what is read inside it is still
     // what is stored when it commits. RollbackTrans() never fails and may be called when none is open.
+    // Nothing of a transaction reaches the file before COMMIT. Under the lock only a program writing past the engine
+    // changes the file, so any change to it, seen before a statement or just before COMMIT, ends the transaction
+    // (FileReplaced); right after COMMIT the file must be the one the commit left, or FileReplaced (AfterCommit).
     void BeginTrans();
     void CommitTrans();
     void RollbackTrans();
@@ -114,9 +132,17 @@ private:
     static QString attach(const QString& path);
     // Lets go of the current connection and uses the one named.
     void replaceConnection(const QString& name);
-    // After a statement of this connection wrote to the file: what it left is the new mark, as long as the file at
-    // the path is still the one open.
+    // After a statement of this connection wrote to the file outside a transaction: what it left is the new mark,
+    // as long as the file at the path is still the one open.
     void noteOwnWrite();
+    // Ends the open transaction on the file it began on, before anything opens the path again.
+    void abandonTransaction();
+    // Uses the file now at the path; a file that cannot be opened leaves the old connection, and the next check tries
+    // again.
+    void reopenAfterReplacement();
+    // What the file at the path must be after a COMMIT: the same file, its change counter one more than before
+    // (unchanged when the transaction wrote nothing) and its size the engine's pages.
+    bool committedAsExpected(const FileStamp& before, qint64 pages, qint64 pageSize, bool wal) const;
 
     QString m_connectionName;
     QString m_filePath;

@@ -32,6 +32,15 @@ const QString kAdd = QStringLiteral("ADD");
 const QString kEdit = QStringLiteral("EDIT");
 const QString kRowIcon = QStringLiteral("Custs");
 
+// The window reads the list again after a replaced file (ShowWhatIsStored), and says so.
+QString refusalText(const ado::Error& error)
+{
+    if (dynamic_cast<const ado::FileReplaced*>(&error)) {
+        return error.description() + QStringLiteral("\nL'elenco viene letto di nuovo dal file.");
+    }
+    return error.description();
+}
+
 // Client area of the window, in twips.
 constexpr int kClientWidth = 10485;
 constexpr int kClientHeight = 7695;
@@ -699,7 +708,7 @@ void frmCustMaint::cmdSave_Click()
         }
     } catch (const ado::Error& error) {
         MessageBox::show(this,
-                         QStringLiteral("Impossibile salvare il contatto.\n") + error.description(),
+                         QStringLiteral("Impossibile salvare il contatto.\n") + refusalText(error),
                          QStringLiteral("Salva"),
                          MessageBox::OkOnly,
                          MessageBox::Critical);
@@ -750,7 +759,7 @@ void frmCustMaint::cmdDelete_Click()
         m_store.remove(selectedKey(), shownRow(i));
     } catch (const ado::Error& error) {
         MessageBox::show(this,
-                         QStringLiteral("Impossibile eliminare il contatto.\n") + error.description(),
+                         QStringLiteral("Impossibile eliminare il contatto.\n") + refusalText(error),
                          QStringLiteral("Elimina"),
                          MessageBox::OkOnly,
                          MessageBox::Critical);

@@ -171,8 +171,14 @@ ContactSync::ContactSync(CustomerStore& store, CardDavClient& client, const QUrl
 
 void ContactSync::begin()
 {
-    m_store.mcnnCust->BeginTrans();
+    ado::Connection& connection = *m_store.mcnnCust;
+    connection.BeginTrans();
     m_inTransaction = true;
+    if (connection.replacements() != m_replacements) {
+        connection.RollbackTrans();
+        m_inTransaction = false;
+        throw ado::FileReplaced(connection.filePath());
+    }
 }
 
 void ContactSync::commit()
@@ -191,6 +197,8 @@ void ContactSync::step(qint64 done, qint64 total)
 SyncOutcome ContactSync::run()
 {
     requireOpen(m_store);
+    m_store.mcnnCust->checkFile();
+    m_replacements = m_store.mcnnCust->replacements();
     SyncOutcome outcome;
     try {
         prepareTables();

@@ -105,4 +105,6 @@ private:
     // Small enough to lose little work to a failure, large enough not to wait on the disk for every card.
     int m_batch = 100;
     bool m_inTransaction = false;
+    // The connection's count of replaced files when the sync began: it never writes into another book put there.
+    quint64 m_replacements = 0;
 };
