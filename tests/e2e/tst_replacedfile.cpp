@@ -134,6 +134,16 @@ void TestReplacedFile::replacedWhileWriting()
     const QString otherBook = QDir(db.folder()).filePath(QStringLiteral("other.mdb"));
     QCOMPARE(mkdb::createCustomerDatabase(otherBook), QString());
     QCOMPARE(mkdb::insertContacts(otherBook, mkdb::generatedContacts(40, 2)), QString());
+    {
+        // Another user's book, synced too: it has every table this program would write into.
+        CustomerStore other;
+        other.ConnectToDatabase(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + otherBook);
+        saveSyncSettings(other,
+                         {QUrl(QStringLiteral("https://altro.example/")),
+                          QStringLiteral("ugo"),
+                          QUrl(QStringLiteral("https://altro.example/ugo/rubrica/"))});
+        other.CloseDatabase();
+    }
     const QByteArray otherBytes = readAll(otherBook);
     // The book this program opened, still reachable after another file is moved over its name.
     const QString kept = QDir(db.folder()).filePath(QStringLiteral("kept.mdb"));
@@ -185,8 +195,15 @@ void TestReplacedFile::replacedWhileWriting()
         const QString vcf = QDir(db.folder()).filePath(QStringLiteral("nuovi.vcf"));
         QFile file(vcf);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QString::fromLatin1(kCard).arg(QStringLiteral("Ugo")).toUtf8()
-                   + QString::fromLatin1(kCard).arg(QStringLiteral("Ida")).toUtf8());
+        // More changed pages than the engine keeps in memory by default (2 MB): where it may write them into the
+        // file before the commit, a rollback writes them back into whatever the file now holds.
+        const QString street = QStringLiteral("ADR:;;Via %1 ") + QStringLiteral("lunga ").repeated(250)
+            + QStringLiteral(";Roma;;;\r\nEND:VCARD");
+        for (int n = 0; n < 2000; ++n) {
+            QString card = QString::fromLatin1(kCard).arg(n);
+            card.replace(QStringLiteral("END:VCARD"), street.arg(n));
+            file.write(card.toUtf8());
+        }
         file.close();
         QString out;
         QString err;
