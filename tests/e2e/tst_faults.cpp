@@ -309,7 +309,7 @@ void checkListMatchesTable(const MainWindowDriver& main, const TestDatabase& db)
     } while (false)
 
 enum Fault { ReadOnlyAtStart, ReadOnly, ReadOnlyFolder, Deleted, Replaced, DiskFull, Locked };
-enum Underneath { RenamedOver, CopiedOver, KeyTwice, EditedElsewhere };
+enum Underneath { RenamedOver, CopiedOver, KeyTwice, EditedElsewhere, MobileEditedElsewhere, PhoneEditedElsewhere };
 enum Command { Add, Change, Delete, Print };
 
 } // namespace
@@ -770,6 +770,12 @@ void TestFaults::changedUnderTheWindow_data()
         << int(EditedElsewhere) << int(Change) << edited << false;
     QTest::newRow("contact edited by another program: delete")
         << int(EditedElsewhere) << int(Delete) << edited << false;
+    QTest::newRow("mobile edited by another program, city changed here")
+        << int(MobileEditedElsewhere) << int(Change) << edited << false;
+    QTest::newRow("telephone edited by another program, city changed here")
+        << int(PhoneEditedElsewhere) << int(Change) << edited << false;
+    QTest::newRow("telephone edited by another program: delete")
+        << int(PhoneEditedElsewhere) << int(Delete) << edited << false;
     QTest::newRow("another book renamed over it, list narrowed by a find: change")
         << int(RenamedOver) << int(Change) << replaced << true;
 }
@@ -815,6 +821,8 @@ void TestFaults::changedUnderTheWindow()
         main.click(command == Add ? "cmdAdd" : "cmdUpdate");
         if (change == EditedElsewhere) {
             main.type("txtZip", QStringLiteral("3209998877"));
+        } else if (change == MobileEditedElsewhere || change == PhoneEditedElsewhere) {
+            main.type("txtCity", QStringLiteral("Altrove"));
         } else {
             typeAll(main, {"Gialli", "Dario", "Via Lunga 9", "Bari", "BA", "3201234567", "080", "555", "1234"});
         }
@@ -844,6 +852,12 @@ void TestFaults::changedUnderTheWindow()
         break;
     case EditedElsewhere:
         QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Altrove' WHERE CustID = 7")), QString());
+        break;
+    case MobileEditedElsewhere:
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3471112233' WHERE CustID = 7")), QString());
+        break;
+    case PhoneEditedElsewhere:
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET PhoneNumber = '0498765432' WHERE CustID = 7")), QString());
         break;
     }
     const QList<QStringList> stored = db.rows();

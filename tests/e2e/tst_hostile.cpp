@@ -1,5 +1,6 @@
 // Hostile and odd input through the real window on a real file: pasted texts of every kind, a megabyte of address,
 // and rows written by other programs.
+#include "CustomerStore.h"
 #include "MainWindowDriver.h"
 #include "PdfWords.h"
 #include "PrinterDevice.h"
@@ -29,6 +30,24 @@ constexpr int kLimits[] = {0, 0, 0, 0, 2, 10, 4, 8, 4};
 constexpr double kFooterRule = 90;
 constexpr double kFooterLine = 93;
 constexpr double kLine = 1.8;
+
+// The storage class of each column of a contact but the city, where it holds a value.
+QStringList storageClasses(const TestDatabase& db, const QString& key)
+{
+    CustomerStore store;
+    store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+    RecordsetRelease release {store};
+    ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT typeof(FirstName), typeof(LastName), typeof(Address), "
+                                                        "typeof(State), typeof(Zip), typeof(PhoneNumber) FROM "
+                                                        "Customer WHERE CustID = ?"),
+                                         {key.toLongLong()});
+    QStringList classes;
+    for (int i = 0; i < rs.fieldCount(); ++i) {
+        const QString type = rs.Fields(i).toString();
+        classes.append(type == QLatin1String("null") ? QString() : type);
+    }
+    return classes;
+}
 
 void paste(TextBox* field, const QString& text)
 {
@@ -347,6 +366,10 @@ void TestHostile::foreignRowsSurviveAnEdit_data()
                               "'); DELETE FROM Customer; --"}) {
         QTest::addRow("phone \"%s\"", phone) << with(&ContactRow::phoneNumber, QString::fromUtf8(phone));
     }
+    // Stored by another program as numbers: an edit of another field keeps them numbers.
+    QTest::newRow("telephone stored as a number") << with(&ContactRow::phoneNumber, qlonglong(3331234567));
+    QTest::newRow("mobile and telephone stored as numbers")
+        << ContactRow {7, "Rossi", "Anna", "Via Po 1", "Torino", "TO", qlonglong(3331234567), qlonglong(5551234567)};
     QTest::newRow("NUL in the address") << with(&ContactRow::address,
                                                 QStringLiteral("Via") + QChar(0) + QStringLiteral("Po"));
     QTest::newRow("province of many letters") << with(&ContactRow::state, "Provincia autonoma di Bolzano");
@@ -365,13 +388,21 @@ void TestHostile::foreignRowsSurviveAnEdit_data()
 }
 
 // Rows written by another program: shown, then only the city changed and saved. Every other column keeps what it
-// held; a NULL counts as the empty text and is written back as one.
+// held, in the form it held it; a NULL counts as the empty text and is written back as one.
 void TestHostile::foreignRowsSurviveAnEdit()
 {
     QFETCH(ContactRow, stored);
 
     const ContactRow neighbour {3, "Bianchi", "Luca", "Via Roma 2", "Roma", "RM", "3337654321", "0612345678"};
-    TestDatabase db({neighbour, stored});
+    TestDatabase db;
+    if (stored.zip.typeId() == QMetaType::LongLong || stored.phoneNumber.typeId() == QMetaType::LongLong) {
+        // Numbers stay numbers only in another program's table whose mobile and telephone columns take any type.
+        QCOMPARE(db.exec(QStringLiteral("DROP TABLE Customer")), QString());
+        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE Customer (CustID INTEGER PRIMARY KEY, FirstName TEXT, LastName "
+                                        "TEXT, Address TEXT, State TEXT, Zip, PhoneNumber, City TEXT)")),
+                 QString());
+    }
+    QCOMPARE(mkdb::insertContacts(db.path(), {neighbour, stored}), QString());
     QList<QStringList> expected = db.rows();
     const int at = expected.first().first() == QStringLiteral("3") ? 1 : 0;
     for (QString& value : expected[at]) {
@@ -379,6 +410,7 @@ void TestHostile::foreignRowsSurviveAnEdit()
     }
     expected[at][4] = QStringLiteral("Città Nuova");
 
+    const QStringList classes = storageClasses(db, expected[at].first());
     ScriptedMessageBox boxes;
     MainWindowDriver main;
     int index = 0;
@@ -395,6 +427,11 @@ void TestHostile::foreignRowsSurviveAnEdit()
     QCOMPARE(boxes.asked().size(), 0);
     QVERIFY(main.browsing());
     QCOMPARE(db.rows(), expected);
+    QStringList after = storageClasses(db, expected[at].first());
+    for (int i = 0; i < after.size(); ++i) {
+        after[i] = classes.at(i).isEmpty() ? QString() : after.at(i);
+    }
+    QCOMPARE(after, classes);
     shown[3] = QStringLiteral("Città Nuova");
     QCOMPARE(main.row(main.list()->selectedIndex()), shown);
 }
