@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -630,6 +631,10 @@ void Connection::CommitTrans()
     const qint64 pageSize = pragma("page_size").toLongLong();
     const bool wal = pragma("journal_mode").toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
     const FileStamp before = m_stamp;
+    // Another connection of this program (the sync's worker) commits only once this one has looked at what its commit
+    // left, so that its commit is never taken for another book put there.
+    static QMutex committing;
+    const QMutexLocker lock(&committing);
     QSqlQuery commit(database());
     if (!commit.exec(QStringLiteral("COMMIT"))) {
         throw Error(describe(commit.lastError(), m_filePath));
