@@ -68,8 +68,12 @@ bool createIfInstalled()
     if (QFileInfo::exists(path)) {
         return false;
     }
+    // An address book is personal data: the folder made for it and the book are its owner's alone, whatever the
+    // umask. SQLite gives the book's journal the book's mode.
     const QString dataFolder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dataFolder)) {
+    if (!QFileInfo(dataFolder).isDir()
+        && (!QDir().mkpath(dataFolder)
+            || !QFile::setPermissions(dataFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))) {
         throw ado::Error(QStringLiteral("Impossibile creare la cartella '%1' per la rubrica.")
                              .arg(QDir::toNativeSeparators(dataFolder)));
     }
@@ -78,6 +82,9 @@ bool createIfInstalled()
     const QString building = path + QStringLiteral(".nuovo-%1").arg(QCoreApplication::applicationPid());
     QFile::remove(building);
     QString error = mkdb::createCustomerDatabase(building);
+    if (error.isEmpty() && !QFile::setPermissions(building, QFile::ReadOwner | QFile::WriteOwner)) {
+        error = QStringLiteral("impossibile renderla privata");
+    }
     if (error.isEmpty() && !QFile::rename(building, path)) {
         if (QFileInfo::exists(path)) {
             QFile::remove(building);

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QDate today(2026, 12, 7);
@@ -68,6 +70,8 @@ private slots:
     void copyIsConsistentWhileAnotherProgramWrites();
     void failureIsReportedAndLeavesNothing_data();
     void failureIsReportedAndLeavesNothing();
+    void copyOfAnyBook_data();
+    void copyOfAnyBook();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -214,6 +218,52 @@ void TestDailyBackup::failureIsReportedAndLeavesNothing()
         QCOMPARE(QDir(m_backup).entryList(QDir::Files), QStringList());
     }
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+void TestDailyBackup::copyOfAnyBook_data()
+{
+    QTest::addColumn<QString>("folder"); // holding the book
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("bookMode");
+    QTest::addColumn<int>("copyMode");
+
+    QTest::newRow("folder with an apostrophe") << "l'ufficio" << 022 << 0644 << 0600;
+    QTest::newRow("quotes and spaces, umask 002") << "Rubrica ''di'' Anna" << 002 << 0664 << 0600;
+    QTest::newRow("book set to 0600 by hand") << "dati" << 002 << 0600 << 0600;
+    QTest::newRow("book its owner may only read") << "dati" << 022 << 0400 << 0400;
+}
+
+// The copy of a book wherever it lies, and never readable by more users than the book, nor by anyone else.
+void TestDailyBackup::copyOfAnyBook()
+{
+    QFETCH(QString, folder);
+    QFETCH(int, mask);
+    QFETCH(int, bookMode);
+    QFETCH(int, copyMode);
+
+    const QString book = m_dir->filePath(folder + QStringLiteral("/Cust.mdb"));
+    QVERIFY(QDir().mkpath(m_dir->filePath(folder)));
+    QVERIFY(QFile::rename(m_book, book));
+    const QByteArray name = QFile::encodeName(book);
+    QCOMPARE(::chmod(name.constData(), mode_t(bookMode)), 0);
+    const mode_t saved = ::umask(mode_t(mask));
+
+    const DailyBackup::Result result = DailyBackup::run(book, today);
+
+    ::umask(saved);
+    const QString backup = m_dir->filePath(folder + QStringLiteral("/Backup"));
+    QCOMPARE(result.error, QString());
+    QCOMPARE(result.made, QDir(backup).filePath(copyName(0)));
+    QCOMPARE(rowsOf(result.made), rowsOf(book));
+    struct stat st
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(backup).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0700);
+    QCOMPARE(::stat(QFile::encodeName(result.made).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), copyMode);
+    QCOMPARE(::stat(name.constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), bookMode);
 }
 
 QTEST_GUILESS_MAIN(TestDailyBackup)
