@@ -1,5 +1,7 @@
 #include "DailyBackup.h"
 
+#include "SystemText.h"
+
 #include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDir>
@@ -37,13 +39,13 @@ QString vacuumInto(const QString& source, const QString& target)
         db.setDatabaseName(source);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
         if (!db.open()) {
-            error = db.lastError().text();
+            error = SystemText::databaseError(db.lastError());
         } else {
             QString quoted = target;
             quoted.replace(QLatin1Char('\''), QLatin1String("''"));
             QSqlQuery query(db);
             if (!query.exec(QStringLiteral("VACUUM INTO '%1'").arg(quoted))) {
-                error = query.lastError().text();
+                error = SystemText::databaseError(query.lastError());
             }
             query.finish();
             db.close();
@@ -111,7 +113,8 @@ Result run(const QString& databasePath, const QDate& today)
     {
         QFile empty(partial);
         if (!empty.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !empty.setPermissions(ownerOnly)) {
-            result.error = QStringLiteral("impossibile scrivere '%1'.").arg(QDir::toNativeSeparators(partial));
+            result.error = QStringLiteral("impossibile scrivere '%1': %2.")
+                               .arg(QDir::toNativeSeparators(partial), SystemText::fileError(empty));
         }
     }
     if (result.error.isEmpty()) {

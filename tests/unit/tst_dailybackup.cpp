@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "../support/SmallDisk.h"
+
 #include <sys/stat.h>
 
 namespace {
@@ -72,6 +74,7 @@ private slots:
     void failureIsReportedAndLeavesNothing();
     void copyOfAnyBook_data();
     void copyOfAnyBook();
+    void fullDiskIsSaidInItalian();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -264,6 +267,30 @@ void TestDailyBackup::copyOfAnyBook()
     QCOMPARE(int(st.st_mode & 07777), copyMode);
     QCOMPARE(::stat(name.constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 07777), bookMode);
+}
+
+// The book fits on its disk, its copy does not: SQLite's "database or disk is full" comes with Italian words.
+void TestDailyBackup::fullDiskIsSaidInItalian()
+{
+    const QString folder = m_dir->filePath(QStringLiteral("piccolo"));
+    SmallDisk disk(folder, 64);
+    if (!disk.mounted()) {
+        QSKIP("only root can mount a small disk");
+    }
+    const QString book = QDir(folder).filePath(QStringLiteral("Cust.mdb"));
+    QVERIFY(QFile::copy(m_book, book));
+    QFile filler(QDir(folder).filePath(QStringLiteral("riempitivo")));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(512, 'x');
+    while (filler.write(block) == block.size()) { }
+    filler.close();
+
+    const DailyBackup::Result result = DailyBackup::run(book, today);
+
+    QVERIFY2(result.error.contains(QStringLiteral("spazio esaurito sul disco (database or disk is full)")),
+             qPrintable(result.error));
+    QCOMPARE(result.made, QString());
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList {"Cust.mdb", "riempitivo"}));
 }
 
 QTEST_GUILESS_MAIN(TestDailyBackup)
