@@ -292,7 +292,7 @@ std::optional<ReadResult> readCsv(const QString& text)
             for (const auto& column : std::as_const(columns[t])) {
                 const QString value = row.cells.value(column.second).trimmed();
                 if (!value.isEmpty()) {
-                    values[t] = value;
+                    values[t] = QString(value.constData(), value.size()); // no spare room: many are kept
                     break;
                 }
             }
