@@ -193,15 +193,18 @@ void TestDailyBackup::failureIsReportedAndLeavesNothing_data()
 {
     QTest::addColumn<QByteArray>("book"); // replaces Cust.mdb when given; "-" removes it
     QTest::addColumn<bool>("backupIsAFile");
-    QTest::newRow("the Backup folder is a file") << QByteArray() << true;
-    QTest::newRow("the book is not a database") << QByteArray("indirizzi, non un database\n") << false;
-    QTest::newRow("the book is missing") << QByteArray("-") << false;
+    QTest::addColumn<QString>("reason"); // Italian, the system's words after it in parentheses
+    QTest::newRow("the Backup folder is a file") << QByteArray() << true << "impossibile creare la cartella";
+    QTest::newRow("the book is not a database")
+        << QByteArray("indirizzi, non un database\n") << false << "il file non è un database (file is not a database)";
+    QTest::newRow("the book is missing") << QByteArray("-") << false << "non esiste";
 }
 
 void TestDailyBackup::failureIsReportedAndLeavesNothing()
 {
     QFETCH(QByteArray, book);
     QFETCH(bool, backupIsAFile);
+    QFETCH(QString, reason);
     if (book == "-") {
         QVERIFY(QFile::remove(m_book));
     } else if (!book.isEmpty()) {
@@ -214,7 +217,7 @@ void TestDailyBackup::failureIsReportedAndLeavesNothing()
 
     const DailyBackup::Result result = DailyBackup::run(m_book, today);
 
-    QVERIFY(!result.error.isEmpty());
+    QVERIFY2(result.error.contains(reason), qPrintable(result.error));
     QCOMPARE(result.made, QString());
     QCOMPARE(DailyBackup::copiesIn(m_backup), QStringList());
     if (!backupIsAFile) {
