@@ -117,9 +117,11 @@ QChar separatorOf(QStringView text)
 class RowReader
 {
 public:
-    RowReader(QStringView text, QChar separator)
+    // skippedLines: the lines before text in the file, for the line a refusal names.
+    RowReader(QStringView text, QChar separator, int skippedLines)
         : m_text(text)
         , m_separator(separator)
+        , m_skippedLines(skippedLines)
     {
     }
 
@@ -159,7 +161,7 @@ public:
                 atCellStart = false;
             } else if (c == m_separator) {
                 if (row.cells.size() + 1 >= kMostCsvColumns) {
-                    throw CsvTooWide {row.line};
+                    throw CsvTooWide {row.line + m_skippedLines};
                 }
                 row.cells.append(value);
                 value.clear();
@@ -185,6 +187,7 @@ public:
 private:
     QStringView m_text;
     QChar m_separator;
+    int m_skippedLines;
     qsizetype m_at = 0;
     int m_line = 1;
 };
@@ -249,7 +252,7 @@ std::optional<ReadResult> readCsv(const QString& text)
         start = end < 0 ? text.size() : end + 1;
     }
     const QStringView body = QStringView(text).mid(start);
-    RowReader reader(body, separatorOf(body));
+    RowReader reader(body, separatorOf(body), skippedLines);
     Row headingRow;
     if (!reader.next(headingRow)) {
         return std::nullopt;

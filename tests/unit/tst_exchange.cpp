@@ -234,9 +234,9 @@ void TestExchange::refusesFiles_data()
     const QByteArray wide = QByteArray("x;").repeated(1000) + "x\r\n";
     QTest::newRow("1,001 columns in the heading") << "larga.csv"
                                                   << "Cognome;" + wide << "più di 1.000 colonne alla riga 1";
-    QTest::newRow("1,001 cells on a later row")
+    QTest::newRow("1,001 cells on a later row, blank lines first")
         << "riga.csv"
-        << "Cognome;Nome\r\nRossi;Anna\r\n" + wide << "più di 1.000 colonne alla riga 3";
+        << "\r\n\r\nCognome;Nome\r\nRossi;Anna\r\n" + wide << "più di 1.000 colonne alla riga 5";
 }
 
 void TestExchange::refusesFiles()
