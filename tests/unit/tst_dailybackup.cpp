@@ -13,7 +13,9 @@
 
 #include "../support/SmallDisk.h"
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -242,6 +244,9 @@ void TestDailyBackup::copyOfAnyBook_data()
 // The copy of a book wherever it lies, and never readable by more users than the book, nor by anyone else.
 void TestDailyBackup::copyOfAnyBook()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("modes are checked where they mean something");
+#else
     QFETCH(QString, folder);
     QFETCH(int, mask);
     QFETCH(int, bookMode);
@@ -270,6 +275,7 @@ void TestDailyBackup::copyOfAnyBook()
     QCOMPARE(int(st.st_mode & 07777), copyMode);
     QCOMPARE(::stat(name.constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 07777), bookMode);
+#endif
 }
 
 // The book fits on its disk, its copy does not: SQLite's "database or disk is full" comes with Italian words.

@@ -14,7 +14,9 @@
 
 #include "../support/SmallDisk.h"
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 // vCard and CSV files in and out: real-world-shaped samples, refusals, what the writers put on disk, and the import
 // as one transaction on a real Cust.mdb.
@@ -258,7 +260,11 @@ void TestExchange::refusesFiles()
     } else if (name == QLatin1String("cartella.vcf")) {
         QVERIFY(QDir(m_dir->path()).mkdir(name));
     } else if (name == QLatin1String("pipe.csv")) {
+#ifdef Q_OS_UNIX
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#else
+        QSKIP("pipes in the file system are a Unix thing");
+#endif
     } else if (!name.startsWith(QLatin1String("manca"))) {
         writeFile(name, bytes);
     }
