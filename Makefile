@@ -1,4 +1,7 @@
-# Velmarin: `make run` builds and starts the program on a demo database, `make test` builds and runs every test,
+# Velmarin: `make run` builds and starts the program on a demo database, `make test` builds and runs every test
+# (the same inputs every time: the fuzz step runs from its kept corpus with a fixed seed), `make fuzz` runs the
+# fuzzer with a random seed for FUZZ_SECONDS to look for new faults (its finds go to build/fuzz-new; a failing input
+# is written as build/crash-<hash>, for tests/fuzz/corpus/ once the fault is fixed),
 # `make install` installs it for the current user in ~/.local, `make package` builds a Debian package.
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -7,7 +10,7 @@ JOBS ?= $(shell nproc)
 # other purposes.
 PREFIX = $(HOME)/.local
 
-.PHONY: all deps configure build run test bench install uninstall package clean
+.PHONY: all deps configure build run test fuzz bench install uninstall package clean
 
 all: build
 
@@ -26,6 +29,13 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+FUZZ_SECONDS ?= 600
+fuzz: build
+	@if [ ! -x $(BUILD_DIR)/tests/fuzz/fuzz_phone_statements ]; then echo "The fuzzer needs clang with libFuzzer (see tests/fuzz/CMakeLists.txt)"; exit 1; fi
+	@mkdir -p $(BUILD_DIR)/fuzz-new
+	@cd $(BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1 LC_ALL=C.UTF-8 tests/fuzz/fuzz_phone_statements fuzz-new \
+		$(CURDIR)/tests/fuzz/corpus -max_len=4096 -max_total_time=$(FUZZ_SECONDS) -timeout=60 -print_final_stats=1
 
 bench: build
 	@$(BUILD_DIR)/bin/velmarin-bench

@@ -4,6 +4,7 @@
 #include "AppInfo.h"
 #include "CustDatabase.h"
 #include "CustomerStore.h"
+#include "SystemText.h"
 #include "modGeneral.h"
 
 #include <QCoreApplication>
@@ -68,8 +69,12 @@ bool createIfInstalled()
     if (QFileInfo::exists(path)) {
         return false;
     }
+    // An address book is personal data: the folder made for it and the book are its owner's alone, whatever the
+    // umask. SQLite gives the book's journal the book's mode.
     const QString dataFolder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dataFolder)) {
+    if (!QFileInfo(dataFolder).isDir()
+        && (!QDir().mkpath(dataFolder)
+            || !QFile::setPermissions(dataFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))) {
         throw ado::Error(QStringLiteral("Impossibile creare la cartella '%1' per la rubrica.")
                              .arg(QDir::toNativeSeparators(dataFolder)));
     }
@@ -77,18 +82,26 @@ bool createIfInstalled()
     // is this process's own: a second start at the same moment builds its own and finds the first one's in place.
     const QString building = path + QStringLiteral(".nuovo-%1").arg(QCoreApplication::applicationPid());
     QFile::remove(building);
+    // SQLite's own words follow the Italian ones in parentheses.
     QString error = mkdb::createCustomerDatabase(building);
-    if (error.isEmpty() && !QFile::rename(building, path)) {
+    if (!error.isEmpty()) {
+        error = QStringLiteral("errore del database (%1)").arg(error);
+    }
+    QFile book(building);
+    if (error.isEmpty() && !book.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) {
+        error = SystemText::fileError(book);
+    }
+    if (error.isEmpty() && !book.rename(path)) {
         if (QFileInfo::exists(path)) {
             QFile::remove(building);
             return false;
         }
-        error = QFile(building).errorString();
+        error = SystemText::fileError(book);
     }
     if (!error.isEmpty()) {
         QFile::remove(building);
         throw ado::Error(
-            QStringLiteral("Impossibile creare la rubrica '%1': %2").arg(QDir::toNativeSeparators(path), error));
+            QStringLiteral("Impossibile creare la rubrica '%1': %2.").arg(QDir::toNativeSeparators(path), error));
     }
     return true;
 }

@@ -1,5 +1,7 @@
 #include "DailyBackup.h"
 
+#include "SystemText.h"
+
 #include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDir>
@@ -37,13 +39,13 @@ QString vacuumInto(const QString& source, const QString& target)
         db.setDatabaseName(source);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
         if (!db.open()) {
-            error = db.lastError().text();
+            error = SystemText::databaseError(db.lastError());
         } else {
             QString quoted = target;
             quoted.replace(QLatin1Char('\''), QLatin1String("''"));
             QSqlQuery query(db);
             if (!query.exec(QStringLiteral("VACUUM INTO '%1'").arg(quoted))) {
-                error = query.lastError().text();
+                error = SystemText::databaseError(query.lastError());
             }
             query.finish();
             db.close();
@@ -93,15 +95,36 @@ Result run(const QString& databasePath, const QDate& today)
         return result;
     }
     const bool folderExisted = QFileInfo(folder).isDir();
-    if (!QDir().mkpath(folder)) {
+    // The copies are the book's personal data: their folder is its owner's alone, whatever the umask.
+    if (!folderExisted
+        && (!QDir().mkpath(folder)
+            || !QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))) {
+        QDir().rmdir(folder);
         result.error = QStringLiteral("impossibile creare la cartella '%1'.").arg(QDir::toNativeSeparators(folder));
         return result;
     }
     // Written under a passing name of this process's own and renamed, so an interrupted copy never counts as a copy
-    // and two starts at the same moment do not write into one file.
+    // and two starts at the same moment do not write into one file. The file is made empty with its mode first
+    // (VACUUM INTO fills an empty file), so the copy is never readable by more users than the book, nor by anyone
+    // but its owner.
     const QString partial = target + QStringLiteral(".parziale-%1").arg(QCoreApplication::applicationPid());
     QFile::remove(partial);
-    result.error = vacuumInto(databasePath, partial);
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    {
+        QFile empty(partial);
+        if (!empty.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !empty.setPermissions(ownerOnly)) {
+            result.error = QStringLiteral("impossibile scrivere '%1': %2.")
+                               .arg(QDir::toNativeSeparators(partial), SystemText::fileError(empty));
+        }
+    }
+    if (result.error.isEmpty()) {
+        result.error = vacuumInto(databasePath, partial);
+    }
+    // A book its owner may only read gives a copy its owner may only read.
+    const QFile::Permissions mode = QFileInfo(databasePath).permissions() & ownerOnly;
+    if (result.error.isEmpty() && mode != ownerOnly && !QFile::setPermissions(partial, mode)) {
+        result.error = QStringLiteral("impossibile scrivere '%1'.").arg(QDir::toNativeSeparators(partial));
+    }
     if (result.error.isEmpty() && !QFile::rename(partial, target)) {
         QFile::remove(partial);
         if (QFileInfo::exists(target)) {

@@ -2,20 +2,39 @@
 
 #include <QStringList>
 
+#include <vector>
+
 namespace {
 
-// SQLite reads statement text only up to a U+0000, so a value holding one is written as its parts joined with
-// char(0); every other value is one quoted literal.
+// SQLite reads statement text only up to a U+0000, so a value holding one is written as one literal with each U+0000
+// replaced by a character the value lacks, and SQLite's replace() puts them back. One expression whatever the number
+// and spread of the NULs: joining the pieces with || nests one level per piece, and SQLite refuses an expression tree
+// deeper than 1000.
 QString literal(const QString& value)
 {
     if (!value.contains(QChar(0))) {
         return QLatin1Char('\'') + quoted(value) + QLatin1Char('\'');
     }
-    QStringList parts = value.split(QChar(0));
-    for (QString& part : parts) {
-        part = QLatin1Char('\'') + quoted(part) + QLatin1Char('\'');
+    std::vector<bool> present(0x10000, false);
+    for (const QChar c : value) {
+        present[c.unicode()] = true;
     }
-    return parts.join(QLatin1String(" || char(0) || "));
+    char16_t marker = 1;
+    while (marker < 0xD800 && (present[marker] || marker == u'\'')) {
+        ++marker;
+    }
+    if (marker == 0xD800) {
+        // Only a value of tens of thousands of distinct characters has no free one: its pieces are joined.
+        QStringList parts = value.split(QChar(0));
+        for (QString& part : parts) {
+            part = QLatin1Char('\'') + quoted(part) + QLatin1Char('\'');
+        }
+        return parts.join(QLatin1String(" || char(0) || "));
+    }
+    QString text = value;
+    text.replace(QChar(0), QChar(marker));
+    return QLatin1String("replace('") + quoted(text) + QLatin1String("', char(") + QString::number(int(marker))
+        + QLatin1String("), char(0))");
 }
 
 QString key(qint32 custId)

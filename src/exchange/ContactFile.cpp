@@ -2,13 +2,18 @@
 
 #include "Contact.h"
 #include "Csv.h"
+#include "SystemText.h"
 #include "TextDecoding.h"
 #include "VCard.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <cmath>
 
 namespace {
 
@@ -38,20 +43,32 @@ FileReading readContactFile(const QString& path)
     if (info.isDir()) {
         throw ado::Error(QStringLiteral("'%1' è una cartella, non un file di contatti.").arg(shown(path)));
     }
+    // Opening a pipe waits for a writer that may never come; a device may never end.
+    if (info.exists() && !info.isFile()) {
+        throw ado::Error(QStringLiteral("'%1' non è un file normale (è una pipe, un dispositivo o un socket): non "
+                                        "viene letto come file di contatti.")
+                             .arg(shown(path)));
+    }
     if (!file.open(QIODevice::ReadOnly)) {
-        throw ado::Error(QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), file.errorString()));
+        throw ado::Error(
+            QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), SystemText::fileError(file)));
     }
     if (file.size() > kLargestContactFile) {
+        // In tenths of a megabyte rounded up, so that a file just over the limit never reads as the limit itself.
+        const double megabytes = std::ceil(double(file.size()) * 10 / (1024 * 1024)) / 10;
         throw ado::Error(
             QStringLiteral("Il file '%1' è troppo grande (%2 MB) per essere una rubrica: il massimo è %3 MB.")
-                .arg(shown(path))
-                .arg(file.size() / (1024 * 1024))
+                .arg(shown(path),
+                     QLocale(QLocale::Italian, QLocale::Italy)
+                         .toString(megabytes, 'f', megabytes == std::floor(megabytes) ? 0 : 1))
                 .arg(kLargestContactFile / (1024 * 1024)));
     }
-    const QByteArray bytes = file.read(kLargestContactFile + 1);
+    QByteArray bytes = file.read(kLargestContactFile + 1);
     if (file.error() != QFileDevice::NoError) {
-        throw ado::Error(QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), file.errorString()));
+        throw ado::Error(
+            QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), SystemText::fileError(file)));
     }
+    file.close();
     FileReading reading;
     reading.path = path;
     reading.format = formatOfPath(path);
@@ -62,13 +79,24 @@ FileReading readContactFile(const QString& path)
             text = vCardText(bytes);
         }
     }
+    // The text is all that is read from now on: the bytes need not stay in memory beside it.
+    bytes = QByteArray();
     if (reading.format == ContactFormat::VCard) {
         if (!holdsVCards(text)) {
             throw ado::Error(QStringLiteral("Il file '%1' non contiene schede vCard (BEGIN:VCARD).").arg(shown(path)));
         }
         reading.result = readVCards(text);
     } else {
-        std::optional<ReadResult> rows = readCsv(text);
+        std::optional<ReadResult> rows;
+        try {
+            rows = readCsv(text);
+        } catch (const CsvTooWide& wide) {
+            throw ado::Error(QStringLiteral("Il file '%1' ha più di %2 colonne alla riga %3: non è una rubrica che il "
+                                            "programma possa leggere.")
+                                 .arg(shown(path))
+                                 .arg(QLocale(QLocale::Italian, QLocale::Italy).toString(kMostCsvColumns))
+                                 .arg(wide.line));
+        }
         if (!rows) {
             throw ado::Error(QStringLiteral("Il file '%1' non ha una riga di intestazione con colonne riconosciute. "
                                             "Intestazioni comprese: %2.")
@@ -94,10 +122,15 @@ bool writeContactFile(const QString& path, const QList<ExportContact>& contacts,
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        throw ado::Error(QStringLiteral("Impossibile scrivere il file '%1': %2.").arg(shown(path), file.errorString()));
+        throw ado::Error(
+            QStringLiteral("Impossibile scrivere il file '%1': %2.").arg(shown(path), SystemText::fileError(file)));
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
+    const bool whole = file.write(bytes) == bytes.size();
+    // A full disk shortens the write without an error of its own ("Unknown error").
+    if (!whole || !file.commit()) {
+        const QString reason = !whole && file.error() == QFileDevice::NoError
+            ? SystemText::fileError(QFileDevice::ResourceError, qt_error_string(ENOSPC))
+            : SystemText::fileError(file);
         file.cancelWriting();
         throw ado::Error(QStringLiteral("Impossibile scrivere il file '%1': %2.").arg(shown(path), reason));
     }

@@ -113,25 +113,37 @@ QChar separatorOf(QStringView text)
 }
 
 // Rows by RFC 4180, leniently: a quote inside an unquoted cell is kept as text, and a row whose quote never closes
-// ends the file incomplete.
-QList<Row> parseRows(const QString& text, QChar separator)
+// ends the file incomplete. One row at a time, so that memory holds the contacts found, not every cell of the file.
+class RowReader
 {
-    QList<Row> rows;
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    int line = 1;
-    while (i < n) {
-        Row row;
-        row.line = line;
+public:
+    // skippedLines: the lines before text in the file, for the line a refusal names.
+    RowReader(QStringView text, QChar separator, int skippedLines)
+        : m_text(text)
+        , m_separator(separator)
+        , m_skippedLines(skippedLines)
+    {
+    }
+
+    // The next row, false at the end; throws CsvTooWide for a row of more than kMostCsvColumns cells.
+    bool next(Row& row)
+    {
+        const qsizetype n = m_text.size();
+        qsizetype i = m_at;
+        if (i >= n) {
+            return false;
+        }
+        row = Row();
+        row.line = m_line;
         QString value;
         bool atCellStart = true;
         bool quoted = false;
         bool endOfRow = false;
         while (i < n && !endOfRow) {
-            const QChar c = text.at(i);
+            const QChar c = m_text.at(i);
             if (quoted) {
                 if (c == QLatin1Char('"')) {
-                    if (i + 1 < n && text.at(i + 1) == QLatin1Char('"')) {
+                    if (i + 1 < n && m_text.at(i + 1) == QLatin1Char('"')) {
                         value.append(c);
                         ++i;
                     } else {
@@ -139,23 +151,26 @@ QList<Row> parseRows(const QString& text, QChar separator)
                     }
                 } else {
                     if (c == QLatin1Char('\n')
-                        || (c == QLatin1Char('\r') && !(i + 1 < n && text.at(i + 1) == QLatin1Char('\n')))) {
-                        ++line;
+                        || (c == QLatin1Char('\r') && !(i + 1 < n && m_text.at(i + 1) == QLatin1Char('\n')))) {
+                        ++m_line;
                     }
                     value.append(c);
                 }
             } else if (c == QLatin1Char('"') && atCellStart) {
                 quoted = true;
                 atCellStart = false;
-            } else if (c == separator) {
+            } else if (c == m_separator) {
+                if (row.cells.size() + 1 >= kMostCsvColumns) {
+                    throw CsvTooWide {row.line + m_skippedLines};
+                }
                 row.cells.append(value);
                 value.clear();
                 atCellStart = true;
             } else if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
-                if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n')) {
+                if (c == QLatin1Char('\r') && i + 1 < n && m_text.at(i + 1) == QLatin1Char('\n')) {
                     ++i;
                 }
-                ++line;
+                ++m_line;
                 endOfRow = true;
             } else {
                 value.append(c);
@@ -165,10 +180,17 @@ QList<Row> parseRows(const QString& text, QChar separator)
         }
         row.cells.append(value);
         row.complete = !quoted;
-        rows.append(row);
+        m_at = i;
+        return true;
     }
-    return rows;
-}
+
+private:
+    QStringView m_text;
+    QChar m_separator;
+    int m_skippedLines;
+    qsizetype m_at = 0;
+    int m_line = 1;
+};
 
 bool isBlank(const QStringList& cells)
 {
@@ -229,15 +251,16 @@ std::optional<ReadResult> readCsv(const QString& text)
         ++skippedLines;
         start = end < 0 ? text.size() : end + 1;
     }
-    const QString body = text.mid(start);
-    QList<Row> rows = parseRows(body, separatorOf(body));
-    if (rows.isEmpty()) {
+    const QStringView body = QStringView(text).mid(start);
+    RowReader reader(body, separatorOf(body), skippedLines);
+    Row headingRow;
+    if (!reader.next(headingRow)) {
         return std::nullopt;
     }
 
     // Column of each heading found, by target and preference.
     QList<QPair<int, int>> columns[TargetCount]; // (preference, column)
-    const QStringList& headings = rows.constFirst().cells;
+    const QStringList& headings = headingRow.cells;
     bool known = false;
     for (int column = 0; column < headings.size(); ++column) {
         const QString key = headingKey(headings.at(column));
@@ -257,8 +280,8 @@ std::optional<ReadResult> readCsv(const QString& text)
     }
 
     ReadResult result;
-    for (qsizetype r = 1; r < rows.size(); ++r) {
-        const Row& row = rows.at(r);
+    Row row;
+    while (reader.next(row)) {
         const int line = row.line + skippedLines;
         if (!row.complete) {
             result.unreadableLines.append(line);
@@ -272,7 +295,7 @@ std::optional<ReadResult> readCsv(const QString& text)
             for (const auto& column : std::as_const(columns[t])) {
                 const QString value = row.cells.value(column.second).trimmed();
                 if (!value.isEmpty()) {
-                    values[t] = value;
+                    values[t] = QString(value.constData(), value.size()); // no spare room: many are kept
                     break;
                 }
             }

@@ -15,8 +15,16 @@ QStringList csvHeadings();
 // The file: heading row and one row per contact, CRLF line ends. Progress as for writeVCards().
 QByteArray writeCsv(const QList<ExportContact>& contacts, const Progress& progress = {});
 
+// More cells in one row than any address book has columns: such a file is refused rather than read into memory.
+constexpr int kMostCsvColumns = 1000;
+struct CsvTooWide
+{
+    int line; // of the row with too many cells
+};
+
 // The contacts of the rows after the heading row, fields as the cells give them; nothing when no column has a
-// heading the program understands. A row whose quote never closes is unreadable.
+// heading the program understands. A row whose quote never closes is unreadable. Throws CsvTooWide for a row of more
+// than kMostCsvColumns cells.
 std::optional<ReadResult> readCsv(const QString& text);
 // The headings readCsv() understands, for the message that refuses a file.
 QStringList understoodHeadings();

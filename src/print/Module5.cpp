@@ -61,8 +61,9 @@ QString trimSpaces(const QString& text)
     return text.mid(first, last - first);
 }
 
-// The characters between the first two fields of the locale's short date format: "/" in Italy, "." in Germany. A
-// date is printed with "/", "-" or "."; any other separator (the C locale's space) gives "/".
+// The characters between the first two fields of the locale's short date format: "/" in Italy, "." in Germany, ". "
+// in Hungary. A date is printed with "/", "-" or ".", spaces around it kept as the locale writes them; any other
+// separator (the C locale's bare space) gives "/".
 QString dateSeparator(const QLocale& locale)
 {
     const QString format = locale.dateFormat(QLocale::ShortFormat);
@@ -76,9 +77,8 @@ QString dateSeparator(const QLocale& locale)
     }
     QString separator = format.mid(i, end - i);
     separator.remove(QLatin1Char('\''));
-    separator = separator.trimmed();
-    const bool kept
-        = separator == QLatin1String("/") || separator == QLatin1String("-") || separator == QLatin1String(".");
+    const QString mark = QString(separator).remove(QLatin1Char(' '));
+    const bool kept = mark == QLatin1String("/") || mark == QLatin1String("-") || mark == QLatin1String(".");
     return kept ? separator : QStringLiteral("/");
 }
 

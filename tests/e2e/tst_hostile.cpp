@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -72,22 +71,18 @@ QStringList rowOf(const QString& key, const QStringList& fields)
     return QStringList {key} + fields.mid(0, 6) + QStringList {fields.at(6) + fields.at(7) + fields.at(8)};
 }
 
-// Opens the print window from the main window, waits for its list and presses "Avvia"; returns the milliseconds the
-// print took.
-qint64 printFromWindow(const MainWindowDriver& main, int rows)
+// Opens the print window from the main window, waits for its list and presses "Avvia". How long the print takes is
+// measured in bench/, not here: a busy machine must not fail a test.
+void printFromWindow(const MainWindowDriver& main, int rows)
 {
     main.click("Command1");
     Visualizza* print = main.window()->printWindow();
     if (!print || !QTest::qWaitFor([&] { return print->ListView3->itemCount() == rows; })) {
         QTest::qFail("the print window did not list the contacts", __FILE__, __LINE__);
-        return -1;
+        return;
     }
-    QElapsedTimer clock;
-    clock.start();
     QTest::mouseClick(print->Command1, Qt::LeftButton);
-    const qint64 elapsed = clock.elapsed();
     print->close();
-    return elapsed;
 }
 
 // Everything printed below the headings and above the footer keeps clear of the footer rule, and each column's lines
@@ -217,7 +212,7 @@ void TestHostile::pastedTextsAreStoredShownAndPrinted()
 }
 
 // A megabyte of address, pasted into the field without a limit: stored and shown whole, printed over hundreds of
-// pages in a few seconds, on the recording printer and into a real PDF, never below the footer rule.
+// pages, on the recording printer and into a real PDF, never below the footer rule.
 void TestHostile::megabyteAddress()
 {
     // Words of every kind, then a long run without a space, so that lines are cut both at spaces and hard.
@@ -246,8 +241,7 @@ void TestHostile::megabyteAddress()
     QCOMPARE(again.row(1).at(2), address);
     QCOMPARE(again.field("txtAddr")->text().size(), address.size());
 
-    const qint64 recorded = printFromWindow(again, 2);
-    QVERIFY2(recorded < 20000, qPrintable(QStringLiteral("%1 ms").arg(recorded)));
+    printFromWindow(again, 2);
     QVERIFY(m_log.pageCount() > 100);
     checkPrinted(m_log, db.rows());
 
@@ -257,8 +251,7 @@ void TestHostile::megabyteAddress()
     QTemporaryDir folder;
     const QString pdf = folder.filePath(QStringLiteral("elenco.pdf"));
     setPrinterFactory([pdf] { return createPdfPrinterDevice(pdf); });
-    const qint64 printed = printFromWindow(again, 2);
-    QVERIFY2(printed < 20000, qPrintable(QStringLiteral("%1 ms").arg(printed)));
+    printFromWindow(again, 2);
     QCOMPARE(boxes.asked().size(), 0);
     int pages = 0;
     const QList<PdfWord> words = readPdfWords(pdf, &pages);

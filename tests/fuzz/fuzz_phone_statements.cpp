@@ -99,9 +99,13 @@ struct Literals
     QStringList values;
 };
 
-// Reads a statement the way an SQL tokenizer does: '' inside a literal is one quote, a lone ' closes it.
+// Reads a statement the way an SQL tokenizer does: '' inside a literal is one quote, a lone ' closes it. A value
+// holding U+0000 is written replace('...', char(M), char(0)), M standing for each U+0000; it reads back as one value.
 std::optional<Literals> readLiterals(const QString& sql)
 {
+    static const QString opening = QStringLiteral("replace(");
+    static const QString head = QStringLiteral(", char(");
+    static const QString tail = QStringLiteral("), char(0))");
     Literals result;
     for (qsizetype i = 0; i < sql.size(); ++i) {
         if (sql.at(i) != QLatin1Char('\'')) {
@@ -119,16 +123,26 @@ std::optional<Literals> readLiterals(const QString& sql)
                     ++i;
                     continue;
                 }
-                // A U+0000 is written between two literals as char(0).
-                static const QString nul = QStringLiteral(" || char(0) || '");
-                if (QStringView(sql).mid(i + 1).startsWith(nul)) {
-                    value += QChar(0);
-                    i += nul.size();
-                    continue;
-                }
                 break;
             }
             value += sql.at(i);
+        }
+        if (result.skeleton.endsWith(opening)) {
+            const QStringView rest = QStringView(sql).mid(i + 1);
+            qsizetype at = head.size();
+            int marker = 0;
+            while (at < rest.size() && rest.at(at) >= QLatin1Char('0') && rest.at(at) <= QLatin1Char('9')
+                   && marker <= 0xffff) {
+                marker = marker * 10 + (rest.at(at).unicode() - u'0');
+                ++at;
+            }
+            if (!rest.startsWith(head) || at == head.size() || !rest.mid(at).startsWith(tail) || marker <= 0
+                || marker > 0xffff || value.contains(QChar(0))) {
+                return std::nullopt;
+            }
+            value.replace(QChar(char16_t(marker)), QChar(0));
+            result.skeleton.chop(opening.size());
+            i += at + tail.size();
         }
         result.skeleton += QLatin1Char('?');
         result.values.append(value);

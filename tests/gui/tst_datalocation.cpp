@@ -15,19 +15,21 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #ifdef Q_OS_LINUX
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-enum Marker { NoMarker, UserMarker, ProgramMarker };
-enum UserFolder { Missing, WithFile, Empty, ReadOnly };
+enum Marker { NoMarker, UserMarker, ProgramMarker, UnknownMarker };
+enum UserFolder { Missing, WithFile, Empty, ReadOnly, LinkToNothing };
 
 // One contact whose surname tells which file it came from.
 void createBook(const QString& folder, const QString& surname)
@@ -125,6 +127,8 @@ private slots:
     void startsOnTheRightBook_data();
     void startsOnTheRightBook();
     void firstStartCreatesTheBookAndSaysSoOnce();
+    void onlyTheOwnerReadsTheBook_data();
+    void onlyTheOwnerReadsTheBook();
 
 private:
     // Runs the program until its main window has shown its list; returns the exit code and the rows listed.
@@ -190,6 +194,11 @@ void TestDataLocation::startsOnTheRightBook_data()
         << int(UserMarker) << false << int(ReadOnly) << QStringLiteral("Impossibile creare") << QString();
     QTest::newRow("marker keeping the data beside the program")
         << int(ProgramMarker) << true << int(WithFile) << QStringLiteral("Accanto") << QStringLiteral("program");
+    QTest::newRow("marker with an unknown value: the user's file")
+        << int(UnknownMarker) << true << int(WithFile) << QStringLiteral("Utente") << QStringLiteral("user");
+    // The book a link to a drive not mounted: creating it fails after the new file was made aside.
+    QTest::newRow("installed, the book a link to nothing: the start-up error, nothing half-made is left")
+        << int(UserMarker) << false << int(LinkToNothing) << QStringLiteral("Impossibile creare") << QString();
 }
 
 void TestDataLocation::startsOnTheRightBook()
@@ -203,13 +212,20 @@ void TestDataLocation::startsOnTheRightBook()
     if (marker != NoMarker) {
         QFile ini(QDir(m_program).filePath(QStringLiteral("velmarin.ini")));
         QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(marker == UserMarker ? "[Data]\nLocation=user\n" : "[Data]\nLocation=program\n");
+        ini.write(marker == UserMarker          ? "[Data]\nLocation=user\n"
+                      : marker == UnknownMarker ? "[Data]\nLocation=altrove\n"
+                                                : "[Data]\nLocation=program\n");
     }
     if (fileBesideProgram) {
         createBook(m_program, QStringLiteral("Accanto"));
     }
     if (userFolder == WithFile) {
         createBook(m_user, QStringLiteral("Utente"));
+    }
+    if (userFolder == LinkToNothing) {
+        QVERIFY(QDir().mkpath(m_user));
+        QVERIFY(QFile::link(m_root.filePath(QStringLiteral("smontato/Cust.mdb")),
+                            QDir(m_user).filePath(QStringLiteral("Cust.mdb"))));
     }
     std::unique_ptr<ReadOnlyFolder> readOnly;
     if (userFolder == ReadOnly) {
@@ -297,6 +313,84 @@ void TestDataLocation::firstStartCreatesTheBookAndSaysSoOnce()
     QCOMPARE(boxes.asked().size(), 1);
     QCOMPARE(rows.size(), 1);
     QVERIFY(rows.first().contains(QStringLiteral("Nuovo")));
+}
+
+#ifdef Q_OS_LINUX
+namespace {
+
+int modeOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+} // namespace
+#endif
+
+void TestDataLocation::onlyTheOwnerReadsTheBook_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<int>("bookMode"); // set by hand before the start, or 0
+
+    QTest::newRow("installed, umask 022") << 022 << true << 0;
+    QTest::newRow("installed, umask 002") << 002 << true << 0;
+    QTest::newRow("beside the program, umask 022: the book's mode is left alone") << 022 << false << 0;
+    QTest::newRow("beside the program, umask 002: the book's mode is left alone") << 002 << false << 0;
+    QTest::newRow("beside the program, book set to 0600 by hand") << 002 << false << 0600;
+    QTest::newRow("beside the program, book its owner may only read") << 022 << false << 0400;
+}
+
+// Each start's files under the umasks users have: the per-user folder and Backup/ 0700, the book and each copy 0600,
+// a copy never readable by more than the book.
+void TestDataLocation::onlyTheOwnerReadsTheBook()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("modes are checked where they mean something");
+#else
+    QFETCH(int, mask);
+    QFETCH(bool, installed);
+    QFETCH(int, bookMode);
+
+    const mode_t saved = ::umask(mode_t(mask));
+    const auto restore = qScopeGuard([saved] { ::umask(saved); });
+    QString folder = m_user;
+    int expectedBook = 0600;
+    if (installed) {
+        QFile ini(QDir(m_program).filePath(QStringLiteral("velmarin.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Data]\nLocation=user\n");
+        ini.close();
+        QVERIFY(QDir().mkpath(m_dataHome));
+        QVERIFY(!QFileInfo::exists(m_user));
+    } else {
+        folder = m_program;
+        createBook(folder, QStringLiteral("Accanto"));
+        if (bookMode != 0) {
+            QCOMPARE(::chmod(QFile::encodeName(QDir(folder).filePath(QStringLiteral("Cust.mdb"))).constData(),
+                             mode_t(bookMode)),
+                     0);
+        }
+        expectedBook = modeOf(QDir(folder).filePath(QStringLiteral("Cust.mdb")));
+        QVERIFY(bookMode == 0 || expectedBook == bookMode);
+    }
+    ScriptedMessageBox boxes;
+    if (installed) {
+        boxes.expect(MessageBox::Ok);
+    }
+    QStringList rows;
+    QCOMPARE(start(&rows), 0);
+
+    const QDir dir(folder);
+    if (installed) {
+        QCOMPARE(modeOf(folder), 0700);
+    }
+    QCOMPARE(modeOf(dir.filePath(QStringLiteral("Cust.mdb"))), expectedBook);
+    QCOMPARE(modeOf(dir.filePath(QStringLiteral("Backup"))), 0700);
+    QCOMPARE(modeOf(dir.filePath(QStringLiteral("Backup/Cust-2026-12-07.mdb"))), expectedBook & 0600);
+#endif
 }
 
 QTEST_MAIN(TestDataLocation)

@@ -236,6 +236,10 @@ void TestImprimerListView::dateUsesLocaleSeparator_data()
     QTest::newRow("US: day first all the same")
         << QLocale(QLocale::English, QLocale::UnitedStates) << QDate(2024, 3, 5) << "05/03/2024";
     QTest::newRow("C: a space is no date separator") << QLocale::c() << QDate(2026, 12, 7) << "07/12/2026";
+    // Dot and space, as these locales write their short dates.
+    QTest::newRow("Hungarian") << QLocale(QLocale::Hungarian, QLocale::Hungary) << QDate(2026, 3, 7) << "07. 03. 2026";
+    QTest::newRow("Slovak") << QLocale(QLocale::Slovak, QLocale::Slovakia) << QDate(2026, 3, 7) << "07. 03. 2026";
+    QTest::newRow("Korean") << QLocale(QLocale::Korean, QLocale::SouthKorea) << QDate(2026, 3, 7) << "07. 03. 2026";
 }
 
 void TestImprimerListView::dateUsesLocaleSeparator()

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "../support/SmallDisk.h"
+
 namespace {
 
 const QDate today(2026, 12, 7);
@@ -68,9 +70,11 @@ private slots:
     void copyIsConsistentWhileAnotherProgramWrites();
     void failureIsReportedAndLeavesNothing_data();
     void failureIsReportedAndLeavesNothing();
+    void fullDiskIsSaidInItalian();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_folder; // holding the book
     QString m_book;
     QString m_backup;
 };
@@ -78,8 +82,11 @@ private:
 void TestDailyBackup::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    m_book = m_dir->filePath(QStringLiteral("Cust.mdb"));
-    m_backup = m_dir->filePath(QStringLiteral("Backup"));
+    // Italian folder names have apostrophes: the copy's path is quoted in its statement.
+    m_folder = m_dir->filePath(QStringLiteral("l'ufficio"));
+    QVERIFY(QDir().mkpath(m_folder));
+    m_book = QDir(m_folder).filePath(QStringLiteral("Cust.mdb"));
+    m_backup = QDir(m_folder).filePath(QStringLiteral("Backup"));
     QCOMPARE(mkdb::createCustomerDatabase(m_book), QString());
     QCOMPARE(mkdb::insertContacts(m_book, mkdb::demoContacts()), QString());
 }
@@ -186,15 +193,18 @@ void TestDailyBackup::failureIsReportedAndLeavesNothing_data()
 {
     QTest::addColumn<QByteArray>("book"); // replaces Cust.mdb when given; "-" removes it
     QTest::addColumn<bool>("backupIsAFile");
-    QTest::newRow("the Backup folder is a file") << QByteArray() << true;
-    QTest::newRow("the book is not a database") << QByteArray("indirizzi, non un database\n") << false;
-    QTest::newRow("the book is missing") << QByteArray("-") << false;
+    QTest::addColumn<QString>("reason"); // Italian, the system's words after it in parentheses
+    QTest::newRow("the Backup folder is a file") << QByteArray() << true << "impossibile creare la cartella";
+    QTest::newRow("the book is not a database")
+        << QByteArray("indirizzi, non un database\n") << false << "il file non è un database (file is not a database)";
+    QTest::newRow("the book is missing") << QByteArray("-") << false << "non esiste";
 }
 
 void TestDailyBackup::failureIsReportedAndLeavesNothing()
 {
     QFETCH(QByteArray, book);
     QFETCH(bool, backupIsAFile);
+    QFETCH(QString, reason);
     if (book == "-") {
         QVERIFY(QFile::remove(m_book));
     } else if (!book.isEmpty()) {
@@ -203,17 +213,41 @@ void TestDailyBackup::failureIsReportedAndLeavesNothing()
     if (backupIsAFile) {
         writeFile(m_backup, "un file");
     }
-    const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QStringList before = QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
     const DailyBackup::Result result = DailyBackup::run(m_book, today);
 
-    QVERIFY(!result.error.isEmpty());
+    QVERIFY2(result.error.contains(reason), qPrintable(result.error));
     QCOMPARE(result.made, QString());
     QCOMPARE(DailyBackup::copiesIn(m_backup), QStringList());
     if (!backupIsAFile) {
         QCOMPARE(QDir(m_backup).entryList(QDir::Files), QStringList());
     }
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+// The book fits on its disk, its copy does not: SQLite's "database or disk is full" comes with Italian words.
+void TestDailyBackup::fullDiskIsSaidInItalian()
+{
+    const QString folder = m_dir->filePath(QStringLiteral("piccolo"));
+    SmallDisk disk(folder, 64);
+    if (!disk.mounted()) {
+        QSKIP("only root can mount a small disk");
+    }
+    const QString book = QDir(folder).filePath(QStringLiteral("Cust.mdb"));
+    QVERIFY(QFile::copy(m_book, book));
+    QFile filler(QDir(folder).filePath(QStringLiteral("riempitivo")));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(512, 'x');
+    while (filler.write(block) == block.size()) { }
+    filler.close();
+
+    const DailyBackup::Result result = DailyBackup::run(book, today);
+
+    QVERIFY2(result.error.contains(QStringLiteral("spazio esaurito sul disco (database or disk is full)")),
+             qPrintable(result.error));
+    QCOMPARE(result.made, QString());
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList {"Cust.mdb", "riempitivo"}));
 }
 
 QTEST_GUILESS_MAIN(TestDailyBackup)

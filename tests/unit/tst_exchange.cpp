@@ -5,13 +5,18 @@
 #include "VCard.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "../support/SmallDisk.h"
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 // vCard and CSV files in and out: real-world-shaped samples, refusals, what the writers put on disk, and the import
 // as one transaction on a real Cust.mdb.
@@ -36,6 +41,8 @@ private slots:
     void writesVCardsOthersRead_data();
     void writesVCardsOthersRead();
     void writesCsvForSpreadsheets();
+    void failedWriteSaysWhy_data();
+    void failedWriteSaysWhy();
     void roundTripThroughEmptyFile_data();
     void roundTripThroughEmptyFile();
     void skipsDuplicatesAndSaysWhatHappened();
@@ -218,8 +225,20 @@ void TestExchange::refusesFiles_data()
     QTest::newRow("unknown headings") << "unknown.csv" << QByteArray() << "First Name, Given Name";
     QTest::newRow("empty CSV") << "vuoto.csv" << QByteArray("") << "non ha una riga di intestazione";
     QTest::newRow("missing file") << "manca.vcf" << QByteArray() << "Impossibile leggere il file";
+    QTest::newRow("missing folder") << "manca/rubrica.vcf" << QByteArray()
+                                    << "file o cartella inesistente (No such file or directory)";
     QTest::newRow("200 MB") << "enorme.vcf" << QByteArray() << "troppo grande (200 MB)";
+    QTest::newRow("a byte over 100 MB") << "appena-troppo.vcf" << QByteArray()
+                                        << "troppo grande (100,1 MB) per essere una rubrica: il massimo è 100 MB";
     QTest::newRow("folder") << "cartella.vcf" << QByteArray() << "è una cartella";
+    // Opening a pipe would wait for a writer for ever.
+    QTest::newRow("pipe") << "pipe.csv" << QByteArray() << "non è un file normale";
+    const QByteArray wide = QByteArray("x;").repeated(1000) + "x\r\n";
+    QTest::newRow("1,001 columns in the heading") << "larga.csv"
+                                                  << "Cognome;" + wide << "più di 1.000 colonne alla riga 1";
+    QTest::newRow("1,001 cells on a later row, blank lines first")
+        << "riga.csv"
+        << "\r\n\r\nCognome;Nome\r\nRossi;Anna\r\n" + wide << "più di 1.000 colonne alla riga 5";
 }
 
 void TestExchange::refusesFiles()
@@ -234,9 +253,19 @@ void TestExchange::refusesFiles()
         QFile big(path);
         QVERIFY(big.open(QIODevice::WriteOnly));
         QVERIFY(big.resize(200LL * 1024 * 1024)); // sparse: nothing is written
+    } else if (name == QLatin1String("appena-troppo.vcf")) {
+        QFile big(path);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(kLargestContactFile + 1));
     } else if (name == QLatin1String("cartella.vcf")) {
         QVERIFY(QDir(m_dir->path()).mkdir(name));
-    } else if (name != QLatin1String("manca.vcf")) {
+    } else if (name == QLatin1String("pipe.csv")) {
+#ifdef Q_OS_UNIX
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#else
+        QSKIP("pipes in the file system are a Unix thing");
+#endif
+    } else if (!name.startsWith(QLatin1String("manca"))) {
         writeFile(name, bytes);
     }
     try {
@@ -270,24 +299,28 @@ void TestExchange::hostileInputEndsQuickly_data()
     QTest::newRow("binary with a card inside")
         << "e.vcf" << noise + "\nBEGIN:VCARD\nN:Dentro;Rumore\n" + noise + "\nEND:VCARD\n"
         << 1;
+    QTest::newRow("1,000 columns are read")
+        << "f.csv"
+        << "Cognome" + QByteArray(";Altro").repeated(999) + "\nDentro" + QByteArray(";x").repeated(999) + "\n"
+        << 1;
+    QTest::newRow("a row of 4,000,000 empty cells") << "g.csv"
+                                                    << "Cognome;Nome\nDentro;Anna\n" + QByteArray(4 * n, ';') << -1;
 }
 
-// Input made to be slow or odd is read in time proportional to its size, and only whole cards come out of it.
+// Input made to be slow or odd is read, or refused, without running away (the test's time limit catches a reader
+// gone quadratic; bench/ measures the speed), and only whole cards come out of it.
 void TestExchange::hostileInputEndsQuickly()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
     QFETCH(int, contacts);
     const QString path = writeFile(name, bytes);
-    QElapsedTimer timer;
-    timer.start();
     FileReading reading;
     try {
         reading = readContactFile(path);
     } catch (const ado::Error&) {
         QCOMPARE(contacts, -1);
     }
-    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(reading.result.contacts.size(), qMax(contacts, 0));
     for (const ReadContact& contact : reading.result.contacts) {
         QCOMPARE(importedFields(contact.fields).firstName, QStringLiteral("Dentro"));
@@ -409,6 +442,48 @@ void TestExchange::writesCsvForSpreadsheets()
     QCOMPARE(importedTexts(*back),
              (QStringList {QStringLiteral("Rossi|Mario|Via Roma 1; int. 3|Milano|MI|3351234567|0212345678"),
                            QStringLiteral("De \"Gigi\"|Luigi|Via, Nuova|Roma|RM||")}));
+}
+
+void TestExchange::failedWriteSaysWhy_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing folder") << "manca/rubrica.vcf"
+                                    << "file o cartella inesistente (No such file or directory)";
+    QTest::newRow("full disk, vCard") << "piccolo/rubrica.vcf"
+                                      << "spazio esaurito sul disco";
+    QTest::newRow("full disk, CSV") << "piccolo/rubrica.csv"
+                                    << "spazio esaurito sul disco";
+}
+
+// In Italian, naming the file, and leaving nothing behind; a full disk shortens a write without a reason of its own.
+void TestExchange::failedWriteSaysWhy()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    std::unique_ptr<SmallDisk> disk;
+    if (name.startsWith(QLatin1String("piccolo/"))) {
+        disk = std::make_unique<SmallDisk>(m_dir->filePath(QStringLiteral("piccolo")), 64);
+        if (!disk->mounted()) {
+            QSKIP("only root can mount a small disk");
+        }
+    }
+    QList<ExportContact> contacts;
+    for (int i = 1; i <= 3000; ++i) {
+        contacts.append(
+            {fieldsOf(QStringLiteral("Rossi|Mario|Via Roma %1|Milano|MI|3351234567|0212345678").arg(i)), i});
+    }
+    const QString path = m_dir->filePath(name);
+    try {
+        writeContactFile(path, contacts);
+        QFAIL("the file was written");
+    } catch (const ado::Error& error) {
+        QVERIFY2(
+            error.description().startsWith(
+                QStringLiteral("Impossibile scrivere il file '%1': %2").arg(QDir::toNativeSeparators(path), reason)),
+            qPrintable(error.description()));
+    }
+    QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestExchange::roundTripThroughEmptyFile_data()

@@ -1,5 +1,11 @@
 #include "Statements.h"
 
+#include "CustDatabase.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The statement texts are the contract with the database file: compared whole, spaces included.
@@ -17,6 +23,8 @@ private slots:
     void deleteStatement();
     void quoting_data();
     void quoting();
+    void storedExactly_data();
+    void storedExactly();
 };
 
 namespace {
@@ -61,7 +69,11 @@ void TestStatements::insertStatement_data()
                           "",
                           "",
                           QStringLiteral("1") + QChar(0) + QChar(0)}
-        << "3, 'a' || char(0) || '''b', '' || char(0) || '', '', '', '', '', '1' || char(0) || '' || char(0) || '')";
+        << "3, replace('a\x01''b', char(1), char(0)), replace('\x01', char(1), char(0)), '', '', '', '', "
+           "replace('1\x01\x01', char(1), char(0)))";
+    QTest::newRow("NUL beside the first free characters")
+        << 4 << ContactFields {QStringLiteral("\x01\x02&") + QChar(0), "", "", "", "", "", ""}
+        << "4, replace('\x01\x02&\x03', char(3), char(0)), '', '', '', '', '', '')";
 }
 
 void TestStatements::insertStatement()
@@ -166,6 +178,50 @@ void TestStatements::quoting()
     const QString literal = QLatin1Char('\'') + inStatement + QLatin1Char('\'');
     QCOMPARE(InsertStatement(1, fields).count(QLatin1String(", ") + literal), 7);
     QCOMPARE(UpdateStatement(fields, 1).count(QLatin1String("= ") + literal), 7);
+}
+
+void TestStatements::storedExactly_data()
+{
+    QTest::addColumn<QString>("value");
+
+    const QString nuls(10000, QChar(0));
+    QTest::newRow("10,000 NULs") << nuls;
+    QTest::newRow("10,000 NULs between letters") << QStringLiteral("Via ") + nuls + QStringLiteral("'Po");
+    QTest::newRow("NUL and letter alternating") << (QStringLiteral("a") + QChar(0)).repeated(3000);
+    QTest::newRow("NULs beside control characters")
+        << QStringLiteral("\x01") + QChar(0) + QStringLiteral("\x02'") + QChar(0) + QStringLiteral("\x03");
+}
+
+// Through a real book file: SQLite refuses an expression nested deeper than 1000, and stops reading at a U+0000.
+void TestStatements::storedExactly()
+{
+    QFETCH(QString, value);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("Cust.mdb"));
+    QCOMPARE(mkdb::createCustomerDatabase(path), QString());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("stored"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        const QList<ContactFields> rows {{value, "", value, "", "", "", ""}, {"", value, value, "", "", "", value}};
+        const QStringList statements {InsertStatement(5, rows.at(0)), UpdateStatement(rows.at(1), 5)};
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY2(query.exec(statements.at(i)), qPrintable(query.lastError().text()));
+            QVERIFY(query.exec(ListQuery()) && query.next());
+            const ContactFields& f = rows.at(i);
+            QStringList stored;
+            for (int column = 0; column < 7; ++column) {
+                stored.append(query.value(column).toString());
+            }
+            QCOMPARE(stored, (QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}));
+            QCOMPARE(query.value(7).toInt(), 5);
+        }
+        query.finish();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("stored"));
 }
 
 QTEST_GUILESS_MAIN(TestStatements)
