@@ -165,14 +165,12 @@ private:
     }
 
     // The number the program reads is changed where it stands, keeping its group, types and form (a tel: address
-    // stays one). A number cleared takes with it every line the reader would take in its place.
+    // stays one). A number cleared takes only its own line: the card's other numbers were never shown to the user.
     void editNumber(VCardRole role, qsizetype taken, const QString& number, bool cleared, QStringList& added)
     {
         if (cleared) {
-            for (qsizetype i = 0; i < m_card.lines.size(); ++i) {
-                if (m_card.lines.at(i).role == role) {
-                    m_edits[i] = {Edit::Drop, {}};
-                }
+            if (taken >= 0) {
+                m_edits[taken] = {Edit::Drop, {}};
             }
             return;
         }

@@ -116,12 +116,29 @@ void TestCardEdit::editsOnlyWhatTheProgramReads_data()
                       "TEL;TYPE=CELL:3339999999\r\nTEL;TYPE=CELL:3332222222\r\nTEL;TYPE=FAX:011999\r\n"
                       "END:VCARD\r\n");
     QTest::newRow("two addresses, two mobiles: street and mobile cleared")
-        << twice << "Bianchi|Anna||Torino|TO||"
+        << twice << "Bianchi|Anna||Torino|TO|| => Bianchi|Anna||Torino|TO|3332222222|"
         << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bianchi;Anna;;;\r\n"
                       "ADR;TYPE=HOME:;;;Torino;TO;10123;Italia\r\n"
                       "ADR;TYPE=WORK:;;Corso Francia 9;Torino;TO;10138;Italia\r\n"
-                      "TEL;TYPE=FAX:011999\r\n"
+                      "TEL;TYPE=CELL:3332222222\r\nTEL;TYPE=FAX:011999\r\n"
                       "END:VCARD\r\n");
+    QTest::newRow("clearing both numbers takes only the two lines read")
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Gallo;Ugo;;;\r\n"
+                      "item1.TEL;TYPE=CELL:3331111111\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\n"
+                      "TEL;TYPE=CELL:3332222222\r\nTEL;TYPE=HOME:011111\r\nTEL;TYPE=WORK:011222\r\n"
+                      "TEL;TYPE=PAGER:011333\r\nEND:VCARD\r\n")
+        << "Gallo|Ugo||||| => Gallo|Ugo||||3332222222|011222"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Gallo;Ugo;;;\r\n"
+                      "TEL;TYPE=CELL:3332222222\r\nTEL;TYPE=WORK:011222\r\n"
+                      "TEL;TYPE=PAGER:011333\r\nEND:VCARD\r\n");
+    QTest::newRow("given name alone changed; the old label and position go with the old address")
+        << QByteArray(
+               "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Rossi;Mario;;;\r\nFN:Mario Rossi\r\n"
+               "ADR;TYPE=home;LABEL=\"Via Po 1\\n10123 Torino\";GEO=\"geo:45.07,7.69\":;;Via Po 1;Torino;TO;10123;"
+               "Italia\r\nEND:VCARD\r\n")
+        << "Rossi|Marco|Via Po 2|Torino|TO||"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:4.0\r\nN:Rossi;Marco;;;\r\nFN:Marco Rossi\r\n"
+                      "ADR;TYPE=home:;;Via Po 2;Torino;TO;10123;Italia\r\nEND:VCARD\r\n");
     QTest::newRow("folds inside a character")
         << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Nicol\xC3\r\n \xB2;Gianluca;;;\r\n"
                       "NOTE:Il caff\xC3\r\n \xA8 lo porta lui\r\nTEL;TYPE=WORK:011555\r\nEND:VCARD\r\n")
@@ -173,10 +190,13 @@ void TestCardEdit::editsOnlyWhatTheProgramReads()
     QFETCH(QString, fields);
     QFETCH(QByteArray, edited);
 
+    // "fields => what reading the result gives", when a cleared number leaves another of its kind to be read.
+    const QString readBack = fields.section(QStringLiteral(" => "), 1);
+    fields = fields.section(QStringLiteral(" => "), 0, 0);
     QCOMPARE(read(card), imported(card));
     const QByteArray result = editedCard(card, fieldsOf(fields));
     QCOMPARE(result, edited);
-    const QString wanted = joined(importedFields(fieldsOf(fields)));
+    const QString wanted = readBack.isEmpty() ? joined(importedFields(fieldsOf(fields))) : readBack;
     QCOMPARE(read(result), wanted);
     QCOMPARE(imported(result), wanted);
 }
