@@ -389,6 +389,7 @@ public:
                 fields.city = component(parts, 3);
                 fields.state = component(parts, 4);
                 m_card.address = index;
+                m_card.details = m_card.details || !component(parts, 5).isEmpty() || !component(parts, 6).isEmpty();
             }
             break;
         case VCardRole::Mobile:
@@ -407,6 +408,7 @@ public:
             noted(line);
             break;
         }
+        m_card.details = m_card.details || isDetail(line, index);
         if (m_keepLines) {
             m_card.lines.append(std::move(line));
         }
@@ -422,6 +424,34 @@ public:
     }
 
 private:
+    // A line beyond what the seven fields are read from and what every card has.
+    bool isDetail(const VCardLine& line, qsizetype index) const
+    {
+        static const QStringList structure {QStringLiteral("BEGIN"),
+                                            QStringLiteral("END"),
+                                            QStringLiteral("VERSION"),
+                                            QStringLiteral("N"),
+                                            QStringLiteral("FN"),
+                                            QStringLiteral("UID"),
+                                            QStringLiteral("PRODID"),
+                                            QStringLiteral("REV"),
+                                            QStringLiteral("X-ABSHOWAS")};
+        switch (line.role) {
+        case VCardRole::Name:
+        case VCardRole::DisplayName:
+            return false;
+        case VCardRole::Address:
+            return index != m_card.address;
+        case VCardRole::Mobile:
+            return index != m_card.mobile;
+        case VCardRole::Phone:
+            return index != m_card.phone;
+        case VCardRole::None:
+            return !line.name.isEmpty() && !structure.contains(line.name);
+        }
+        return false;
+    }
+
     // What the reader notes beside the fields: the version, the UID and what names a card without a person's name.
     void noted(const VCardLine& line)
     {
@@ -710,7 +740,8 @@ ReadResult readVCards(const QString& text)
             result.contacts.append({card.fields,
                                     line,
                                     QStringView(text).sliced(card.textStart, card.textEnd - card.textStart).toUtf8(),
-                                    card.uid});
+                                    card.uid,
+                                    card.details});
         } else {
             result.unreadableLines.append(line);
         }

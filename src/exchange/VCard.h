@@ -70,6 +70,7 @@ struct ReadCard
     qsizetype mobile = -1;
     qsizetype phone = -1;
     QString uid;
+    bool details = false; // the card holds more than the seven fields
     qsizetype textStart = 0; // where the card stands in the text it was read from, BEGIN to past END's line end
     qsizetype textEnd = 0;
 };
