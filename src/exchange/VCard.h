@@ -15,7 +15,7 @@
 // The cards of the contacts, in their order. Progress is told every thousand contacts and may stop the work, which
 // then returns an empty array.
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress = {});
-// One card, appended to out.
+// One card, appended to out: the contact's card as exportedCard() writes it.
 void appendVCard(QByteArray& out, const ExportContact& contact);
 // One card of the fields with the given UID, or with none when it is empty.
 void appendVCard(QByteArray& out, const ContactFields& fields, const QString& uid);
@@ -58,6 +58,13 @@ struct VCardLine
     std::optional<QString> decoded; // quoted-printable and its CHARSET undone; nothing for binary data
     VCardRole role = VCardRole::None;
 };
+
+// True when the line is not in vCard 3.0 form: a bare 2.1 parameter, a character set, a transfer encoding but "b".
+bool needsVCard30Form(const VCardLine& line);
+// The line in vCard 3.0 form: quoted-printable and character sets undone (the value in UTF-8, line breaks as "\\n"),
+// bare 2.1 types gathered in TYPE, base64 as ENCODING=b; group, name and every other parameter as written.
+QString vCard30Form(const VCardLine& line);
+QString vCard30Form(const QString& contentLine);
 
 // One card from BEGIN to END, and the lines the reader took the fields from (indexes into lines, -1 for none).
 struct ReadCard
