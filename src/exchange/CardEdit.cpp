@@ -319,6 +319,7 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, con
                 .trimmed()
                 .toUpper();
         };
+        const bool version21 = read.version == QLatin1String("2.1");
         bool version = false;
         bool name = false;
         bool displayName = false;
@@ -342,8 +343,8 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, con
                 uidWritten = true;
             } else if (edit.kind == Edit::Replace) {
                 edit.line = vCard30Form(edit.line);
-            } else if (needsVCard30Form(line)) {
-                edit = {Edit::Replace, vCard30Form(line)};
+            } else if (needsVCard30Form(line, version21)) {
+                edit = {Edit::Replace, vCard30Form(line, version21)};
             }
             name = name || lineName == QLatin1String("N");
             displayName = displayName || lineName == QLatin1String("FN");

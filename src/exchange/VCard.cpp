@@ -185,11 +185,14 @@ QString unescaped(const QString& text)
     return value;
 }
 
-// A text component that may hold several values separated by commas, given as one text.
-QString component(const QStringList& parts, int index)
+// A text component that may hold several values separated by commas, given as one text; in 2.1 a comma is text.
+QString component(const QStringList& parts, int index, bool version21 = false)
 {
     if (index >= parts.size()) {
         return {};
+    }
+    if (version21) {
+        return unescaped(parts.at(index)).trimmed();
     }
     QStringList values = splitUnescaped(parts.at(index), QLatin1Char(','));
     for (QString& value : values) {
@@ -368,8 +371,8 @@ public:
         case VCardRole::Name:
             if (!m_hasName) {
                 const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
-                fields.firstName = component(parts, 0);
-                fields.lastName = (component(parts, 1) + QLatin1Char(' ') + component(parts, 2)).trimmed();
+                fields.firstName = part(parts, 0);
+                fields.lastName = (part(parts, 1) + QLatin1Char(' ') + part(parts, 2)).trimmed();
                 m_hasName = !fields.firstName.isEmpty() || !fields.lastName.isEmpty();
             }
             break;
@@ -383,15 +386,15 @@ public:
                 const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
                 // Programs put the street or its second line ("Scala B, interno 4") in the extended part: both are
                 // kept, the street first.
-                const QString street = component(parts, 2);
-                const QString extended = component(parts, 1);
+                const QString street = part(parts, 2);
+                const QString extended = part(parts, 1);
                 fields.address = street.isEmpty()              ? extended
                     : extended.isEmpty() || street == extended ? street
                                                                : street + QStringLiteral(", ") + extended;
-                fields.city = component(parts, 3);
-                fields.state = component(parts, 4);
+                fields.city = part(parts, 3);
+                fields.state = part(parts, 4);
                 m_card.address = index;
-                m_card.details = m_card.details || !component(parts, 5).isEmpty() || !component(parts, 6).isEmpty();
+                m_card.details = m_card.details || !part(parts, 5).isEmpty() || !part(parts, 6).isEmpty();
             }
             break;
         case VCardRole::Mobile:
@@ -426,6 +429,11 @@ public:
     }
 
 private:
+    QString part(const QStringList& parts, int index) const
+    {
+        return component(parts, index, m_card.version == QLatin1String("2.1"));
+    }
+
     // A line beyond what the seven fields are read from and what every card has.
     bool isDetail(const VCardLine& line, qsizetype index) const
     {
@@ -599,8 +607,41 @@ QStringList vCardHead(const QString& line)
     return head;
 }
 
-bool needsVCard30Form(const VCardLine& line)
+// A comma is text in 2.1 and separates values in 3.0.
+bool hasBareComma(const QString& value)
 {
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value.at(i) == QLatin1Char('\\')) {
+            ++i;
+        } else if (value.at(i) == QLatin1Char(',')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString withCommasEscaped(const QString& value)
+{
+    QString out;
+    out.reserve(value.size() + 4);
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value.at(i) == QLatin1Char('\\') && i + 1 < value.size()) {
+            out.append(value.at(i)).append(value.at(i + 1));
+            ++i;
+        } else if (value.at(i) == QLatin1Char(',')) {
+            out.append(QLatin1String("\\,"));
+        } else {
+            out.append(value.at(i));
+        }
+    }
+    return out;
+}
+
+bool needsVCard30Form(const VCardLine& line, bool version21)
+{
+    if (version21 && line.decoded && hasBareComma(*line.decoded)) {
+        return true;
+    }
     for (const auto& param : line.params) {
         if (param.first.isEmpty() || param.first == QLatin1String("CHARSET")
             || (param.first == QLatin1String("ENCODING")
@@ -611,7 +652,7 @@ bool needsVCard30Form(const VCardLine& line)
     return false;
 }
 
-QString vCard30Form(const VCardLine& line)
+QString vCard30Form(const VCardLine& line, bool version21)
 {
     if (line.name.isEmpty()) {
         return line.text;
@@ -657,13 +698,16 @@ QString vCard30Form(const VCardLine& line)
         value.replace(QLatin1String("\r\n"), QLatin1String("\\n"))
             .replace(QLatin1Char('\n'), QLatin1String("\\n"))
             .replace(QLatin1Char('\r'), QLatin1String("\\n"));
+        if (version21) {
+            value = withCommasEscaped(value);
+        }
     }
     return kept.join(QLatin1Char(';')) + QLatin1Char(':') + value;
 }
 
 QString vCard30Form(const QString& contentLine)
 {
-    return vCard30Form(parsedLine(LogicalLine {contentLine, 1, 1, isQuotedPrintable(contentLine), 0, 0}));
+    return vCard30Form(parsedLine(LogicalLine {contentLine, 1, 1, isQuotedPrintable(contentLine), 0, 0}), false);
 }
 
 QString vCardEscaped(const QString& value)
