@@ -12,6 +12,8 @@
 
 // The headings of the list, the first row of an exported file.
 QStringList csvHeadings();
+// The headings written after those of the list: what the contact's card carries beside the seven fields.
+QStringList csvDetailHeadings();
 // The file: heading row and one row per contact, CRLF line ends. Progress as for writeVCards().
 QByteArray writeCsv(const QList<ExportContact>& contacts, const Progress& progress = {});
 
@@ -22,9 +24,10 @@ struct CsvTooWide
     int line; // of the row with too many cells
 };
 
-// The contacts of the rows after the heading row, fields as the cells give them; nothing when no column has a
-// heading the program understands. A row whose quote never closes is unreadable. Throws CsvTooWide for a row of more
-// than kMostCsvColumns cells.
+// The contacts of the rows after the heading row, fields as the cells give them, each with a vCard 3.0 card of every
+// column understood; nothing when no column has a heading that names a contact's name, address or number. A row
+// whose quote never closes is unreadable. The headings of columns with values the import does not read are told. Throws
+// CsvTooWide for a row of more than kMostCsvColumns cells.
 std::optional<ReadResult> readCsv(const QString& text);
 // The headings readCsv() understands, for the message that refuses a file.
 QStringList understoodHeadings();
