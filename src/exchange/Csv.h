@@ -26,8 +26,8 @@ struct CsvTooWide
 
 // The contacts of the rows after the heading row, fields as the cells give them, each with a vCard 3.0 card of every
 // column understood; nothing when no column has a heading that names a contact's name, address or number. A row
-// whose quote never closes is unreadable. The headings of columns with values the import does not read are told. Throws
-// CsvTooWide for a row of more than kMostCsvColumns cells.
+// whose quote never closes is unreadable. The headings of columns with values the import does not read are told.
+// Throws CsvTooWide for a row of more than kMostCsvColumns cells.
 std::optional<ReadResult> readCsv(const QString& text);
 // The headings readCsv() understands, for the message that refuses a file.
 QStringList understoodHeadings();
