@@ -76,8 +76,19 @@ void prepare(CustomerStore& store)
     }
 }
 
+void prepareTable(CustomerStore& store)
+{
+    if (!hasTable(store)) {
+        store.execute(kTable, QVariantList());
+        store.execute(kTrigger, QVariantList());
+    }
+}
+
 ContactCard load(CustomerStore& store, qint32 custId)
 {
+    if (!hasTable(store)) {
+        return {};
+    }
     RecordsetRelease release {store};
     ado::Recordset& rs
         = store.openQuery(QStringLiteral("SELECT Uid, Card FROM CustomerCard WHERE CustID = ?"), {custId});
@@ -89,8 +100,11 @@ ContactCard load(CustomerStore& store, qint32 custId)
 
 QHash<qint32, ContactCard> loadAll(CustomerStore& store)
 {
-    RecordsetRelease release {store};
     QHash<qint32, ContactCard> cards;
+    if (!hasTable(store)) {
+        return cards;
+    }
+    RecordsetRelease release {store};
     ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT CustID, Uid, Card FROM CustomerCard"), QVariantList());
     for (; !rs.isEOF(); rs.MoveNext()) {
         cards.insert(rs.Fields(0).toInt(), {rs.Fields(1).toString(), rs.Fields(2).toByteArray()});
@@ -98,11 +112,25 @@ QHash<qint32, ContactCard> loadAll(CustomerStore& store)
     return cards;
 }
 
+QSet<QString> uids(CustomerStore& store)
+{
+    QSet<QString> found;
+    if (!hasTable(store)) {
+        return found;
+    }
+    RecordsetRelease release {store};
+    ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT Uid FROM CustomerCard"), QVariantList());
+    for (; !rs.isEOF(); rs.MoveNext()) {
+        found.insert(rs.Fields(0).toString());
+    }
+    return found;
+}
+
 void save(CustomerStore& store, qint32 custId, const ContactCard& card)
 {
     // A card is bytes: bound as a blob, so no text conversion touches it.
     store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) VALUES (?, ?, ?)"),
-                  {custId, card.uid, card.card.isNull() ? QByteArray("") : card.card});
+                  {custId, card.uid.isEmpty() ? newUid() : card.uid, card.card.isNull() ? QByteArray("") : card.card});
 }
 
 void remove(CustomerStore& store, qint32 custId)
@@ -113,6 +141,16 @@ void remove(CustomerStore& store, qint32 custId)
 QString newUid()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QString uidFor(const QString& wanted, QSet<QString>& taken)
+{
+    QString uid = wanted.trimmed();
+    if (uid.isEmpty() || taken.contains(uid)) {
+        uid = newUid();
+    }
+    taken.insert(uid);
+    return uid;
 }
 
 } // namespace ContactCards

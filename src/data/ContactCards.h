@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 // Each contact's whole card, beside Customer in table CustomerCard (CustID, Uid, Card): the vCard as it came (import,
@@ -23,16 +24,24 @@ namespace ContactCards {
 // Creates the table and its trigger where they are missing, and gives each contact without a row its own UID, in
 // one transaction (or in the one open). A book that cannot be written is left as it is.
 void prepare(CustomerStore& store);
+// Creates the table and its trigger where they are missing, in the transaction open; a change made after an opening
+// that could not prepare the book still keeps its card. Cheap when they are there.
+void prepareTable(CustomerStore& store);
 
-// The row of one contact; a null card when it has none.
+// The row of one contact; a null card when it has none (or the book has no cards yet).
 ContactCard load(CustomerStore& store, qint32 custId);
-// Every row, by key.
+// Every row, by key; none when the book has no cards yet.
 QHash<qint32, ContactCard> loadAll(CustomerStore& store);
-// Writes the contact's row, replacing the one it had.
+// Every UID the book holds.
+QSet<QString> uids(CustomerStore& store);
+// Writes the contact's row, replacing the one it had; a card without a UID gets a new one.
 void save(CustomerStore& store, qint32 custId, const ContactCard& card);
 void remove(CustomerStore& store, qint32 custId);
 
 // A new random UID ("urn:uuid:" left out, as phones write it).
 QString newUid();
+// The UID of a contact that comes with wanted (an imported card's): wanted itself unless it is empty or taken (held
+// by another contact of the book), else a new one. The UID given is added to taken.
+QString uidFor(const QString& wanted, QSet<QString>& taken);
 
 } // namespace ContactCards

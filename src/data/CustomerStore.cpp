@@ -1,5 +1,6 @@
 #include "CustomerStore.h"
 
+#include "CardEdit.h"
 #include "Contact.h"
 #include "ContactCards.h"
 #include "Statements.h"
@@ -278,9 +279,35 @@ void CustomerStore::restoreUntouched(qint32 key, const StoredRow& before, const 
     }
 }
 
+// A new contact gets its own random UID, never one derived from its key: a key freed by a delete is given again.
+// Its card stays empty until something needs one, which is then made from the seven fields.
+// The card follows the fields: only the lines they came from change, everything else the card holds stays byte for
+// byte. A contact another program added has no row yet and gets one.
+void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
+{
+    ContactCards::prepareTable(*this);
+    ContactCard card = ContactCards::load(*this, key);
+    if (card.isNull()) {
+        ContactCards::save(*this, key, {ContactCards::newUid(), QByteArray()});
+        return;
+    }
+    if (card.card.isEmpty()) {
+        return;
+    }
+    const QByteArray edited = editedCard(card.card, fields);
+    if (edited != card.card) {
+        card.card = edited;
+        ContactCards::save(*this, key, card);
+    }
+}
+
 void CustomerStore::insert(qint32 key, const ContactFields& fields)
 {
-    inTransaction([&] { execute(InsertStatement(key, fields)); });
+    inTransaction([&] {
+        execute(InsertStatement(key, fields));
+        ContactCards::prepareTable(*this);
+        ContactCards::save(*this, key, {ContactCards::newUid(), QByteArray()});
+    });
 }
 
 void CustomerStore::update(qint32 key, const ContactFields& fields, const QStringList& shown)
@@ -297,6 +324,7 @@ void CustomerStore::update(qint32 key, const ContactFields& fields, const QStrin
                           .arg(changed));
         }
         restoreUntouched(key, stored.first(), fields);
+        keepCard(key, fields);
     });
 }
 
