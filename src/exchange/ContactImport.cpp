@@ -1,6 +1,8 @@
 #include "ContactImport.h"
 
+#include "CardEdit.h"
 #include "Contact.h"
+#include "ContactCards.h"
 #include "ImportRules.h"
 
 #include <QFileInfo>
@@ -103,6 +105,8 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
     connection.BeginTrans();
     try {
         QSet<QString> known = storedKeys(store);
+        ContactCards::prepareTable(store);
+        QSet<QString> uids = ContactCards::uids(store);
         // The key rule is the window's, largest plus one; under the transaction's write lock no other program can
         // add a contact, so each next key is the one before plus one.
         qint32 key = store.GetNextCustID();
@@ -133,6 +137,9 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                     ++key;
                 }
                 store.execute(InsertStatement(key, fields));
+                // The card keeps its UID unless another contact has it already: two contacts never share one.
+                const QString uid = ContactCards::uidFor(contact.uid, uids);
+                ContactCards::save(store, key, {uid, contact.card.isEmpty() ? newCard(fields, uid) : contact.card});
                 known.insert(identity);
                 outcome.addedKeys.append(key);
                 ++result.added;
