@@ -8,12 +8,7 @@
 
 namespace {
 
-// What becomes of one line of the card.
-struct Edit
-{
-    enum Kind { Keep, Replace, Drop } kind = Keep;
-    QString line; // the content line written in place of the old one
-};
+using Edit = CardLineEdit;
 
 bool isAscii(const QString& text)
 {
@@ -25,8 +20,8 @@ bool sameText(const QString& a, const QString& b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-// The card the program reads the contact from: the first whole one with a contact, or else the first whole one, or
-// else the first.
+} // namespace
+
 const ReadCard* cardToEdit(const QList<ReadCard>& cards)
 {
     for (const ReadCard& card : cards) {
@@ -41,6 +36,29 @@ const ReadCard* cardToEdit(const QList<ReadCard>& cards)
     }
     return cards.isEmpty() ? nullptr : &cards.first();
 }
+
+QString rewrittenLine(const ReadCard& card, const VCardLine& line, const QString& value, const QStringList& stale)
+{
+    QStringList head = vCardHead(line.text);
+    QStringList kept {head.takeFirst()};
+    for (const QString& param : std::as_const(head)) {
+        const QString name = param.section(QLatin1Char('='), 0, 0).trimmed();
+        const bool quotedPrintable = sameText(param.trimmed(), QStringLiteral("QUOTED-PRINTABLE"))
+            || (sameText(name, QStringLiteral("ENCODING"))
+                && sameText(param.section(QLatin1Char('='), 1).trimmed(), QStringLiteral("QUOTED-PRINTABLE")));
+        if (!quotedPrintable && !sameText(name, QStringLiteral("CHARSET"))
+            && !stale.contains(name, Qt::CaseInsensitive)) {
+            kept.append(param);
+        }
+    }
+    // A 2.1 card is read as ASCII unless a line names its character set.
+    if (card.version == QLatin1String("2.1") && !isAscii(value)) {
+        kept.append(QStringLiteral("CHARSET=UTF-8"));
+    }
+    return kept.join(QLatin1Char(';')) + QLatin1Char(':') + value;
+}
+
+namespace {
 
 class CardEditor
 {
@@ -84,32 +102,9 @@ private:
         return nullptr;
     }
 
-    // The head of an edited line: group, name and parameters as they were, but for the encoding and character set of
-    // the old value (the new one is plain UTF-8) and whatever is named in stale.
-    QString headOf(const VCardLine& line, const QString& value, const QStringList& stale = {}) const
-    {
-        QStringList head = vCardHead(line.text);
-        QStringList kept {head.takeFirst()};
-        for (const QString& param : std::as_const(head)) {
-            const QString name = param.section(QLatin1Char('='), 0, 0).trimmed();
-            const bool quotedPrintable = sameText(param.trimmed(), QStringLiteral("QUOTED-PRINTABLE"))
-                || (sameText(name, QStringLiteral("ENCODING"))
-                    && sameText(param.section(QLatin1Char('='), 1).trimmed(), QStringLiteral("QUOTED-PRINTABLE")));
-            if (!quotedPrintable && !sameText(name, QStringLiteral("CHARSET"))
-                && !stale.contains(name, Qt::CaseInsensitive)) {
-                kept.append(param);
-            }
-        }
-        // A 2.1 card is read as ASCII unless a line names its character set.
-        if (m_card.version == QLatin1String("2.1") && !isAscii(value)) {
-            kept.append(QStringLiteral("CHARSET=UTF-8"));
-        }
-        return kept.join(QLatin1Char(';'));
-    }
-
     QString rewritten(const VCardLine& line, const QString& value, const QStringList& stale = {}) const
     {
-        return headOf(line, value, stale) + QLatin1Char(':') + value;
+        return rewrittenLine(m_card, line, value, stale);
     }
 
     // Every N and FN gives way to the new ones, written where the first of each stood.
@@ -170,14 +165,12 @@ private:
     }
 
     // The number the program reads is changed where it stands, keeping its group, types and form (a tel: address
-    // stays one). A number cleared takes with it every line the reader would take in its place.
+    // stays one). A number cleared takes only its own line: the card's other numbers were never shown to the user.
     void editNumber(VCardRole role, qsizetype taken, const QString& number, bool cleared, QStringList& added)
     {
         if (cleared) {
-            for (qsizetype i = 0; i < m_card.lines.size(); ++i) {
-                if (m_card.lines.at(i).role == role) {
-                    m_edits[i] = {Edit::Drop, {}};
-                }
+            if (taken >= 0) {
+                m_edits[taken] = {Edit::Drop, {}};
             }
             return;
         }
@@ -250,12 +243,19 @@ QByteArray newCard(const ContactFields& fields, const QString& uid)
 
 QByteArray editedCard(const QByteArray& card, const ContactFields& fields)
 {
+    const QByteArray out = withLineEdits(
+        card, [&](const ReadCard& read, QStringList& added) { return CardEditor(read, fields).edits(added); });
+    return out.isEmpty() ? newCard(fields, QString()) : out;
+}
+
+QByteArray withLineEdits(const QByteArray& card, const LineEditor& editor)
+{
     bool utf8 = false;
     const QString text = vCardText(card, &utf8);
     const QList<ReadCard> cards = readVCardCards(text);
     const ReadCard* read = cardToEdit(cards);
     if (!read) {
-        return newCard(fields, QString());
+        return {};
     }
     // Lines are copied as the bytes hold them; a card that is not UTF-8 is written whole in UTF-8, as a server wants.
     const QByteArray source = utf8 ? card : text.toUtf8();
@@ -264,7 +264,7 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& fields)
     const QByteArrayView lineEnd = first.endsWith('\n') && !first.endsWith("\r\n") ? "\n" : "\r\n";
 
     QStringList added;
-    const QList<Edit> edits = CardEditor(*read, fields).edits(added);
+    const QList<Edit> edits = editor(*read, added);
     QByteArray out;
     const auto addLines = [&] {
         for (const QString& line : std::as_const(added)) {

@@ -512,6 +512,16 @@ QStringList vCardHead(const QString& line)
     return head;
 }
 
+QString vCardEscaped(const QString& value)
+{
+    return QString::fromUtf8(escaped(value));
+}
+
+QString vCardUnescaped(const QString& value)
+{
+    return unescaped(value);
+}
+
 QStringList splitUnescaped(const QString& text, QChar separator)
 {
     QStringList parts;

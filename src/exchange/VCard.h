@@ -26,6 +26,10 @@ void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView li
 QStringList vCardHead(const QString& line);
 // Splits a value on a separator that is not escaped with a backslash; the parts keep their escapes.
 QStringList splitUnescaped(const QString& text, QChar separator);
+// A text value as it is written: "\\", "," and ";" escaped, every line break as "\\n".
+QString vCardEscaped(const QString& value);
+// A text value as it reads: "\\n" and "\\N" are line breaks, "\\," "\\;" "\\:" and "\\\\" the characters.
+QString vCardUnescaped(const QString& value);
 // The UID of a contact: the same for the same key, whatever else changes.
 QString vCardUid(qint32 custId);
 
