@@ -1,5 +1,6 @@
 #include "CustomerStore.h"
 
+#include "CardDetails.h"
 #include "CardEdit.h"
 #include "Contact.h"
 #include "ContactCards.h"
@@ -337,5 +338,28 @@ void CustomerStore::remove(qint32 key, const QStringList& shown)
             throw ado::Error(
                 QStringLiteral("L'eliminazione avrebbe tolto %1 contatti: nessuno è stato eliminato.").arg(deleted));
         }
+    });
+}
+
+void CustomerStore::updateDetails(qint32 key, const QStringList& shown, const CardDetails& details)
+{
+    inTransaction([&] {
+        checkShown(key, readStored(key), shown, true);
+        // The fields as shown are the ones stored (the check says so): the card is made or edited against them.
+        const PhoneFields phone = SplitPhoneText(shown.at(phoneColumn));
+        const ContactFields fields {shown.at(0),
+                                    shown.at(1),
+                                    shown.at(2),
+                                    shown.at(3),
+                                    shown.at(4),
+                                    shown.at(5),
+                                    JoinPhoneFields(phone.area, phone.prefix, phone.line)};
+        ContactCards::prepareTable(*this);
+        ContactCard card = ContactCards::load(*this, key);
+        if (card.uid.isEmpty()) {
+            card.uid = ContactCards::newUid();
+        }
+        card.card = withDetails(card.card.isEmpty() ? newCard(fields, card.uid) : card.card, fields, details);
+        ContactCards::save(*this, key, card);
     });
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+struct CardDetails;
 struct ContactFields;
 
 // A change refused because another program changed the contact after the window showed it. stored() holds the
@@ -65,6 +66,9 @@ public:
     void insert(qint32 key, const ContactFields& fields);
     void update(qint32 key, const ContactFields& fields, const QStringList& shown);
     void remove(qint32 key, const QStringList& shown);
+    // Writes the details into the contact's card (a new card when it has none), with the same checks as update();
+    // the seven fields and every other line of the card stay as they are.
+    void updateDetails(qint32 key, const QStringList& shown, const CardDetails& details);
 
     // Sends an insert, update or delete; returns the number of rows it changed.
     int execute(const QString& statement);

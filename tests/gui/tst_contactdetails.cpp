@@ -1,8 +1,16 @@
 // Each contact's whole card through the main window: what "Salva", "Aggiungi" and "Elimina" do to it.
+#include "CardEdit.h"
+#include "ContactDetailsDialog.h"
+#include "ListContextMenu.h"
 #include "MainWindowDriver.h"
 #include "ScriptedMessageBox.h"
 #include "TestDatabase.h"
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -35,6 +43,32 @@ QMap<int, StoredCard> storedCards(const TestDatabase& db)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("cards"));
     return cards;
+}
+
+// Replaces a text field's whole text, typed key by key.
+template<typename Field>
+void retype(ContactDetailsDialog* dialog, const char* name, const QString& text)
+{
+    auto* field = dialog->findChild<Field*>(QLatin1String(name));
+    QVERIFY2(field, name);
+    field->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Delete);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            QTest::keyClick(field, Qt::Key_Return);
+        }
+        QTest::keyClicks(field, lines.at(i));
+    }
+}
+
+// The lines of a card, each with its line end.
+QList<QByteArray> linesOf(const QByteArray& card)
+{
+    QList<QByteArray> lines = card.split('\n');
+    lines.removeAll(QByteArray());
+    return lines;
 }
 
 // Writes a card as a sync or an import would have left it.
@@ -93,6 +127,9 @@ class TestContactDetails : public QObject
 
 private slots:
     void windowKeepsEachCard();
+    void detailsDialog_data();
+    void detailsDialog();
+    void detailsOfAContactWithoutCard();
 };
 
 // "Salva" edits only the card line of the changed field; a deleted contact's card goes with it, and the key given out
@@ -133,6 +170,129 @@ void TestContactDetails::windowKeepsEachCard()
     QVERIFY(after.value(3).uid != before.value(3).uid);
     QVERIFY(after.value(3).uid != after.value(1).uid);
     QCOMPARE(after.value(1).uid, before.value(1).uid);
+}
+
+void TestContactDetails::detailsDialog_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("changedMeanwhile");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("OK") << "cmdOk" << false << true;
+    QTest::newRow("Annulla") << "cmdCancel" << false << false;
+    QTest::newRow("Esc") << "Esc" << false << false;
+    QTest::newRow("changed by another program meanwhile") << "cmdOk" << true << false;
+}
+
+// Ctrl+D opens the selected contact's details; OK writes the e-mail and the postal code into its card and leaves
+// every other line as it was; Annulla, Esc and a contact changed meanwhile leave the card as it was.
+void TestContactDetails::detailsDialog()
+{
+    QFETCH(QString, end);
+    QFETCH(bool, changedMeanwhile);
+    QFETCH(bool, saved);
+
+    TestDatabase db(threeContacts());
+    {
+        MainWindowDriver opened;
+    }
+    keepCard(db, 2, QStringLiteral("bruno-del-telefono"), kCard);
+    ScriptedMessageBox boxes;
+    MainWindowDriver main;
+    main.clickRow(rowOfKey(main, 2));
+    QTest::keyClick(main.window(), Qt::Key_D, Qt::ControlModifier);
+    ContactDetailsDialog* dialog = main.window()->detailsDialog();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->findChild<QPlainTextEdit*>("txtEmails")->toPlainText(), QStringLiteral("bruno@example.org"));
+    QCOMPARE(dialog->findChild<QLineEdit*>("txtPostalCode")->text(), QStringLiteral("20121"));
+    QCOMPARE(dialog->findChild<QLineEdit*>("txtCountry")->text(), QStringLiteral("Italia"));
+    QCOMPARE(dialog->findChild<QPlainTextEdit*>("txtNote")->toPlainText(), QStringLiteral("Collega di Anna"));
+    QCOMPARE(dialog->details().otherPhones, (QList<CardPhone> {{"work", "+39 02 1234567"}}));
+
+    retype<QPlainTextEdit>(dialog, "txtEmails", QStringLiteral("bruno.bianchi@example.org"));
+    retype<QLineEdit>(dialog, "txtPostalCode", QStringLiteral("20122"));
+    if (changedMeanwhile) {
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Address = 'Via Nuova 4' WHERE CustID = 2")), QString());
+        boxes.expect(MessageBox::Ok);
+    }
+    if (end == QLatin1String("Esc")) {
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    } else {
+        QTest::mouseClick(dialog->findChild<QPushButton*>(end), Qt::LeftButton);
+    }
+    QTRY_VERIFY(!main.window()->detailsDialog());
+    QVERIFY(main.browsing());
+
+    const QList<QByteArray> before = linesOf(kCard);
+    const QList<QByteArray> after = linesOf(storedCards(db).value(2).card);
+    QCOMPARE(after.size(), before.size());
+    for (int i = 0; i < before.size(); ++i) {
+        if (saved && before.at(i).startsWith("EMAIL")) {
+            QCOMPARE(after.at(i), QByteArray("EMAIL;TYPE=INTERNET:bruno.bianchi@example.org\r"));
+        } else if (saved && before.at(i).startsWith("ADR")) {
+            QCOMPARE(after.at(i), QByteArray("ADR;TYPE=HOME:;;Via 2;Milano;MI;20122;Italia\r"));
+        } else {
+            QCOMPARE(after.at(i), before.at(i));
+        }
+    }
+    QCOMPARE(storedCards(db).value(2).uid, QStringLiteral("bruno-del-telefono"));
+    if (changedMeanwhile) {
+        // The words "Salva" uses for the same refusal, and the list shows what is stored.
+        QCOMPARE(boxes.asked().size(), 1);
+        const QString refusal = boxes.last().text;
+        QVERIFY2(refusal.startsWith(QStringLiteral("Impossibile salvare il contatto.\nIl contatto è stato modificato "
+                                                   "da un altro programma")),
+                 qPrintable(refusal));
+        QCOMPARE(main.row(main.list()->selectedIndex()).at(2), QStringLiteral("Via Nuova 4"));
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Address = 'Via Nuova 5' WHERE CustID = 2")), QString());
+        boxes.expect(MessageBox::Ok);
+        main.click("cmdUpdate");
+        main.type("txtCity", QStringLiteral("Monza"));
+        main.click("cmdSave");
+        QCOMPARE(boxes.last().text, refusal);
+        main.click("cmdCancel");
+    }
+
+    // While a contact is edited the details stay closed.
+    main.click("cmdUpdate");
+    QTest::keyClick(main.window(), Qt::Key_D, Qt::ControlModifier);
+    QVERIFY(!main.window()->detailsDialog());
+    main.click("cmdCancel");
+}
+
+// A contact with no card kept yet gets one made from its fields, with its own UID and what the dialog adds.
+void TestContactDetails::detailsOfAContactWithoutCard()
+{
+    TestDatabase db(threeContacts());
+    MainWindowDriver main;
+    const QString uid = storedCards(db).value(1).uid;
+    QVERIFY(storedCards(db).value(1).card.isEmpty());
+
+    main.clickRow(rowOfKey(main, 1));
+    QMenu* menu = main.window()->listMenu()->menu();
+    QAction* details = main.window()->findChild<QAction*>(QStringLiteral("actDetails"));
+    QVERIFY(menu->actions().contains(details));
+    QVERIFY(details->toolTip().contains(QStringLiteral("Ctrl+D")));
+    details->trigger();
+    ContactDetailsDialog* dialog = main.window()->detailsDialog();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->details(), CardDetails());
+    retype<QPlainTextEdit>(dialog, "txtEmails", QStringLiteral("anna@example.org\nanna.rossi@example.com"));
+    retype<QLineEdit>(dialog, "txtOrganisation", QStringLiteral("Rossi & Figli"));
+    QTest::mouseClick(dialog->findChild<QPushButton*>("cmdOk"), Qt::LeftButton);
+    QTRY_VERIFY(!main.window()->detailsDialog());
+
+    const StoredCard stored = storedCards(db).value(1);
+    QCOMPARE(stored.uid, uid);
+    QVERIFY(stored.card.contains("UID:" + uid.toUtf8()));
+    ContactFields fields;
+    QVERIFY(fieldsOfCard(stored.card, fields));
+    QCOMPARE(fields.firstName, QStringLiteral("Rossi"));
+    QCOMPARE(fields.phoneNumber, QStringLiteral("0212345678"));
+    const CardDetails read = cardDetails(stored.card);
+    QCOMPARE(read.emails, (QStringList {"anna@example.org", "anna.rossi@example.com"}));
+    QCOMPARE(read.organisation, QStringLiteral("Rossi & Figli"));
 }
 
 QTEST_MAIN(TestContactDetails)
