@@ -561,7 +561,8 @@ void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView li
 
 void appendVCard(QByteArray& out, const ExportContact& contact)
 {
-    appendVCard(out, contact.fields, vCardUid(contact.custId));
+    // The contact's own stored UID; one made from the key only for a contact that comes without it.
+    appendVCard(out, contact.fields, contact.uid.isEmpty() ? vCardUid(contact.custId) : contact.uid);
 }
 
 void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
