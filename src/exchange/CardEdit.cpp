@@ -142,12 +142,20 @@ private:
         while (parts.size() < 7) {
             parts.append(QString());
         }
-        // The reader takes the extended address for the street when the street is empty.
-        if (parts.at(2).trimmed().isEmpty() || freshParts.value(2).isEmpty()) {
-            parts[1].clear();
-        }
         for (int i = 2; i <= 4; ++i) {
             parts[i] = freshParts.value(i);
+        }
+        // The reader shows the street followed by the extended part ("Via Po 1, Scala B"), or the extended part alone:
+        // where the new address still ends in it, it stays where it was.
+        const QString extended = vCardUnescaped(parts.at(1)).trimmed();
+        const QString address = importedFields(m_fields).address;
+        const QString tail = QStringLiteral(", ") + extended;
+        if (!extended.isEmpty() && address == extended) {
+            parts[2].clear();
+        } else if (!extended.isEmpty() && address.endsWith(tail) && address.size() > tail.size()) {
+            parts[2] = vCardEscaped(address.chopped(tail.size()));
+        } else {
+            parts[1].clear();
         }
         const bool another = std::any_of(m_card.lines.cbegin() + m_card.address + 1,
                                          m_card.lines.cend(),

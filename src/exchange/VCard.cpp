@@ -99,6 +99,8 @@ struct LogicalLine
     int line = 0;
     int lineCount = 1;
     bool quotedPrintable = false; // told by its first physical line, where the parameters are
+    qsizetype start = 0; // where its first physical line starts in the text
+    qsizetype next = 0; // where the physical line after its last one starts
 };
 
 // Position of the first ':' outside double quotes, or -1.
@@ -130,7 +132,7 @@ void forEachContentLine(const QString& text, Line line)
     std::optional<LogicalLine> current;
     bool softBreak = false;
     int number = 0;
-    forEachPhysicalLine(text, [&](qsizetype start, qsizetype length, qsizetype) {
+    forEachPhysicalLine(text, [&](qsizetype start, qsizetype length, qsizetype next) {
         const QStringView physical = QStringView(text).mid(start, length);
         ++number;
         if (current && softBreak) {
@@ -144,9 +146,10 @@ void forEachContentLine(const QString& text, Line line)
             if (current) {
                 line(std::as_const(*current));
             }
-            current = LogicalLine {physical.toString(), number, 1, false};
+            current = LogicalLine {physical.toString(), number, 1, false, start, next};
             current->quotedPrintable = isQuotedPrintable(current->text);
         }
+        current->next = next;
         softBreak = current->quotedPrintable && current->text.endsWith(QLatin1Char('='));
         if (softBreak) {
             current->text.chop(1);
@@ -349,6 +352,12 @@ public:
         m_card.lines.append(std::move(begin));
     }
 
+    void setText(qsizetype start, qsizetype next)
+    {
+        m_card.textStart = start;
+        m_card.textEnd = next;
+    }
+
     void add(VCardLine line)
     {
         const qsizetype index = m_count++;
@@ -370,8 +379,13 @@ public:
         case VCardRole::Address:
             if (m_card.address < 0) {
                 const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
+                // Programs put the street or its second line ("Scala B, interno 4") in the extended part: both are
+                // kept, the street first.
                 const QString street = component(parts, 2);
-                fields.address = street.isEmpty() ? component(parts, 1) : street;
+                const QString extended = component(parts, 1);
+                fields.address = street.isEmpty()              ? extended
+                    : extended.isEmpty() || street == extended ? street
+                                                               : street + QStringLiteral(", ") + extended;
                 fields.city = component(parts, 3);
                 fields.state = component(parts, 4);
                 m_card.address = index;
@@ -390,9 +404,7 @@ public:
             }
             break;
         case VCardRole::None:
-            if (line.name == QLatin1String("VERSION") && m_card.version.isEmpty()) {
-                m_card.version = line.value.trimmed();
-            }
+            noted(line);
             break;
         }
         if (m_keepLines) {
@@ -403,19 +415,59 @@ public:
     ReadCard finished(bool ended)
     {
         m_card.ended = ended;
-        if (!m_hasName && !m_displayName.isEmpty()) {
-            const PersonName name = namesFromDisplayName(m_displayName);
-            m_card.fields.firstName = name.surname;
-            m_card.fields.lastName = name.given;
+        if (!m_hasName) {
+            nameWithoutN();
         }
         return std::move(m_card);
     }
 
 private:
+    // What the reader notes beside the fields: the version, the UID and what names a card without a person's name.
+    void noted(const VCardLine& line)
+    {
+        if (!line.decoded) {
+            return;
+        }
+        if (line.name == QLatin1String("VERSION") && m_card.version.isEmpty()) {
+            m_card.version = line.value.trimmed();
+        } else if (line.name == QLatin1String("UID") && m_card.uid.isEmpty()) {
+            m_card.uid = unescaped(*line.decoded).trimmed();
+        } else if (line.name == QLatin1String("ORG") && m_organisation.isEmpty()) {
+            m_organisation = component(splitUnescaped(*line.decoded, QLatin1Char(';')), 0);
+        } else if (line.name == QLatin1String("EMAIL") && m_email.isEmpty()) {
+            m_email = unescaped(*line.decoded).trimmed();
+        } else if (line.name == QLatin1String("X-ABSHOWAS")) {
+            m_company = line.decoded->trimmed().compare(QLatin1String("COMPANY"), Qt::CaseInsensitive) == 0;
+        }
+    }
+
+    // A company's name is one name and stays whole in the surname; a card with nothing but an e-mail address is
+    // named by the address's name part.
+    void nameWithoutN()
+    {
+        ContactFields& fields = m_card.fields;
+        const bool company = m_company
+            || (!m_organisation.isEmpty() && m_displayName.compare(m_organisation, Qt::CaseInsensitive) == 0);
+        if (!m_displayName.isEmpty() && !company) {
+            const PersonName name = namesFromDisplayName(m_displayName);
+            fields.firstName = name.surname;
+            fields.lastName = name.given;
+        } else if (!m_displayName.isEmpty()) {
+            fields.firstName = m_displayName;
+        } else if (!m_organisation.isEmpty()) {
+            fields.firstName = m_organisation;
+        } else if (!m_email.isEmpty() && isEmpty(importedFields(fields))) {
+            fields.firstName = m_email.section(QLatin1Char('@'), 0, 0);
+        }
+    }
+
     ReadCard m_card;
     qsizetype m_count = 1; // BEGIN is the first
     bool m_keepLines;
     QString m_displayName;
+    QString m_organisation;
+    QString m_email;
+    bool m_company = false;
     bool m_hasName = false;
 };
 
@@ -433,6 +485,7 @@ template<typename Card>
 void forEachCard(const QString& text, bool keepLines, Card card)
 {
     std::optional<CardReader> reader;
+    qsizetype start = 0;
     forEachContentLine(text, [&](const LogicalLine& logical) {
         if (isCardBoundary(logical.text, "BEGIN")) {
             if (reader) {
@@ -440,9 +493,11 @@ void forEachCard(const QString& text, bool keepLines, Card card)
                 card(reader->finished(false));
             }
             reader.emplace(parsedLine(logical), keepLines);
+            start = logical.start;
         } else if (reader) {
             reader->add(parsedLine(logical));
             if (isCardBoundary(logical.text, "END")) {
+                reader->setText(start, logical.next);
                 card(reader->finished(true));
                 reader.reset();
             }
@@ -653,7 +708,10 @@ ReadResult readVCards(const QString& text)
     forEachCard(text, false, [&](const ReadCard& card) {
         const int line = card.lines.first().line;
         if (card.ended && !isEmpty(importedFields(card.fields))) {
-            result.contacts.append({card.fields, line});
+            result.contacts.append({card.fields,
+                                    line,
+                                    QStringView(text).sliced(card.textStart, card.textEnd - card.textStart).toUtf8(),
+                                    card.uid});
         } else {
             result.unreadableLines.append(line);
         }

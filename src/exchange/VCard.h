@@ -69,6 +69,9 @@ struct ReadCard
     qsizetype address = -1;
     qsizetype mobile = -1;
     qsizetype phone = -1;
+    QString uid;
+    qsizetype textStart = 0; // where the card stands in the text it was read from, BEGIN to past END's line end
+    qsizetype textEnd = 0;
 };
 
 // Every card in the text, in order, whole or cut short.

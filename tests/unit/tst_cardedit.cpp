@@ -109,7 +109,7 @@ void TestCardEdit::editsOnlyWhatTheProgramReads_data()
                              "TEL;TYPE=CELL:3331111111\r\nTEL;TYPE=CELL:3332222222\r\nTEL;TYPE=FAX:011999\r\n"
                              "END:VCARD\r\n";
     QTest::newRow("two addresses, two mobiles: the first ones change")
-        << twice << "Bianchi|Anna|Via Roma 5|Milano|MI|3339999999|"
+        << twice << "Bianchi|Anna|Via Roma 5, Scala B|Milano|MI|3339999999|"
         << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bianchi;Anna;;;\r\n"
                       "ADR;TYPE=HOME:;Scala B;Via Roma 5;Milano;MI;10123;Italia\r\n"
                       "ADR;TYPE=WORK:;;Corso Francia 9;Torino;TO;10138;Italia\r\n"
@@ -159,7 +159,7 @@ void TestCardEdit::editsOnlyWhatTheProgramReads_data()
         << "Verdi|Anna||||3335556677|"
         << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Anna;;;\r\nTEL;TYPE=CELL:3335556677\r\nEND:VCARD\r\n");
     QTest::newRow("the card read is the one edited")
-        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nEMAIL:x@example.org\r\nEND:VCARD\r\n"
+        << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:solo una nota\r\nEND:VCARD\r\n"
                       "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Anna;;;\r\nEND:VCARD\r\n")
         << "Verdi|Anna|||||0212345678"
         << QByteArray(

@@ -1,3 +1,4 @@
+#include "CardEdit.h"
 #include "ContactImport.h"
 #include "Csv.h"
 #include "CustDatabase.h"
@@ -164,8 +165,9 @@ void TestExchange::readsSamples_data()
     QTest::newRow("4.0 tel: addresses, names from FN, nothing kept")
         << "contacts-4.0.vcf"
         << QStringList {QStringLiteral("De Santis|Lorenzo|Via Appia Nuova 1000|Roma|RM|3201112233|0655501234"),
-                        QStringLiteral("Rossi|Paola|||||")}
-        << QList<int> {14};
+                        QStringLiteral("Rossi|Paola|||||"),
+                        QStringLiteral("nobody||||||")}
+        << QList<int> {};
     QTest::newRow("cards cut short") << "broken.vcf"
                                      << QStringList {QStringLiteral("Intero|Primo|||||"),
                                                      QStringLiteral("Intero|Terzo||||3351112222|")}
@@ -186,6 +188,33 @@ void TestExchange::readsSamples_data()
                                                          QStringLiteral(
                                                              "De \"Gigi\" Santis|Luigi||Roma|RM||0655501234")}
                                          << QList<int> {5};
+    QTest::newRow("UTF-8 byte-order mark, then a Latin-1 card")
+        << "utf8-bom.vcf"
+        << QStringList {QStringLiteral("Primo|Della Lista|||||"), QStringLiteral("Secondo|Niccolò|||||")}
+        << QList<int> {};
+    QTest::newRow("UTF-16 little-endian, no mark")
+        << "utf16le-nobom.vcf" << QStringList {QStringLiteral("Fabbri|Lucia|Via Ca’ Granda 7|Ferrara|FE|3495550101|")}
+        << QList<int> {};
+    QTest::newRow("UTF-16 big-endian, no mark")
+        << "utf16be-nobom.vcf" << QStringList {QStringLiteral("Fabbrini|Lucia|Via Ca’ Granda 7|Ferrara|FE|3495550101|")}
+        << QList<int> {};
+    QTest::newRow("companies and e-mail-only cards")
+        << "companies.vcf"
+        << QStringList {QStringLiteral("Mela Informatica AG||||||+41445550100"),
+                        QStringLiteral("Pasticceria Bianchi Snc||||||0515550101"),
+                        QStringLiteral("Ferramenta Del Corso||||||0471555010"),
+                        QStringLiteral("ufficio.acquisti||||||"),
+                        QStringLiteral("solo.posta||||||")}
+        << QList<int> {};
+    QTest::newRow("extended address, \\N line break")
+        << "addresses.vcf"
+        << QStringList {QStringLiteral("Galli|Ada|Via Roma 1|Milano|MI||"),
+                        QStringLiteral("Moro|Ivo|Via Garibaldi 12, Scala B, interno 4|Padova|PD||"),
+                        QStringLiteral("Smith|John|222 Broadway, Suite 100|New York|NY||"),
+                        QStringLiteral("Conti|Rita|Corso Italia 3, Secondo piano|Pisa|PI||")}
+        << QList<int> {};
+    QTest::newRow("vCards in a file of no known kind")
+        << "cards.txt" << QStringList {QStringLiteral("Semplice|Testo||||3330001111|")} << QList<int> {};
     QTest::newRow("phone CSV, tabs, Windows-1252")
         << "phone.tsv.csv"
         << QStringList {QStringLiteral("Bassi|Francesca||Forlì||3497654321|"),
@@ -201,6 +230,16 @@ void TestExchange::readsSamples()
     const FileReading reading = readContactFile(sample(file));
     QCOMPARE(importedTexts(reading.result), contacts);
     QCOMPARE(reading.result.unreadableLines, unreadable);
+    // Each contact comes with its whole card, which reads as the contact again.
+    for (const ReadContact& contact : reading.result.contacts) {
+        if (reading.format != ContactFormat::VCard) {
+            break;
+        }
+        ContactFields fields;
+        QVERIFY2(fieldsOfCard(contact.card, fields), contact.card.constData());
+        QCOMPARE(joined(fields), joined(importedFields(contact.fields)));
+        QVERIFY(contact.card.startsWith("BEGIN:VCARD"));
+    }
 }
 
 void TestExchange::refusesFiles_data()
