@@ -35,6 +35,27 @@ QSet<QString> storedKeys(CustomerStore& store)
     return keys;
 }
 
+// The card with its UID line saying uid: a card whose UID another contact holds must not carry it on.
+QByteArray cardWithUid(const QByteArray& card, const QString& uid)
+{
+    const QByteArray edited = withLineEdits(card, [&](const ReadCard& read, QStringList& added) {
+        QList<CardLineEdit> edits(read.lines.size());
+        bool found = false;
+        for (qsizetype i = 0; i < read.lines.size(); ++i) {
+            if (read.lines.at(i).name == QLatin1String("UID")) {
+                edits[i] = found ? CardLineEdit {CardLineEdit::Drop, {}}
+                                 : CardLineEdit {CardLineEdit::Replace, rewrittenLine(read, read.lines.at(i), uid)};
+                found = true;
+            }
+        }
+        if (!found) {
+            added.append(QStringLiteral("UID:") + uid);
+        }
+        return edits;
+    });
+    return edited.isEmpty() ? card : edited;
+}
+
 QString lineList(const QList<int>& lines)
 {
     constexpr int shownLines = 10;
@@ -139,7 +160,13 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                 store.execute(InsertStatement(key, fields));
                 // The card keeps its UID unless another contact has it already: two contacts never share one.
                 const QString uid = ContactCards::uidFor(contact.uid, uids);
-                ContactCards::save(store, key, {uid, contact.card.isEmpty() ? newCard(fields, uid) : contact.card});
+                QByteArray card = contact.card;
+                if (card.isEmpty()) {
+                    card = newCard(fields, uid);
+                } else if (uid != contact.uid) {
+                    card = cardWithUid(card, uid);
+                }
+                ContactCards::save(store, key, {uid, card});
                 known.insert(identity);
                 outcome.addedKeys.append(key);
                 ++result.added;
