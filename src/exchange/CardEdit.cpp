@@ -192,7 +192,7 @@ private:
         for (const auto& param : old.params) {
             uri = uri || (param.first == QLatin1String("VALUE") && sameText(param.second, QStringLiteral("uri")));
         }
-        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(number) : fresh.value)};
+        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(internationalPhone(number)) : fresh.value)};
     }
 
     // A number as a tel: address: spaces become dashes, and what an address cannot hold goes (the reader drops it
@@ -303,6 +303,73 @@ QByteArray withLineEdits(const QByteArray& card, const LineEditor& editor)
         out.append("END:VCARD").append(lineEnd);
     }
     return out;
+}
+
+QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid)
+{
+    if (card.isEmpty()) {
+        return newCard(fields, uid);
+    }
+    const QByteArray out = withLineEdits(card, [&](const ReadCard& read, QStringList& added) {
+        QList<Edit> edits = CardEditor(read, fields).edits(added);
+        const auto nameOf = [](const QString& line) {
+            return line.section(QLatin1Char(':'), 0, 0)
+                .section(QLatin1Char(';'), 0, 0)
+                .section(QLatin1Char('.'), -1)
+                .trimmed()
+                .toUpper();
+        };
+        bool version = false;
+        bool name = false;
+        bool displayName = false;
+        bool uidWritten = false;
+        for (qsizetype i = 1; i + 1 < read.lines.size() || (!read.ended && i < read.lines.size()); ++i) {
+            const VCardLine& line = read.lines.at(i);
+            Edit& edit = edits[i];
+            if (edit.kind == Edit::Drop) {
+                continue;
+            }
+            const QString lineName = edit.kind == Edit::Replace ? nameOf(edit.line) : line.name;
+            if (lineName.isEmpty()) {
+                // A blank line (2.1 ends base64 with one) or text that is no property.
+                edit = {Edit::Drop, {}};
+            } else if (lineName == QLatin1String("VERSION")) {
+                edit = version ? Edit {Edit::Drop, {}} : Edit {Edit::Replace, QStringLiteral("VERSION:3.0")};
+                version = true;
+            } else if (lineName == QLatin1String("UID") && !uid.isEmpty()) {
+                edit = uidWritten ? Edit {Edit::Drop, {}}
+                                  : Edit {Edit::Replace, QStringLiteral("UID:") + vCardEscaped(uid)};
+                uidWritten = true;
+            } else if (edit.kind == Edit::Replace) {
+                edit.line = vCard30Form(edit.line);
+            } else if (needsVCard30Form(line)) {
+                edit = {Edit::Replace, vCard30Form(line)};
+            }
+            name = name || lineName == QLatin1String("N");
+            displayName = displayName || lineName == QLatin1String("FN");
+        }
+        for (QString& line : added) {
+            line = vCard30Form(line);
+            name = name || nameOf(line) == QLatin1String("N");
+            displayName = displayName || nameOf(line) == QLatin1String("FN");
+        }
+        // 3.0 wants N and FN; an empty N leaves the card read as it was, from FN or what stands for it.
+        if (!version) {
+            added.prepend(QStringLiteral("VERSION:3.0"));
+        }
+        if (!name) {
+            added.append(QStringLiteral("N:;;;;"));
+        }
+        if (!displayName) {
+            added.append(QStringLiteral("FN:")
+                         + vCardEscaped((fields.lastName + QLatin1Char(' ') + fields.firstName).trimmed()));
+        }
+        if (!uidWritten && !uid.isEmpty()) {
+            added.append(QStringLiteral("UID:") + vCardEscaped(uid));
+        }
+        return edits;
+    });
+    return out.isEmpty() ? newCard(fields, uid) : out;
 }
 
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields)

@@ -19,6 +19,11 @@ QByteArray newCard(const ContactFields& fields, const QString& uid);
 // is left out (a card on the server holds one contact). Reading the result gives the fields back.
 QByteArray editedCard(const QByteArray& card, const ContactFields& fields);
 
+// The card as an export writes it: the fields applied as editedCard() applies them, the UID line the given uid
+// (added when missing), and whatever is not vCard 3.0 converted to it (VERSION, quoted-printable and character
+// sets, bare 2.1 types, N and FN added when missing), every property kept. An empty card becomes newCard(fields, uid).
+QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid);
+
 // The seven fields of the first contact in a card, read as the import reads a file and with the import rules
 // applied; false when the card holds none.
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields);

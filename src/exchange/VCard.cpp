@@ -1,8 +1,10 @@
 #include "VCard.h"
 
+#include "CardEdit.h"
 #include "ImportRules.h"
 #include "TextDecoding.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUuid>
 
@@ -389,6 +391,7 @@ public:
                 fields.city = component(parts, 3);
                 fields.state = component(parts, 4);
                 m_card.address = index;
+                m_card.details = m_card.details || !component(parts, 5).isEmpty() || !component(parts, 6).isEmpty();
             }
             break;
         case VCardRole::Mobile:
@@ -407,6 +410,7 @@ public:
             noted(line);
             break;
         }
+        m_card.details = m_card.details || isDetail(line, index);
         if (m_keepLines) {
             m_card.lines.append(std::move(line));
         }
@@ -422,6 +426,34 @@ public:
     }
 
 private:
+    // A line beyond what the seven fields are read from and what every card has.
+    bool isDetail(const VCardLine& line, qsizetype index) const
+    {
+        static const QStringList structure {QStringLiteral("BEGIN"),
+                                            QStringLiteral("END"),
+                                            QStringLiteral("VERSION"),
+                                            QStringLiteral("N"),
+                                            QStringLiteral("FN"),
+                                            QStringLiteral("UID"),
+                                            QStringLiteral("PRODID"),
+                                            QStringLiteral("REV"),
+                                            QStringLiteral("X-ABSHOWAS")};
+        switch (line.role) {
+        case VCardRole::Name:
+        case VCardRole::DisplayName:
+            return false;
+        case VCardRole::Address:
+            return index != m_card.address;
+        case VCardRole::Mobile:
+            return index != m_card.mobile;
+        case VCardRole::Phone:
+            return index != m_card.phone;
+        case VCardRole::None:
+            return !line.name.isEmpty() && !structure.contains(line.name);
+        }
+        return false;
+    }
+
     // What the reader notes beside the fields: the version, the UID and what names a card without a person's name.
     void noted(const VCardLine& line)
     {
@@ -567,6 +599,73 @@ QStringList vCardHead(const QString& line)
     return head;
 }
 
+bool needsVCard30Form(const VCardLine& line)
+{
+    for (const auto& param : line.params) {
+        if (param.first.isEmpty() || param.first == QLatin1String("CHARSET")
+            || (param.first == QLatin1String("ENCODING")
+                && param.second.compare(QLatin1String("b"), Qt::CaseInsensitive))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString vCard30Form(const VCardLine& line)
+{
+    if (line.name.isEmpty()) {
+        return line.text;
+    }
+    QStringList head = vCardHead(line.text);
+    QStringList kept {head.takeFirst().trimmed()};
+    QStringList types;
+    bool binary = false;
+    for (const QString& param : std::as_const(head)) {
+        const qsizetype equals = param.indexOf(QLatin1Char('='));
+        const QString name = (equals < 0 ? QString() : param.left(equals)).trimmed().toUpper();
+        const QString value = (equals < 0 ? param : param.mid(equals + 1)).trimmed();
+        const QString upper = value.toUpper();
+        if (name == QLatin1String("CHARSET")) {
+            continue; // everything is written in UTF-8
+        }
+        if (name.isEmpty() || name == QLatin1String("ENCODING")) {
+            if (upper == QLatin1String("BASE64") || upper == QLatin1String("B")) {
+                binary = true;
+            } else if (upper != QLatin1String("QUOTED-PRINTABLE") && upper != QLatin1String("8BIT")
+                       && upper != QLatin1String("7BIT")) {
+                if (name.isEmpty()) {
+                    types.append(value); // a bare 2.1 type: TEL;CELL;PREF
+                } else {
+                    kept.append(param);
+                }
+            }
+            continue;
+        }
+        kept.append(param);
+    }
+    if (!types.isEmpty()) {
+        kept.append(QStringLiteral("TYPE=") + types.join(QLatin1Char(',')));
+    }
+    QString value;
+    if (binary) {
+        kept.append(QStringLiteral("ENCODING=b"));
+        value = line.value;
+        value.remove(QRegularExpression(QStringLiteral("\\s")));
+    } else {
+        // A quoted-printable value may hold line breaks, which 3.0 writes as "\\n".
+        value = line.decoded ? *line.decoded : line.value;
+        value.replace(QLatin1String("\r\n"), QLatin1String("\\n"))
+            .replace(QLatin1Char('\n'), QLatin1String("\\n"))
+            .replace(QLatin1Char('\r'), QLatin1String("\\n"));
+    }
+    return kept.join(QLatin1Char(';')) + QLatin1Char(':') + value;
+}
+
+QString vCard30Form(const QString& contentLine)
+{
+    return vCard30Form(parsedLine(LogicalLine {contentLine, 1, 1, isQuotedPrintable(contentLine), 0, 0}));
+}
+
 QString vCardEscaped(const QString& value)
 {
     return QString::fromUtf8(escaped(value));
@@ -616,8 +715,7 @@ void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView li
 
 void appendVCard(QByteArray& out, const ExportContact& contact)
 {
-    // The contact's own stored UID; one made from the key only for a contact that comes without it.
-    appendVCard(out, contact.fields, contact.uid.isEmpty() ? vCardUid(contact.custId) : contact.uid);
+    out.append(exportedCard(contact.card, contact.fields, contact.uid));
 }
 
 void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
@@ -629,11 +727,12 @@ void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
     if (!f.address.isEmpty() || !f.city.isEmpty() || !f.state.isEmpty()) {
         appendVCardLine(out, "ADR:;;" + escaped(f.address) + ';' + escaped(f.city) + ';' + escaped(f.state) + ";;");
     }
+    // Italian numbers with +39 in front, so that a phone abroad dials them.
     if (!f.zip.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(f.zip));
+        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(internationalPhone(f.zip)));
     }
     if (!f.phoneNumber.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
+        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(internationalPhone(f.phoneNumber)));
     }
     if (!uid.isEmpty()) {
         appendVCardLine(out, "UID:" + uid.toUtf8());
@@ -711,7 +810,8 @@ ReadResult readVCards(const QString& text)
             result.contacts.append({card.fields,
                                     line,
                                     QStringView(text).sliced(card.textStart, card.textEnd - card.textStart).toUtf8(),
-                                    card.uid});
+                                    card.uid,
+                                    card.details});
         } else {
             result.unreadableLines.append(line);
         }

@@ -15,7 +15,7 @@
 // The cards of the contacts, in their order. Progress is told every thousand contacts and may stop the work, which
 // then returns an empty array.
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress = {});
-// One card, appended to out.
+// One card, appended to out: the contact's card as exportedCard() writes it.
 void appendVCard(QByteArray& out, const ExportContact& contact);
 // One card of the fields with the given UID, or with none when it is empty.
 void appendVCard(QByteArray& out, const ContactFields& fields, const QString& uid);
@@ -59,6 +59,13 @@ struct VCardLine
     VCardRole role = VCardRole::None;
 };
 
+// True when the line is not in vCard 3.0 form: a bare 2.1 parameter, a character set, a transfer encoding but "b".
+bool needsVCard30Form(const VCardLine& line);
+// The line in vCard 3.0 form: quoted-printable and character sets undone (the value in UTF-8, line breaks as "\\n"),
+// bare 2.1 types gathered in TYPE, base64 as ENCODING=b; group, name and every other parameter as written.
+QString vCard30Form(const VCardLine& line);
+QString vCard30Form(const QString& contentLine);
+
 // One card from BEGIN to END, and the lines the reader took the fields from (indexes into lines, -1 for none).
 struct ReadCard
 {
@@ -70,6 +77,7 @@ struct ReadCard
     qsizetype mobile = -1;
     qsizetype phone = -1;
     QString uid;
+    bool details = false; // the card holds more than the seven fields
     qsizetype textStart = 0; // where the card stands in the text it was read from, BEGIN to past END's line end
     qsizetype textEnd = 0;
 };
