@@ -280,8 +280,6 @@ void CustomerStore::restoreUntouched(qint32 key, const StoredRow& before, const 
     }
 }
 
-// A new contact gets its own random UID, never one derived from its key: a key freed by a delete is given again.
-// Its card stays empty until something needs one, which is then made from the seven fields.
 // The card follows the fields: only the lines they came from change, everything else the card holds stays byte for
 // byte. A contact another program added has no row yet and gets one.
 void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
@@ -302,6 +300,8 @@ void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
     }
 }
 
+// A new contact gets its own random UID, never one derived from its key: a key freed by a delete is given again.
+// Its card stays empty until something needs one, which is then made from the seven fields.
 void CustomerStore::insert(qint32 key, const ContactFields& fields)
 {
     inTransaction([&] {
