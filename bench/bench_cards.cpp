@@ -131,7 +131,6 @@ double writeFloorMs(const QString& folder, const QList<mkdb::ContactRow>& rows, 
         CustomerStore store;
         store.ConnectToDatabase(storeText(folder));
         ContactCards::prepare(store);
-        ContactCards::prepareTable(store);
         store.CloseDatabase();
     }
     const QString name = QStringLiteral("bench-card-floor");
@@ -147,7 +146,7 @@ double writeFloorMs(const QString& folder, const QList<mkdb::ContactRow>& rows, 
             contact.prepare(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, City, State, "
                                            "Zip, PhoneNumber) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
             QSqlQuery card(sql);
-            card.prepare(QStringLiteral("INSERT INTO CustomerCard (CustID, Uid, Card) VALUES (?, ?, ?)"));
+            card.prepare(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) VALUES (?, ?, ?)"));
             for (int i = 0; i < rows.size(); ++i) {
                 const mkdb::ContactRow& row = rows.at(i);
                 const QVariantList values {row.custId,

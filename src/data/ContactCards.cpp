@@ -10,34 +10,50 @@ const QString kTable = QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerCard (
 const QString kTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardDeleted AFTER DELETE ON Customer "
                                         "BEGIN DELETE FROM CustomerCard WHERE CustID = OLD.CustID; END");
 
+// A version 4 UUID of the 16 random bytes h, as hex.
+const QString kUuidOfH = QStringLiteral("lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || substr(h, 14, 3) "
+                                        "|| '-' || substr('89ab', 1 + abs(random() % 4), 1) || substr(h, 18, 3) || '-' "
+                                        "|| substr(h, 21, 12))");
+
+// A contact added by any program gets its row and random UID at once; a key it shares with a contact already there
+// keeps that one's card. So no contact is ever without a row once the book is prepared, and the opening needs no
+// look at every contact.
+const QString kAddedTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardAdded AFTER INSERT ON Customer "
+                                             "WHEN NEW.CustID IS NOT NULL BEGIN INSERT OR IGNORE INTO CustomerCard "
+                                             "(CustID, Uid, Card) SELECT NEW.CustID, ")
+    + kUuidOfH + QStringLiteral(", X'' FROM (SELECT hex(randomblob(16)) AS h); END");
+
+const QStringList kSchemaNames {
+    QStringLiteral("CustomerCard"), QStringLiteral("CustomerCardDeleted"), QStringLiteral("CustomerCardAdded")};
+
 bool hasTable(CustomerStore& store)
 {
     RecordsetRelease release {store};
     return !store
                 .openQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?"),
-                           {QStringLiteral("CustomerCard")})
+                           {kSchemaNames.at(0)})
                 .isEOF();
 }
 
-const QString kWithoutCard = QStringLiteral("FROM Customer WHERE CustID IS NOT NULL AND CustID NOT IN "
-                                            "(SELECT CustID FROM CustomerCard)");
-
-bool someWithoutCard(CustomerStore& store)
+// The table and both triggers are there.
+bool prepared(CustomerStore& store)
 {
     RecordsetRelease release {store};
-    return !store.openQuery(QStringLiteral("SELECT 1 ") + kWithoutCard + QStringLiteral(" LIMIT 1"), QVariantList())
-                .isEOF();
+    return store
+               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (?, ?, ?)"),
+                          {kSchemaNames.at(0), kSchemaNames.at(1), kSchemaNames.at(2)})
+               .Fields(0)
+               .toInt()
+        == kSchemaNames.size();
 }
 
 // One statement for the whole book: a first start on 100,000 contacts must not wait on 100,000 statements. Each row
 // gets a version 4 UUID of its own.
 void fill(CustomerStore& store)
 {
-    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) SELECT CustID, "
-                                 "lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || substr(h, 14, 3) || '-' "
-                                 "|| substr('89ab', 1 + abs(random() % 4), 1) || substr(h, 18, 3) || '-' "
-                                 "|| substr(h, 21, 12)), X'' FROM (SELECT CustID, hex(randomblob(16)) AS h ")
-                      + kWithoutCard + QLatin1Char(')'),
+    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) SELECT CustID, ") + kUuidOfH
+                      + QStringLiteral(", X'' FROM (SELECT CustID, hex(randomblob(16)) AS h FROM Customer WHERE "
+                                       "CustID IS NOT NULL AND CustID NOT IN (SELECT CustID FROM CustomerCard))"),
                   QVariantList());
 }
 
@@ -48,11 +64,7 @@ namespace ContactCards {
 void prepare(CustomerStore& store)
 {
     const std::shared_ptr<ado::Connection>& connection = store.mcnnCust;
-    if (!connection || !QFileInfo(connection->filePath()).isWritable()) {
-        return;
-    }
-    const bool table = hasTable(store);
-    if (table && !someWithoutCard(store)) {
+    if (!connection || prepared(store) || !QFileInfo(connection->filePath()).isWritable()) {
         return;
     }
     const bool own = !connection->inTransaction();
@@ -60,10 +72,9 @@ void prepare(CustomerStore& store)
         connection->BeginTrans();
     }
     try {
-        if (!table) {
-            store.execute(kTable, QVariantList());
-            store.execute(kTrigger, QVariantList());
-        }
+        store.execute(kTable, QVariantList());
+        store.execute(kTrigger, QVariantList());
+        store.execute(kAddedTrigger, QVariantList());
         fill(store);
         if (own) {
             connection->CommitTrans();
@@ -73,14 +84,6 @@ void prepare(CustomerStore& store)
             connection->RollbackTrans();
         }
         throw;
-    }
-}
-
-void prepareTable(CustomerStore& store)
-{
-    if (!hasTable(store)) {
-        store.execute(kTable, QVariantList());
-        store.execute(kTrigger, QVariantList());
     }
 }
 

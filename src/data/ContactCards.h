@@ -9,8 +9,8 @@
 
 // Each contact's whole card, beside Customer in table CustomerCard (CustID, Uid, Card): the vCard as it came (import,
 // sync) or as the program made it, and the contact's own random UID. Customer keeps its designed columns; its seven
-// fields stay the truth for what they show, the card keeps everything else. A trigger deletes the card of a deleted
-// contact, whichever program deletes it.
+// fields stay the truth for what they show, the card keeps everything else. Triggers give an added contact its row
+// and delete a deleted contact's, whichever program adds or deletes it.
 
 struct ContactCard
 {
@@ -21,12 +21,10 @@ struct ContactCard
 
 namespace ContactCards {
 
-// Creates the table and its trigger where they are missing, and gives each contact without a row its own UID, in
-// one transaction (or in the one open). A book that cannot be written is left as it is.
+// Creates the table and its triggers where they are missing, and gives each contact without a row its own UID, in
+// one transaction (or in the one open). Once they are there every contact added, by whichever program, gets its row
+// from the trigger, so this is one look at the schema. A book that cannot be written is left as it is.
 void prepare(CustomerStore& store);
-// Creates the table and its trigger where they are missing, in the transaction open; a change made after an opening
-// that could not prepare the book still keeps its card. Cheap when they are there.
-void prepareTable(CustomerStore& store);
 
 // The row of one contact; a null card when it has none (or the book has no cards yet).
 ContactCard load(CustomerStore& store, qint32 custId);

@@ -284,7 +284,7 @@ void CustomerStore::restoreUntouched(qint32 key, const StoredRow& before, const 
 // byte. A contact another program added has no row yet and gets one.
 void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
 {
-    ContactCards::prepareTable(*this);
+    ContactCards::prepare(*this);
     ContactCard card = ContactCards::load(*this, key);
     if (card.isNull()) {
         ContactCards::save(*this, key, {ContactCards::newUid(), QByteArray()});
@@ -305,8 +305,8 @@ void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
 void CustomerStore::insert(qint32 key, const ContactFields& fields)
 {
     inTransaction([&] {
+        ContactCards::prepare(*this);
         execute(InsertStatement(key, fields));
-        ContactCards::prepareTable(*this);
         ContactCards::save(*this, key, {ContactCards::newUid(), QByteArray()});
     });
 }
@@ -354,7 +354,7 @@ void CustomerStore::updateDetails(qint32 key, const QStringList& shown, const Ca
                                     shown.at(4),
                                     shown.at(5),
                                     JoinPhoneFields(phone.area, phone.prefix, phone.line)};
-        ContactCards::prepareTable(*this);
+        ContactCards::prepare(*this);
         ContactCard card = ContactCards::load(*this, key);
         if (card.uid.isEmpty()) {
             card.uid = ContactCards::newUid();

@@ -144,7 +144,7 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
     connection.BeginTrans();
     try {
         QSet<QString> known = storedKeys(store);
-        ContactCards::prepareTable(store);
+        ContactCards::prepare(store);
         QSet<QString> uids = ContactCards::uids(store);
         // The key rule is the window's, largest plus one; under the transaction's write lock no other program can
         // add a contact, so each next key is the one before plus one.

@@ -127,6 +127,14 @@ void TestContactCards::uidsAreRandomAndNeverReused()
     const QString again = ContactCards::load(first.store, 21).uid;
     QVERIFY(!again.isEmpty());
     QVERIFY2(!seen.contains(again), qPrintable(again));
+
+    // Another program's delete and insert under the same key give the new contact a UID of its own as well.
+    seen.insert(again);
+    first.otherProgram(QStringLiteral("DELETE FROM Customer WHERE CustID = 21"));
+    first.otherProgram(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (21, 'Neri')"));
+    const QString theirs = ContactCards::load(first.store, 21).uid;
+    QVERIFY(!theirs.isEmpty());
+    QVERIFY2(!seen.contains(theirs), qPrintable(theirs));
 }
 
 void TestContactCards::updateEditsOnlyTheLinesOfChangedFields_data()
