@@ -136,6 +136,25 @@ void save(CustomerStore& store, qint32 custId, const ContactCard& card)
                   {custId, card.uid.isEmpty() ? newUid() : card.uid, card.card.isNull() ? QByteArray("") : card.card});
 }
 
+void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards)
+{
+    constexpr qsizetype rowsPerStatement = 100;
+    for (qsizetype first = 0; first < cards.size(); first += rowsPerStatement) {
+        const qsizetype count = qMin(rowsPerStatement, cards.size() - first);
+        QStringList rows(count, QStringLiteral("(?, ?, ?)"));
+        QVariantList values;
+        values.reserve(3 * count);
+        for (qsizetype i = first; i < first + count; ++i) {
+            const ContactCard& card = cards.at(i).second;
+            values << cards.at(i).first << (card.uid.isEmpty() ? newUid() : card.uid)
+                   << (card.card.isNull() ? QByteArray("") : card.card);
+        }
+        store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) VALUES ")
+                          + rows.join(QLatin1String(", ")),
+                      values);
+    }
+}
+
 void remove(CustomerStore& store, qint32 custId)
 {
     store.execute(QStringLiteral("DELETE FROM CustomerCard WHERE CustID = ?"), {custId});

@@ -146,6 +146,9 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
         QSet<QString> known = storedKeys(store);
         ContactCards::prepare(store);
         QSet<QString> uids = ContactCards::uids(store);
+        // Cards go in a hundred at a time: one statement each would cost as much as the import's own work.
+        constexpr qsizetype kCardsPerWrite = 100;
+        QList<QPair<qint32, ContactCard>> cards;
         // The key rule is the window's, largest plus one; under the transaction's write lock no other program can
         // add a contact, so each next key is the one before plus one.
         qint32 key = store.GetNextCustID();
@@ -185,7 +188,11 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                 } else if (uid != contact.uid) {
                     card = cardWithUid(card, uid);
                 }
-                ContactCards::save(store, key, {uid, card});
+                cards.append({key, {uid, card}});
+                if (cards.size() == kCardsPerWrite) {
+                    ContactCards::saveAll(store, cards);
+                    cards.clear();
+                }
                 known.insert(identity);
                 outcome.addedKeys.append(key);
                 ++result.added;
@@ -193,6 +200,7 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
             }
             outcome.files.append(result);
         }
+        ContactCards::saveAll(store, cards);
         if (progress && !progress(total, total)) {
             connection.RollbackTrans();
             outcome.cancelled = true;

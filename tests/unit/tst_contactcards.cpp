@@ -209,8 +209,14 @@ void TestContactCards::importKeepsCardsAndOwnUids()
                             {b, 7, card("Beta", "beta-uid"), "beta-uid"},
                             {c, 13, QByteArray(), QString()},
                             {d, 19, card("Delta", "beta-uid"), "beta-uid"}};
+    // Enough more for the cards to go in several writes.
+    for (int i = 0; i < 250; ++i) {
+        const QString name = QStringLiteral("Zeta%1").arg(i);
+        file.result.contacts.append({{name, "", "", "", "", "", ""}, 25 + i, card(name.toUtf8(), name), name});
+    }
     const ImportOutcome outcome = importContacts(book.store, {file});
-    QCOMPARE(outcome.addedKeys, (QList<qint32> {2, 3, 4, 5}));
+    QCOMPARE(outcome.addedKeys.mid(0, 4), (QList<qint32> {2, 3, 4, 5}));
+    QCOMPARE(outcome.addedKeys.size(), 254);
 
     const QHash<qint32, ContactCard> cards = ContactCards::loadAll(book.store);
     // A card whose UID was taken carries its new one; every other byte is as it came.
@@ -222,11 +228,13 @@ void TestContactCards::importKeepsCardsAndOwnUids()
     QVERIFY(fieldsOfCard(cards.value(4).card, made));
     QCOMPARE(made.firstName, QStringLiteral("Gamma"));
     QVERIFY(cards.value(4).card.contains("UID:" + cards.value(4).uid.toUtf8()));
+    QCOMPARE(cards.value(255).card, card("Zeta249", "Zeta249"));
     QSet<QString> uids;
-    for (const ContactCard& stored : cards) {
-        uids.insert(stored.uid);
+    for (auto stored = cards.cbegin(); stored != cards.cend(); ++stored) {
+        QCOMPARE(stored.value().card.isEmpty(), stored.key() == 1);
+        uids.insert(stored.value().uid);
     }
-    QCOMPARE(uids.size(), 5);
+    QCOMPARE(uids.size(), 255);
 }
 
 // The export reads each contact's card and UID; one another program added since the opening gets a UID that stays.
