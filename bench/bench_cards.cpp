@@ -221,12 +221,16 @@ void benchFullExport(Report& report, const QString& folder)
 {
     const QString file = QDir(folder).filePath(QStringLiteral("whole.vcf"));
     QList<double> samples;
+    QList<double> reads;
     qsizetype contacts = 0;
     for (int r = 0; r < kRuns; ++r) {
         CustomerStore store;
         store.ConnectToDatabase(storeText(folder));
         samples.append(timedMs([&] {
+            QElapsedTimer reading;
+            reading.start();
             const QList<ExportContact> all = storedContacts(store);
+            reads.append(double(reading.nsecsElapsed()) / 1e6);
             writeContactFile(file, all);
             contacts = all.size();
         }));
@@ -243,10 +247,11 @@ void benchFullExport(Report& report, const QString& folder)
                 QStringLiteral("ms"),
                 1500,
                 floorMs,
-                QStringLiteral("%1 contacts, %2 MB written; floor: SQLite alone reading the contacts joined with "
-                               "their cards")
+                QStringLiteral("%1 contacts, %2 MB written; reading them with their cards (storedContacts) %3 ms; "
+                               "floor: SQLite alone reading the contacts joined with their cards")
                     .arg(contacts)
-                    .arg(double(QFileInfo(file).size()) / (1024 * 1024), 0, 'f', 1)});
+                    .arg(double(QFileInfo(file).size()) / (1024 * 1024), 0, 'f', 1)
+                    .arg(medianOf(reads), 0, 'f', 1)});
 }
 
 // The main window opened in turns on the book without cards kept and on the one with a whole card per contact; then
