@@ -6,6 +6,8 @@
 #include <QCryptographicHash>
 #include <QStringList>
 
+#include <optional>
+
 namespace {
 
 using Edit = CardLineEdit;
@@ -305,10 +307,143 @@ QByteArray withLineEdits(const QByteArray& card, const LineEditor& editor)
     return out;
 }
 
+namespace {
+
+// Bytes that are UTF-8 throughout.
+bool isUtf8(QByteArrayView bytes)
+{
+    const auto* p = reinterpret_cast<const uchar*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const int size = (*p & 0xE0) == 0xC0 ? 2 : (*p & 0xF0) == 0xE0 ? 3 : (*p & 0xF8) == 0xF0 ? 4 : 0;
+        if (size == 0 || *p < 0xC2 || end - p < size) {
+            return false;
+        }
+        for (int i = 1; i < size; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        p += size;
+    }
+    return true;
+}
+
+bool sameName(QByteArrayView name, const char* wanted)
+{
+    return name.compare(QByteArrayView(wanted), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& uid)
+{
+    static const char* const kept[] = {
+        "BEGIN", "VERSION", "N", "FN", "ADR", "TEL", "ORG", "EMAIL", "X-ABSHOWAS", "BDAY", "NOTE", "X-ABLABEL", "END"};
+    const QByteArray wantedUid = uid.toUtf8();
+    QByteArray core;
+    core.reserve(1024);
+    bool keeping = false;
+    bool begun = false;
+    bool version = false;
+    bool uidSeen = false;
+    bool ended = false;
+    qsizetype at = 0;
+    while (at < card.size()) {
+        qsizetype end = card.indexOf('\n', at);
+        end = end < 0 ? card.size() : end + 1;
+        const QByteArrayView line = QByteArrayView(card).sliced(at, end - at);
+        at = end;
+        if ((line.front() == ' ' || line.front() == '\t') && line.size() > 2 && line.at(line.size() - 2) == '\r') {
+            // A fold, most of a photo: nothing to look at but where it ends.
+            if (keeping) {
+                core.append(line);
+            }
+            if (line.first(line.size() - 2).contains('\r')) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        const QByteArrayView content = line.endsWith("\r\n") ? line.chopped(2) : line.chopped(line.endsWith('\n'));
+        if (content.isEmpty() || content.contains('\r') || ended) {
+            return std::nullopt; // a blank line, a lone CR or something after END: the editor sorts it out
+        }
+        if (content.front() == ' ' || content.front() == '\t') {
+            if (keeping) {
+                core.append(line);
+            }
+            continue;
+        }
+        const qsizetype colon = content.indexOf(':');
+        if (colon <= 0 || content.first(colon).contains('"')) {
+            return std::nullopt;
+        }
+        const QByteArrayView head = content.first(colon);
+        const QByteArrayView value = content.sliced(colon + 1);
+        const qsizetype semicolon = head.indexOf(';');
+        QByteArrayView name = semicolon < 0 ? head : head.first(semicolon);
+        name = name.sliced(name.lastIndexOf('.') + 1);
+        // Parameters in 3.0 form only: NAME=value, no character set, no encoding but b.
+        for (qsizetype p = semicolon; p >= 0;) {
+            const qsizetype next = head.indexOf(';', p + 1);
+            const QByteArrayView param = head.sliced(p + 1, (next < 0 ? head.size() : next) - p - 1);
+            const qsizetype equals = param.indexOf('=');
+            if (equals < 0 || sameName(param.first(equals), "CHARSET")
+                || (sameName(param.first(equals), "ENCODING") && !sameName(param.sliced(equals + 1), "b"))) {
+                return std::nullopt;
+            }
+            p = next;
+        }
+        if (sameName(name, "BEGIN")) {
+            if (begun) {
+                return std::nullopt;
+            }
+            begun = true;
+        } else if (!begun) {
+            return std::nullopt;
+        } else if (sameName(name, "VERSION")) {
+            if (version || value != "3.0") {
+                return std::nullopt;
+            }
+            version = true;
+        } else if (sameName(name, "UID")) {
+            if (uidSeen || (!uid.isEmpty() && (semicolon >= 0 || value != wantedUid))) {
+                return std::nullopt;
+            }
+            uidSeen = true;
+        } else if (sameName(name, "END")) {
+            ended = true;
+        }
+        keeping = std::any_of(std::begin(kept), std::end(kept), [&](const char* k) {
+            return (name.front() | 0x20) == (k[0] | 0x20) && sameName(name, k);
+        });
+        if (keeping) {
+            core.append(line);
+        }
+    }
+    if (!begun || !version || !ended || (!uid.isEmpty() && !uidSeen) || !isUtf8(card)) {
+        return std::nullopt;
+    }
+    return core;
+}
+
 QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid)
 {
     if (card.isEmpty()) {
         return newCard(fields, uid);
+    }
+    // Most cards are already what the export writes: their lines are copied, not read and edited.
+    if (const std::optional<QByteArray> core = plainCardCore(card, uid)) {
+        ContactFields read;
+        const auto has = [&core](const char* line) { return core->contains(line); };
+        if ((has("\nN:") || has("\nN;")) && (has("\nFN:") || has("\nFN;")) && fieldsOfCard(*core, read)
+            && duplicateKey(read) == duplicateKey(importedFields(fields))) {
+            return card.endsWith('\n') ? card : card + "\r\n";
+        }
     }
     const QByteArray out = withLineEdits(card, [&](const ReadCard& read, QStringList& added) {
         QList<Edit> edits = CardEditor(read, fields).edits(added);
@@ -319,6 +454,7 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, con
                 .trimmed()
                 .toUpper();
         };
+        const bool version21 = read.version == QLatin1String("2.1");
         bool version = false;
         bool name = false;
         bool displayName = false;
@@ -342,8 +478,8 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, con
                 uidWritten = true;
             } else if (edit.kind == Edit::Replace) {
                 edit.line = vCard30Form(edit.line);
-            } else if (needsVCard30Form(line)) {
-                edit = {Edit::Replace, vCard30Form(line)};
+            } else if (needsVCard30Form(line, version21)) {
+                edit = {Edit::Replace, vCard30Form(line, version21)};
             }
             name = name || lineName == QLatin1String("N");
             displayName = displayName || lineName == QLatin1String("FN");

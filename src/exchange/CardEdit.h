@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // Cards as the sync sends them: a new card for a contact, and a card edited in place so that what the program does
 // not keep (mail, photo, notes, birthdays) stays on the server as the phone wrote it.
@@ -23,6 +24,11 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& fields);
 // (added when missing), and whatever is not vCard 3.0 converted to it (VERSION, quoted-printable and character
 // sets, bare 2.1 types, N and FN added when missing), every property kept. An empty card becomes newCard(fields, uid).
 QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid);
+
+// When the card is one whole vCard 3.0 card in UTF-8 that an export writes as it is (parameters in 3.0 form, its UID
+// the given one unless that is empty, nothing after END), the lines the fields and the details are read from, with
+// their folds; nothing otherwise. Reading these few lines is reading the card, for a fraction of the work.
+std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& uid);
 
 // The seven fields of the first contact in a card, read as the import reads a file and with the import rules
 // applied; false when the card holds none.

@@ -705,6 +705,23 @@ QString phonesCell(const QList<CardPhone>& phones)
     return cells.join(QStringLiteral("; "));
 }
 
+// The details of the card as the export writes it; a card that already agrees with the fields is read from the few
+// lines that hold them.
+CardDetails detailsOf(const ExportContact& contact)
+{
+    if (contact.card.isEmpty()) {
+        return {};
+    }
+    if (const std::optional<QByteArray> core = plainCardCore(contact.card, QString())) {
+        const QList<ReadCard> cards = readVCardCards(vCardText(*core));
+        const ReadCard* read = cardToEdit(cards);
+        if (read && duplicateKey(importedFields(read->fields)) == duplicateKey(importedFields(contact.fields))) {
+            return cardDetails(*read);
+        }
+    }
+    return cardDetails(editedCard(contact.card, contact.fields));
+}
+
 } // namespace
 
 QStringList csvHeadings()
@@ -741,8 +758,7 @@ QByteArray writeCsv(const QList<ExportContact>& contacts, const Progress& progre
         const ExportContact& contact = contacts.at(i);
         const ContactFields& f = contact.fields;
         // Numbers in their written form: a spreadsheet keeps "06 5550101" as text, with its 0 in front.
-        const CardDetails d
-            = contact.card.isEmpty() ? CardDetails() : cardDetails(editedCard(contact.card, contact.fields));
+        const CardDetails d = detailsOf(contact);
         for (const QString& value : {f.firstName,
                                      f.lastName,
                                      f.address,

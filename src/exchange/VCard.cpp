@@ -123,7 +123,7 @@ qsizetype valueColon(const QString& line)
 bool isQuotedPrintable(const QString& line)
 {
     const qsizetype colon = valueColon(line);
-    return colon > 0 && line.left(colon).contains(QLatin1String("QUOTED-PRINTABLE"), Qt::CaseInsensitive);
+    return colon > 0 && QStringView(line).left(colon).contains(QLatin1String("QUOTED-PRINTABLE"), Qt::CaseInsensitive);
 }
 
 // Calls line(LogicalLine) for every content line of the text: a physical line starting with a space or tab
@@ -164,6 +164,9 @@ void forEachContentLine(const QString& text, Line line)
 
 QString unescaped(const QString& text)
 {
+    if (!text.contains(QLatin1Char('\\'))) {
+        return text;
+    }
     QString value;
     value.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -185,11 +188,14 @@ QString unescaped(const QString& text)
     return value;
 }
 
-// A text component that may hold several values separated by commas, given as one text.
-QString component(const QStringList& parts, int index)
+// A text component that may hold several values separated by commas, given as one text; in 2.1 a comma is text.
+QString component(const QStringList& parts, int index, bool version21 = false)
 {
     if (index >= parts.size()) {
         return {};
+    }
+    if (version21) {
+        return unescaped(parts.at(index)).trimmed();
     }
     QStringList values = splitUnescaped(parts.at(index), QLatin1Char(','));
     for (QString& value : values) {
@@ -354,6 +360,40 @@ public:
         m_card.lines.append(std::move(begin));
     }
 
+    // The name of a content line, without its group, as written.
+    static QStringView nameOf(QStringView text)
+    {
+        qsizetype end = 0;
+        while (end < text.size() && text.at(end) != QLatin1Char(';') && text.at(end) != QLatin1Char(':')) {
+            ++end;
+        }
+        QStringView name = text.first(end).trimmed();
+        return name.sliced(name.lastIndexOf(QLatin1Char('.')) + 1);
+    }
+
+    // Whether the fields, the UID or what names a card without a name may come from the line; the others (a photo,
+    // notes) are only counted as details, unread.
+    bool reads(QStringView text) const
+    {
+        static const char* const read[]
+            = {"N", "FN", "ADR", "TEL", "VERSION", "UID", "ORG", "EMAIL", "X-ABSHOWAS", "END"};
+        const QStringView name = nameOf(text);
+        return name.isEmpty() || std::any_of(std::begin(read), std::end(read), [&](const char* r) {
+                   return name.front().toUpper() == QLatin1Char(r[0])
+                       && name.compare(QLatin1String(r), Qt::CaseInsensitive) == 0;
+               });
+    }
+
+    void skip(QStringView text)
+    {
+        static const char* const structure[] = {"BEGIN", "PRODID", "REV"};
+        const QStringView name = nameOf(text);
+        ++m_count;
+        m_card.details = m_card.details || std::none_of(std::begin(structure), std::end(structure), [&](const char* r) {
+                             return name.compare(QLatin1String(r), Qt::CaseInsensitive) == 0;
+                         });
+    }
+
     void setText(qsizetype start, qsizetype next)
     {
         m_card.textStart = start;
@@ -368,8 +408,8 @@ public:
         case VCardRole::Name:
             if (!m_hasName) {
                 const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
-                fields.firstName = component(parts, 0);
-                fields.lastName = (component(parts, 1) + QLatin1Char(' ') + component(parts, 2)).trimmed();
+                fields.firstName = part(parts, 0);
+                fields.lastName = (part(parts, 1) + QLatin1Char(' ') + part(parts, 2)).trimmed();
                 m_hasName = !fields.firstName.isEmpty() || !fields.lastName.isEmpty();
             }
             break;
@@ -383,15 +423,15 @@ public:
                 const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
                 // Programs put the street or its second line ("Scala B, interno 4") in the extended part: both are
                 // kept, the street first.
-                const QString street = component(parts, 2);
-                const QString extended = component(parts, 1);
+                const QString street = part(parts, 2);
+                const QString extended = part(parts, 1);
                 fields.address = street.isEmpty()              ? extended
                     : extended.isEmpty() || street == extended ? street
                                                                : street + QStringLiteral(", ") + extended;
-                fields.city = component(parts, 3);
-                fields.state = component(parts, 4);
+                fields.city = part(parts, 3);
+                fields.state = part(parts, 4);
                 m_card.address = index;
-                m_card.details = m_card.details || !component(parts, 5).isEmpty() || !component(parts, 6).isEmpty();
+                m_card.details = m_card.details || !part(parts, 5).isEmpty() || !part(parts, 6).isEmpty();
             }
             break;
         case VCardRole::Mobile:
@@ -426,6 +466,11 @@ public:
     }
 
 private:
+    QString part(const QStringList& parts, int index) const
+    {
+        return component(parts, index, m_card.version == QLatin1String("2.1"));
+    }
+
     // A line beyond what the seven fields are read from and what every card has.
     bool isDetail(const VCardLine& line, qsizetype index) const
     {
@@ -503,9 +548,13 @@ private:
     bool m_hasName = false;
 };
 
-bool isCardBoundary(const QString& line, const char* keyword)
+bool isCardBoundary(QStringView line, const char* keyword)
 {
-    const QString trimmed = line.trimmed();
+    const QStringView trimmed = line.trimmed();
+    // Most lines are not: a look at the first letter saves the rest.
+    if (trimmed.isEmpty() || trimmed.front().toUpper() != QLatin1Char(keyword[0])) {
+        return false;
+    }
     const qsizetype colon = trimmed.indexOf(QLatin1Char(':'));
     return colon > 0 && trimmed.left(colon).compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0
         && trimmed.mid(colon + 1).trimmed().compare(QLatin1String("VCARD"), Qt::CaseInsensitive) == 0;
@@ -527,7 +576,11 @@ void forEachCard(const QString& text, bool keepLines, Card card)
             reader.emplace(parsedLine(logical), keepLines);
             start = logical.start;
         } else if (reader) {
-            reader->add(parsedLine(logical));
+            if (keepLines || reader->reads(logical.text)) {
+                reader->add(parsedLine(logical));
+            } else {
+                reader->skip(logical.text);
+            }
             if (isCardBoundary(logical.text, "END")) {
                 reader->setText(start, logical.next);
                 card(reader->finished(true));
@@ -582,25 +635,58 @@ QByteArray withWholeCharacters(const QByteArray& bytes)
 QStringList vCardHead(const QString& line)
 {
     const qsizetype colon = valueColon(line);
+    const qsizetype end = colon < 0 ? line.size() : colon;
     QStringList head;
-    QString part;
+    qsizetype start = 0;
     bool quoted = false;
-    for (const QChar c : QStringView(line).left(colon < 0 ? line.size() : colon)) {
+    for (qsizetype i = 0; i < end; ++i) {
+        const QChar c = line.at(i);
         if (c == QLatin1Char('"')) {
             quoted = !quoted;
         } else if (c == QLatin1Char(';') && !quoted) {
-            head.append(part);
-            part.clear();
-            continue;
+            head.append(line.mid(start, i - start));
+            start = i + 1;
         }
-        part.append(c);
     }
-    head.append(part);
+    head.append(line.mid(start, end - start));
     return head;
 }
 
-bool needsVCard30Form(const VCardLine& line)
+// A comma is text in 2.1 and separates values in 3.0.
+bool hasBareComma(const QString& value)
 {
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value.at(i) == QLatin1Char('\\')) {
+            ++i;
+        } else if (value.at(i) == QLatin1Char(',')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString withCommasEscaped(const QString& value)
+{
+    QString out;
+    out.reserve(value.size() + 4);
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value.at(i) == QLatin1Char('\\') && i + 1 < value.size()) {
+            out.append(value.at(i)).append(value.at(i + 1));
+            ++i;
+        } else if (value.at(i) == QLatin1Char(',')) {
+            out.append(QLatin1String("\\,"));
+        } else {
+            out.append(value.at(i));
+        }
+    }
+    return out;
+}
+
+bool needsVCard30Form(const VCardLine& line, bool version21)
+{
+    if (version21 && line.decoded && hasBareComma(*line.decoded)) {
+        return true;
+    }
     for (const auto& param : line.params) {
         if (param.first.isEmpty() || param.first == QLatin1String("CHARSET")
             || (param.first == QLatin1String("ENCODING")
@@ -611,7 +697,7 @@ bool needsVCard30Form(const VCardLine& line)
     return false;
 }
 
-QString vCard30Form(const VCardLine& line)
+QString vCard30Form(const VCardLine& line, bool version21)
 {
     if (line.name.isEmpty()) {
         return line.text;
@@ -657,13 +743,16 @@ QString vCard30Form(const VCardLine& line)
         value.replace(QLatin1String("\r\n"), QLatin1String("\\n"))
             .replace(QLatin1Char('\n'), QLatin1String("\\n"))
             .replace(QLatin1Char('\r'), QLatin1String("\\n"));
+        if (version21) {
+            value = withCommasEscaped(value);
+        }
     }
     return kept.join(QLatin1Char(';')) + QLatin1Char(':') + value;
 }
 
 QString vCard30Form(const QString& contentLine)
 {
-    return vCard30Form(parsedLine(LogicalLine {contentLine, 1, 1, isQuotedPrintable(contentLine), 0, 0}));
+    return vCard30Form(parsedLine(LogicalLine {contentLine, 1, 1, isQuotedPrintable(contentLine), 0, 0}), false);
 }
 
 QString vCardEscaped(const QString& value)
@@ -678,6 +767,9 @@ QString vCardUnescaped(const QString& value)
 
 QStringList splitUnescaped(const QString& text, QChar separator)
 {
+    if (!text.contains(QLatin1Char('\\'))) {
+        return text.split(separator);
+    }
     QStringList parts;
     QString part;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -742,8 +834,12 @@ void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
 
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress)
 {
+    qsizetype size = 0;
+    for (const ExportContact& contact : contacts) {
+        size += contact.card.size() + 300;
+    }
     QByteArray out;
-    out.reserve(contacts.size() * 200);
+    out.reserve(size);
     for (qsizetype i = 0; i < contacts.size(); ++i) {
         if (progress && i % 1000 == 0 && !progress(i, contacts.size())) {
             return {};
@@ -778,9 +874,17 @@ QString vCardText(const QByteArray& bytes, bool* utf8)
 {
     const QByteArray whole = withWholeCharacters(bytes);
     if (utf8) {
-        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        const QString text = decoder.decode(whole);
-        *utf8 = !decoder.hasError();
+        // Text without a byte-order mark that is UTF-8 reads as UTF-8: one decoding tells both.
+        *utf8 = false;
+        if (!whole.startsWith("\xEF\xBB\xBF") && !whole.startsWith("\xFF\xFE") && !whole.startsWith("\xFE\xFF")
+            && !whole.contains('\0')) {
+            QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+            QString text = decoder.decode(whole);
+            if (!decoder.hasError()) {
+                *utf8 = true;
+                return text;
+            }
+        }
     }
     return decodeText(whole);
 }

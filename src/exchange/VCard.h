@@ -60,10 +60,11 @@ struct VCardLine
 };
 
 // True when the line is not in vCard 3.0 form: a bare 2.1 parameter, a character set, a transfer encoding but "b".
-bool needsVCard30Form(const VCardLine& line);
+// A 2.1 card's commas are text, escaped in 3.0.
+bool needsVCard30Form(const VCardLine& line, bool version21);
 // The line in vCard 3.0 form: quoted-printable and character sets undone (the value in UTF-8, line breaks as "\\n"),
 // bare 2.1 types gathered in TYPE, base64 as ENCODING=b; group, name and every other parameter as written.
-QString vCard30Form(const VCardLine& line);
+QString vCard30Form(const VCardLine& line, bool version21);
 QString vCard30Form(const QString& contentLine);
 
 // One card from BEGIN to END, and the lines the reader took the fields from (indexes into lines, -1 for none).

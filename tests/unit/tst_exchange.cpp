@@ -421,20 +421,23 @@ void TestExchange::writesVCardsOthersRead_data()
 {
     QTest::addColumn<QString>("contact");
     QTest::addColumn<QByteArray>("card"); // as stored beside the contact; empty for none
+    QTest::addColumn<bool>("asItIs"); // the card is written byte for byte
 
-    QTest::newRow("plain") << "Rossi|Mario|Via Roma 12|Milano|MI|3351234567|0212345678" << QByteArray();
+    QTest::newRow("plain") << "Rossi|Mario|Via Roma 12|Milano|MI|3351234567|0212345678" << QByteArray() << false;
     QTest::newRow("separators and backslash")
-        << "Bassi; Neri|Anna, Maria|Via A\\B, 3; int. 2|Forlì|FC||" << QByteArray();
-    QTest::newRow("apostrophes") << "D'Angelo|Lucia|Via dell'Indipendenza 8|L'Aquila|AQ||0862123456" << QByteArray();
+        << "Bassi; Neri|Anna, Maria|Via A\\B, 3; int. 2|Forlì|FC||" << QByteArray() << false;
+    QTest::newRow("apostrophes") << "D'Angelo|Lucia|Via dell'Indipendenza 8|L'Aquila|AQ||0862123456" << QByteArray()
+                                 << false;
     QTest::newRow("long accented, folded")
         << QStringLiteral("Àèìòù Città Perché Così Già Più Né Sé Là Lì Là Giù Su Però Ciò Ahimè Poiché Cioè Caffè|"
                           "Niccolò|Località Ca' Nova di Sotto, frazione Sant'Eufemia della Fonte, 12345|Sant'Eufemia "
                           "a Maiella €€€€€€€€€€€€€€€€€€€€€€€€€€€€€€||3331234567|+442079460958")
-        << QByteArray();
-    QTest::newRow("an address of 80 à") << "Rossi|Mario|" + QString(80, QChar(0xE0)) + "|Roma|RM||" << QByteArray();
+        << QByteArray() << false;
+    QTest::newRow("an address of 80 à") << "Rossi|Mario|" + QString(80, QChar(0xE0)) + "|Roma|RM||" << QByteArray()
+                                        << false;
     QTest::newRow("an address of 200 letters")
-        << "Rossi|Mario|" + QString(200, QLatin1Char('x')) + "|Roma|RM||" << QByteArray();
-    QTest::newRow("only a mobile") << "||||||3471234567" << QByteArray();
+        << "Rossi|Mario|" + QString(200, QLatin1Char('x')) + "|Roma|RM||" << QByteArray() << false;
+    QTest::newRow("only a mobile") << "||||||3471234567" << QByteArray() << false;
     QTest::newRow("2.1 quoted-printable card becomes 3.0")
         << "Nicolò|Gianluca|Via San Nicolò 3, Scala B|Forlì|FC|3471234567|0458001122"
         << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\n"
@@ -444,11 +447,22 @@ void TestExchange::writesVCardsOthersRead_data()
                       "Scala B;Forl=C3=AC;FC;47121;Italia\r\n"
                       "NOTE;ENCODING=QUOTED-PRINTABLE:Citofono rotto=0D=0Abussare\r\n"
                       "PHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n /9j/4AAQSkZJRgABAQEASABIAAD/\r\n 2wBDAP//\r\n\r\n"
-                      "UID:vecchio\r\nEND:VCARD\r\n");
+                      "UID:vecchio\r\nEND:VCARD\r\n")
+        << false;
     QTest::newRow("4.0 card without N, changed")
         << "Verdi|Paola||||3401234567|"
         << QByteArray("BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Paola Verdi\r\nTEL;VALUE=uri;TYPE=cell:tel:+39-340-000-0000\r\n"
-                      "EMAIL;TYPE=work:paola@example.org\r\nEND:VCARD\r\n");
+                      "EMAIL;TYPE=work:paola@example.org\r\nEND:VCARD\r\n")
+        << false;
+    const QByteArray card30
+        = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Gallo;Ugo;;;\r\nFN:Ugo Gallo\r\n"
+          "item1.TEL;type=CELL:+39 333 1112222\r\nitem1.X-ABLabel:_$!<Mobile>!$_\r\n"
+          "EMAIL;TYPE=INTERNET:ugo@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQEA\r\n"
+          " SABIAAD/2wBDAP//\r\nUID:c0ffee-42\r\nEND:VCARD\r\n";
+    QTest::newRow("3.0 card that agrees goes out as it is") << "Gallo|Ugo||||3331112222|" << card30 << true;
+    QTest::newRow("3.0 card that does not agree is edited") << "Gallo|Ugo||||3339998888|" << card30 << false;
+    QTest::newRow("3.0 card with another UID")
+        << "Gallo|Ugo||||3331112222|" << QByteArray(card30).replace("c0ffee-42", "altro") << false;
 }
 
 // Every physical line at most 75 octets, ended by CRLF, whole UTF-8 characters; vCard 3.0 whatever the stored card
@@ -457,8 +471,10 @@ void TestExchange::writesVCardsOthersRead()
 {
     QFETCH(QString, contact);
     QFETCH(QByteArray, card);
+    QFETCH(bool, asItIs);
     const ExportContact exported {fieldsOf(contact), 42, card, QStringLiteral("c0ffee-42")};
     const QByteArray bytes = writeVCards({exported});
+    QCOMPARE(bytes == card, asItIs);
     QVERIFY(bytes.endsWith("END:VCARD\r\n"));
     QVERIFY(!bytes.contains("\r\r") && !bytes.contains('\n' + QByteArray("\n")));
     QList<QByteArray> lines = bytes.split('\n');
