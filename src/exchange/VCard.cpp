@@ -905,6 +905,20 @@ QList<ReadCard> readVCardCards(const QString& text)
     return cards;
 }
 
+std::optional<ContactFields> firstVCardFields(const QString& text)
+{
+    std::optional<ContactFields> first;
+    forEachCard(text, false, [&](const ReadCard& card) {
+        if (!first && card.ended) {
+            const ContactFields fields = importedFields(card.fields);
+            if (!isEmpty(fields)) {
+                first = fields;
+            }
+        }
+    });
+    return first;
+}
+
 ReadResult readVCards(const QString& text)
 {
     ReadResult result;
