@@ -56,6 +56,13 @@ bool birthdayOf(const QString& text, QString& date)
     return false;
 }
 
+// A date the card gives is shown as Italians write it; anything else as the card writes it.
+QString shownBirthday(const QString& birthday)
+{
+    const QDate date = QDate::fromString(birthday, Qt::ISODate);
+    return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : birthday;
+}
+
 QLineEdit* lineEdit(QWidget* parent, const QString& name, const QString& text)
 {
     auto* edit = new QLineEdit(text, parent);
@@ -85,7 +92,7 @@ ContactDetailsDialog::ContactDetailsDialog(const QString& contactName, const Car
     txtPostalCode = lineEdit(this, QStringLiteral("txtPostalCode"), details.postalCode);
     txtCountry = lineEdit(this, QStringLiteral("txtCountry"), details.country);
     txtOrganisation = lineEdit(this, QStringLiteral("txtOrganisation"), details.organisation);
-    txtBirthday = lineEdit(this, QStringLiteral("txtBirthday"), details.birthday);
+    txtBirthday = lineEdit(this, QStringLiteral("txtBirthday"), shownBirthday(details.birthday));
     txtBirthday->setPlaceholderText(QStringLiteral("gg/mm/aaaa"));
     txtNote = new QPlainTextEdit(details.note, this);
     txtNote->setObjectName(QStringLiteral("txtNote"));
@@ -148,7 +155,7 @@ ContactDetailsDialog::ContactDetailsDialog(const QString& contactName, const Car
     auto* phones = new QVBoxLayout;
     phones->addWidget(tblPhones);
     phones->addLayout(phoneButtons);
-    row(QStringLiteral("lblPhones"), QStringLiteral("Altri &numeri"), tblPhones, phones);
+    row(QStringLiteral("lblPhones"), QStringLiteral("Altri n&umeri"), tblPhones, phones);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblContact);
@@ -179,8 +186,10 @@ CardDetails ContactDetailsDialog::details() const
     edited.organisation = txtOrganisation->text().trimmed();
     edited.birthday = txtBirthday->text().trimmed();
     QString date;
-    if (edited.birthday != m_shown.birthday && birthdayOf(edited.birthday, date)) {
+    if (birthdayOf(edited.birthday, date)) {
         edited.birthday = date;
+    } else if (edited.birthday == shownBirthday(m_shown.birthday)) {
+        edited.birthday = m_shown.birthday;
     }
     // A note keeps its line breaks; only the blank lines around it go.
     edited.note = txtNote->toPlainText().trimmed();
@@ -200,7 +209,7 @@ void ContactDetailsDialog::accept()
 {
     const QString birthday = txtBirthday->text().trimmed();
     QString date;
-    if (!birthday.isEmpty() && birthday != m_shown.birthday && !birthdayOf(birthday, date)) {
+    if (!birthday.isEmpty() && birthday != shownBirthday(m_shown.birthday) && !birthdayOf(birthday, date)) {
         MessageBox::show(this,
                          QStringLiteral("Il compleanno va scritto come data, per esempio 17/05/1980."),
                          QStringLiteral("Dettagli"),

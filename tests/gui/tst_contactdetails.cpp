@@ -130,6 +130,8 @@ private slots:
     void detailsDialog_data();
     void detailsDialog();
     void detailsOfAContactWithoutCard();
+    void birthdayAsTyped_data();
+    void birthdayAsTyped();
 };
 
 // "Salva" edits only the card line of the changed field; a deleted contact's card goes with it, and the key given out
@@ -293,6 +295,69 @@ void TestContactDetails::detailsOfAContactWithoutCard()
     const CardDetails read = cardDetails(stored.card);
     QCOMPARE(read.emails, (QStringList {"anna@example.org", "anna.rossi@example.com"}));
     QCOMPARE(read.organisation, QStringLiteral("Rossi & Figli"));
+}
+
+void TestContactDetails::birthdayAsTyped_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("typed"); // empty: left as shown
+    QTest::addColumn<QString>("saved"); // empty: refused, the dialog stays open
+
+    QTest::newRow("a date, untouched") << "1980-05-17"
+                                       << "17/05/1980"
+                                       << ""
+                                       << "1980-05-17";
+    QTest::newRow("a date, typed the Italian way") << ""
+                                                   << ""
+                                                   << "7/3/1975"
+                                                   << "1975-03-07";
+    QTest::newRow("a date, typed as a card writes it") << ""
+                                                       << ""
+                                                       << "1975-03-07"
+                                                       << "1975-03-07";
+    QTest::newRow("no year, as the phone wrote it, untouched") << "--0517"
+                                                               << "--0517"
+                                                               << ""
+                                                               << "--0517";
+    QTest::newRow("not a date") << ""
+                                << ""
+                                << "domani"
+                                << "";
+    QTest::newRow("no such day") << "1980-05-17"
+                                 << "17/05/1980"
+                                 << "31/02/1980"
+                                 << "";
+}
+
+// The birthday is shown as Italians write it and saved as the card writes it; a typed text that is not a date is
+// refused with a box, and one the card brought is kept as it came.
+void TestContactDetails::birthdayAsTyped()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QString, typed);
+    QFETCH(QString, saved);
+
+    CardDetails details;
+    details.birthday = stored;
+    ContactDetailsDialog dialog(QStringLiteral("Anna Rossi"), details);
+    dialog.show();
+    auto* birthday = dialog.findChild<QLineEdit*>(QStringLiteral("txtBirthday"));
+    QCOMPARE(birthday->text(), shown);
+    if (!typed.isEmpty()) {
+        retype<QLineEdit>(&dialog, "txtBirthday", typed);
+    }
+    ScriptedMessageBox boxes;
+    if (saved.isEmpty()) {
+        boxes.expect(MessageBox::Ok);
+    }
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cmdOk")), Qt::LeftButton);
+    QCOMPARE(dialog.isVisible(), saved.isEmpty());
+    QCOMPARE(boxes.asked().size(), saved.isEmpty() ? 1 : 0);
+    if (!saved.isEmpty()) {
+        QCOMPARE(dialog.details().birthday, saved);
+    }
 }
 
 QTEST_MAIN(TestContactDetails)
