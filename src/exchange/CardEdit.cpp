@@ -195,7 +195,7 @@ private:
         for (const auto& param : old.params) {
             uri = uri || (param.first == QLatin1String("VALUE") && sameText(param.second, QStringLiteral("uri")));
         }
-        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(internationalPhone(number)) : fresh.value)};
+        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(number) : fresh.value)};
     }
 
     // A number as a tel: address: spaces become dashes, and what an address cannot hold goes (the reader drops it
@@ -445,8 +445,13 @@ std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& u
     return core;
 }
 
-QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid)
+QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFields, const QString& uid)
 {
+    // A number the export writes is an Italian number with +39 in front, so that a phone abroad dials it; the reader
+    // takes it for the same digits, so a card that agrees is left as it is.
+    ContactFields fields = contactFields;
+    fields.zip = internationalPhone(fields.zip);
+    fields.phoneNumber = internationalPhone(fields.phoneNumber);
     if (card.isEmpty()) {
         return newCard(fields, uid);
     }

@@ -819,12 +819,11 @@ void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
     if (!f.address.isEmpty() || !f.city.isEmpty() || !f.state.isEmpty()) {
         appendVCardLine(out, "ADR:;;" + escaped(f.address) + ';' + escaped(f.city) + ';' + escaped(f.state) + ";;");
     }
-    // Italian numbers with +39 in front, so that a phone abroad dials them.
     if (!f.zip.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(internationalPhone(f.zip)));
+        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(f.zip));
     }
     if (!f.phoneNumber.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(internationalPhone(f.phoneNumber)));
+        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
     }
     if (!uid.isEmpty()) {
         appendVCardLine(out, "UID:" + uid.toUtf8());

@@ -211,9 +211,9 @@ void TestExchangeWindow::droppedContactFilesImportWhileBrowsingOnly()
     boxes.expect(MessageBox::Ok);
     QVERIFY(dropOn(w.window(), {sample(QStringLiteral("mail.csv")), sample(QStringLiteral("phone-2.1.vcf"))}));
     QCOMPARE(boxes.last().text,
-             QStringLiteral("Importati 4 contatti da mail.csv (3 con altri dati oltre ai sette campi, conservati "
-                            "nelle loro schede). Importati 2 contatti da phone-2.1.vcf (2 con altri dati oltre ai "
-                            "sette campi, conservati nelle loro schede)."));
+             QStringLiteral("Importati 4 contatti da mail.csv (3 con altri dati oltre ai sette campi, conservati nelle "
+                            "loro schede). Importati 2 contatti da phone-2.1.vcf (2 con altri dati oltre ai sette "
+                            "campi, conservati nelle loro schede)."));
     QCOMPARE(db.count(), 26);
     QCOMPARE(w.list()->itemCount(), 26);
 }
