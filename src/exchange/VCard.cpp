@@ -194,10 +194,11 @@ QString component(const QStringList& parts, int index, bool version21 = false)
     if (index >= parts.size()) {
         return {};
     }
-    if (version21) {
-        return unescaped(parts.at(index)).trimmed();
+    const QString& part = parts.at(index);
+    if (version21 || !part.contains(QLatin1Char(','))) {
+        return unescaped(part).trimmed();
     }
-    QStringList values = splitUnescaped(parts.at(index), QLatin1Char(','));
+    QStringList values = splitUnescaped(part, QLatin1Char(','));
     for (QString& value : values) {
         value = unescaped(value).trimmed();
     }
