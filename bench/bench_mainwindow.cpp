@@ -17,34 +17,6 @@ namespace {
 constexpr int kFills = 5;
 constexpr int kEdits = 7;
 
-// As the program starts: construct, Form_Load, show; then the events until Form_Activate has run and the window
-// has been painted. Returns nullptr when the window cannot be loaded.
-std::unique_ptr<frmCustMaint> openMainWindow(double& ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    auto window = std::make_unique<frmCustMaint>();
-    try {
-        window->Form_Load();
-    } catch (const ado::Error& error) {
-        QTextStream(stderr) << "frmCustMaint: " << error.description() << '\n';
-        return nullptr;
-    }
-    window->show();
-    window->activateWindow();
-    QElapsedTimer patience;
-    patience.start();
-    while (!window->activated() && patience.elapsed() < 5000)
-        QApplication::processEvents();
-    QApplication::processEvents();
-    ms = double(timer.nsecsElapsed()) / 1e6;
-    if (!window->activated()) {
-        QTextStream(stderr) << "frmCustMaint: the window never became active\n";
-        return nullptr;
-    }
-    return window;
-}
-
 QToolButton* button(frmCustMaint& window, const char* name)
 {
     return window.findChild<QToolButton*>(QLatin1String(name));
@@ -95,6 +67,32 @@ double deleteOneContact(frmCustMaint& window, YesToEverything& answers, int inde
 }
 
 } // namespace
+
+std::unique_ptr<frmCustMaint> openMainWindow(double& ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    auto window = std::make_unique<frmCustMaint>();
+    try {
+        window->Form_Load();
+    } catch (const ado::Error& error) {
+        QTextStream(stderr) << "frmCustMaint: " << error.description() << '\n';
+        return nullptr;
+    }
+    window->show();
+    window->activateWindow();
+    QElapsedTimer patience;
+    patience.start();
+    while (!window->activated() && patience.elapsed() < 5000)
+        QApplication::processEvents();
+    QApplication::processEvents();
+    ms = double(timer.nsecsElapsed()) / 1e6;
+    if (!window->activated()) {
+        QTextStream(stderr) << "frmCustMaint: the window never became active\n";
+        return nullptr;
+    }
+    return window;
+}
 
 void benchMainWindow(Report& report, const GeneratedDatabase& db)
 {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <memory>
+
 class QTextStream;
 class frmCustMaint;
 
@@ -117,6 +119,9 @@ struct HeaderSamples
     QList<double> flip[kColumns];
     QString names[kColumns];
 };
+// As the program starts: construct, Form_Load, show; then the events until Form_Activate has run and the window
+// has been painted; ms is the time it took. Returns nullptr when the window cannot be loaded.
+std::unique_ptr<frmCustMaint> openMainWindow(double& ms);
 // A click on the header of a column (position from 1), as the user makes it.
 void clickHeader(frmCustMaint& window, int position);
 void clickEveryHeader(frmCustMaint& window, HeaderSamples& samples);
@@ -132,5 +137,8 @@ void benchMainWindow(Report& report, const GeneratedDatabase& db);
 void benchVisualizza(Report& report, const GeneratedDatabase& db);
 void benchPrint(Report& report);
 void benchExchange(Report& report, const GeneratedDatabase& db);
+// Each contact's whole card: the import of 10,000 full cards, the export of 100,000, the main window's fill with
+// 100,000 cards stored beside it (against the same fill without them) and "Dettagli…" opening.
+void benchCards(Report& report, const GeneratedDatabase& db);
 // Against a Radicale on this machine: the first sync each way and a sync with nothing to do.
 void benchSync(Report& report);

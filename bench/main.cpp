@@ -36,6 +36,7 @@ int main(int argc, char** argv)
                "  (no step)  every figure below, then the print window, the print, the exchange and the sync\n"
                "  main       the main window alone: fill, memory, header clicks, find, row selection, save, delete\n"
                "  exchange   the export and import of contacts alone\n"
+               "  cards      the whole cards alone: import, export, the window's fill beside them, Dettagli…\n"
                "  --sync     the sync against a Radicale on this machine alone\n";
         return 0;
     }
@@ -60,6 +61,11 @@ int main(int argc, char** argv)
         benchExchange(report, db);
         return report.print(out) > 0 ? 1 : 0;
     }
+    // "velmarin-bench cards" measures the whole cards alone.
+    if (arguments.contains(QLatin1String("cards"))) {
+        benchCards(report, db);
+        return report.print(out) > 0 ? 1 : 0;
+    }
     // "velmarin-bench main" measures the main window alone: the fill, the header clicks, the find, save and delete.
     if (arguments.contains(QLatin1String("main"))) {
         benchMainWindow(report, db);
@@ -70,6 +76,7 @@ int main(int argc, char** argv)
     benchVisualizza(report, db);
     benchPrint(report);
     benchExchange(report, db);
+    benchCards(report, db);
     benchSync(report);
     return report.print(out) > 0 ? 1 : 0;
 }

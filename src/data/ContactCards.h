@@ -4,12 +4,15 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSet>
 #include <QString>
 
 // Each contact's whole card, beside Customer in table CustomerCard (CustID, Uid, Card): the vCard as it came (import,
 // sync) or as the program made it, and the contact's own random UID. Customer keeps its designed columns; its seven
-// fields stay the truth for what they show, the card keeps everything else. A trigger deletes the card of a deleted
-// contact, whichever program deletes it.
+// fields stay the truth for what they show, the card keeps everything else. Triggers give an added contact its row
+// and delete a deleted contact's, whichever program adds or deletes it.
 
 struct ContactCard
 {
@@ -20,19 +23,27 @@ struct ContactCard
 
 namespace ContactCards {
 
-// Creates the table and its trigger where they are missing, and gives each contact without a row its own UID, in
-// one transaction (or in the one open). A book that cannot be written is left as it is.
+// Creates the table and its triggers where they are missing, and gives each contact without a row its own UID, in
+// one transaction (or in the one open). Once they are there every contact added, by whichever program, gets its row
+// from the trigger, so this is one look at the schema. A book that cannot be written is left as it is.
 void prepare(CustomerStore& store);
 
-// The row of one contact; a null card when it has none.
+// The row of one contact; a null card when it has none (or the book has no cards yet).
 ContactCard load(CustomerStore& store, qint32 custId);
-// Every row, by key.
+// Every row, by key; none when the book has no cards yet.
 QHash<qint32, ContactCard> loadAll(CustomerStore& store);
-// Writes the contact's row, replacing the one it had.
+// Every UID the book holds.
+QSet<QString> uids(CustomerStore& store);
+// Writes the contact's row, replacing the one it had; a card without a UID gets a new one.
 void save(CustomerStore& store, qint32 custId, const ContactCard& card);
+// The same for many contacts, a hundred rows to a statement: an import of 10,000 cards sends 100 statements.
+void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards);
 void remove(CustomerStore& store, qint32 custId);
 
 // A new random UID ("urn:uuid:" left out, as phones write it).
 QString newUid();
+// The UID of a contact that comes with wanted (an imported card's): wanted itself unless it is empty or taken (held
+// by another contact of the book), else a new one. The UID given is added to taken.
+QString uidFor(const QString& wanted, QSet<QString>& taken);
 
 } // namespace ContactCards

@@ -1,5 +1,7 @@
 #include "CustomerStore.h"
 
+#include "CardDetails.h"
+#include "CardEdit.h"
 #include "Contact.h"
 #include "ContactCards.h"
 #include "Statements.h"
@@ -278,9 +280,35 @@ void CustomerStore::restoreUntouched(qint32 key, const StoredRow& before, const 
     }
 }
 
+// The card follows the fields: only the lines they came from change, everything else the card holds stays byte for
+// byte. A contact another program added has no row yet and gets one.
+void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
+{
+    ContactCards::prepare(*this);
+    ContactCard card = ContactCards::load(*this, key);
+    if (card.isNull()) {
+        ContactCards::save(*this, key, {ContactCards::newUid(), QByteArray()});
+        return;
+    }
+    if (card.card.isEmpty()) {
+        return;
+    }
+    const QByteArray edited = editedCard(card.card, fields);
+    if (edited != card.card) {
+        card.card = edited;
+        ContactCards::save(*this, key, card);
+    }
+}
+
+// A new contact gets its own random UID, never one derived from its key: a key freed by a delete is given again.
+// Its card stays empty until something needs one, which is then made from the seven fields.
 void CustomerStore::insert(qint32 key, const ContactFields& fields)
 {
-    inTransaction([&] { execute(InsertStatement(key, fields)); });
+    inTransaction([&] {
+        ContactCards::prepare(*this);
+        execute(InsertStatement(key, fields));
+        ContactCards::save(*this, key, {ContactCards::newUid(), QByteArray()});
+    });
 }
 
 void CustomerStore::update(qint32 key, const ContactFields& fields, const QStringList& shown)
@@ -297,6 +325,7 @@ void CustomerStore::update(qint32 key, const ContactFields& fields, const QStrin
                           .arg(changed));
         }
         restoreUntouched(key, stored.first(), fields);
+        keepCard(key, fields);
     });
 }
 
@@ -309,5 +338,28 @@ void CustomerStore::remove(qint32 key, const QStringList& shown)
             throw ado::Error(
                 QStringLiteral("L'eliminazione avrebbe tolto %1 contatti: nessuno è stato eliminato.").arg(deleted));
         }
+    });
+}
+
+void CustomerStore::updateDetails(qint32 key, const QStringList& shown, const CardDetails& details)
+{
+    inTransaction([&] {
+        checkShown(key, readStored(key), shown, true);
+        // The fields as shown are the ones stored (the check says so): the card is made or edited against them.
+        const PhoneFields phone = SplitPhoneText(shown.at(phoneColumn));
+        const ContactFields fields {shown.at(0),
+                                    shown.at(1),
+                                    shown.at(2),
+                                    shown.at(3),
+                                    shown.at(4),
+                                    shown.at(5),
+                                    JoinPhoneFields(phone.area, phone.prefix, phone.line)};
+        ContactCards::prepare(*this);
+        ContactCard card = ContactCards::load(*this, key);
+        if (card.uid.isEmpty()) {
+            card.uid = ContactCards::newUid();
+        }
+        card.card = withDetails(card.card.isEmpty() ? newCard(fields, card.uid) : card.card, fields, details);
+        ContactCards::save(*this, key, card);
     });
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+struct CardDetails;
 struct ContactFields;
 
 // A change refused because another program changed the contact after the window showed it. stored() holds the
@@ -59,10 +60,15 @@ public:
     // and the key). Throws ado::FileReplaced when the file is no longer the one the list was read from,
     // ContactChanged when the stored contact is no longer the one shown, ado::Error when several contacts share the
     // key or the statement fails; nothing is changed then. An update writes back every column whose text the user
-    // left as it was with the very value stored, bytes the list cannot show included.
+    // left as it was with the very value stored, bytes the list cannot show included. The contact's card goes with
+    // it in the same transaction: an insert gives it a new random UID, an update edits only the card lines the
+    // fields came from, a delete takes it away (the trigger).
     void insert(qint32 key, const ContactFields& fields);
     void update(qint32 key, const ContactFields& fields, const QStringList& shown);
     void remove(qint32 key, const QStringList& shown);
+    // Writes the details into the contact's card (a new card when it has none), with the same checks as update();
+    // the seven fields and every other line of the card stay as they are.
+    void updateDetails(qint32 key, const QStringList& shown, const CardDetails& details);
 
     // Sends an insert, update or delete; returns the number of rows it changed.
     int execute(const QString& statement);
@@ -88,6 +94,7 @@ private:
     // Refuses a change to a contact that is missing, shares its key, or differs from what was shown.
     void checkShown(qint32 key, const QList<StoredRow>& stored, const QStringList& shown, bool mustExist);
     void restoreUntouched(qint32 key, const StoredRow& before, const ContactFields& fields);
+    void keepCard(qint32 key, const ContactFields& fields);
     template<typename Fn>
     void inTransaction(Fn change);
 

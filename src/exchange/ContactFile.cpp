@@ -1,6 +1,7 @@
 #include "ContactFile.h"
 
 #include "Contact.h"
+#include "ContactCards.h"
 #include "Csv.h"
 #include "SystemText.h"
 #include "TextDecoding.h"
@@ -139,15 +140,20 @@ bool writeContactFile(const QString& path, const QList<ExportContact>& contacts,
 
 QList<ExportContact> storedContacts(CustomerStore& store)
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {store};
+    // A contact another program added since the book was opened gets its UID now, kept for the next export and sync;
+    // a book that cannot be written is exported all the same, such a contact with a UID of this export alone.
+    try {
+        ContactCards::prepare(store);
+    } catch (const ado::Error&) {
+    }
+    const QHash<qint32, ContactCard> cards = ContactCards::loadAll(store);
 
+    RecordsetRelease release {store};
     QList<ExportContact> contacts;
     ado::Recordset& rs = store.openQuery(ListQuery());
     while (!rs.isEOF()) {
+        const qint32 key = rs.Fields(7).toInt();
+        const ContactCard card = cards.value(key);
         contacts.append({{textOf(rs.Fields(0)),
                           textOf(rs.Fields(1)),
                           textOf(rs.Fields(2)),
@@ -155,7 +161,9 @@ QList<ExportContact> storedContacts(CustomerStore& store)
                           textOf(rs.Fields(4)),
                           textOf(rs.Fields(5)),
                           textOf(rs.Fields(6))},
-                         rs.Fields(7).toInt()});
+                         key,
+                         card.card,
+                         card.isNull() ? ContactCards::newUid() : card.uid});
         rs.MoveNext();
     }
     return contacts;

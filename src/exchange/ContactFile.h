@@ -27,7 +27,8 @@ FileReading readContactFile(const QString& path);
 // file already there as it was. Returns false when progress stopped the work; throws ado::Error on failure.
 bool writeContactFile(const QString& path, const QList<ExportContact>& contacts, const Progress& progress = {});
 
-// Every contact in the store, in the order the list first shows them.
+// Every contact in the store, in the order the list first shows them, each with its card and UID (read in one query,
+// beside the list's).
 QList<ExportContact> storedContacts(CustomerStore& store);
 
 // "Esportati 42 contatti in rubrica.vcf."

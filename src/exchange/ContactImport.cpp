@@ -1,6 +1,8 @@
 #include "ContactImport.h"
 
+#include "CardEdit.h"
 #include "Contact.h"
+#include "ContactCards.h"
 #include "ImportRules.h"
 
 #include <QFileInfo>
@@ -31,6 +33,27 @@ QSet<QString> storedKeys(CustomerStore& store)
         rs.MoveNext();
     }
     return keys;
+}
+
+// The card with its UID line saying uid: a card whose UID another contact holds must not carry it on.
+QByteArray cardWithUid(const QByteArray& card, const QString& uid)
+{
+    const QByteArray edited = withLineEdits(card, [&](const ReadCard& read, QStringList& added) {
+        QList<CardLineEdit> edits(read.lines.size());
+        bool found = false;
+        for (qsizetype i = 0; i < read.lines.size(); ++i) {
+            if (read.lines.at(i).name == QLatin1String("UID")) {
+                edits[i] = found ? CardLineEdit {CardLineEdit::Drop, {}}
+                                 : CardLineEdit {CardLineEdit::Replace, rewrittenLine(read, read.lines.at(i), uid)};
+                found = true;
+            }
+        }
+        if (!found) {
+            added.append(QStringLiteral("UID:") + uid);
+        }
+        return edits;
+    });
+    return edited.isEmpty() ? card : edited;
 }
 
 QString lineList(const QList<int>& lines)
@@ -121,6 +144,11 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
     connection.BeginTrans();
     try {
         QSet<QString> known = storedKeys(store);
+        ContactCards::prepare(store);
+        QSet<QString> uids = ContactCards::uids(store);
+        // Cards go in a hundred at a time: one statement each would cost as much as the import's own work.
+        constexpr qsizetype kCardsPerWrite = 100;
+        QList<QPair<qint32, ContactCard>> cards;
         // The key rule is the window's, largest plus one; under the transaction's write lock no other program can
         // add a contact, so each next key is the one before plus one.
         qint32 key = store.GetNextCustID();
@@ -152,6 +180,19 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                     ++key;
                 }
                 store.execute(InsertStatement(key, fields));
+                // The card keeps its UID unless another contact has it already: two contacts never share one.
+                const QString uid = ContactCards::uidFor(contact.uid, uids);
+                QByteArray card = contact.card;
+                if (card.isEmpty()) {
+                    card = newCard(fields, uid);
+                } else if (uid != contact.uid) {
+                    card = cardWithUid(card, uid);
+                }
+                cards.append({key, {uid, card}});
+                if (cards.size() == kCardsPerWrite) {
+                    ContactCards::saveAll(store, cards);
+                    cards.clear();
+                }
                 known.insert(identity);
                 outcome.addedKeys.append(key);
                 ++result.added;
@@ -159,6 +200,7 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
             }
             outcome.files.append(result);
         }
+        ContactCards::saveAll(store, cards);
         if (progress && !progress(total, total)) {
             connection.RollbackTrans();
             outcome.cancelled = true;

@@ -3,7 +3,8 @@
 #include "ContactFile.h"
 
 // An import into Cust.mdb: the contacts of one or more files, added in one transaction with the main window's insert
-// statement and key rule, every duplicate skipped.
+// statement and key rule, every duplicate skipped. Each added contact keeps its whole card and its card's UID (a new
+// one when the card has none or another contact holds it), stored beside it in the same transaction.
 
 struct FileOutcome
 {

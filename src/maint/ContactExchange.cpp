@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "Contact.h"
+#include "ContactCards.h"
 #include "ContactFileDialog.h"
 #include "ContactImport.h"
 #include "CustomerStore.h"
@@ -220,8 +221,9 @@ void ContactExchange::exportTo(const QString& path)
     if (!m_browsing) {
         return;
     }
-    const QList<ExportContact> contacts = shownContacts();
+    QList<ExportContact> contacts;
     try {
+        contacts = shownContacts();
         ProgressBox progress(m_window.widget, QStringLiteral("Esportazione dei contatti…"), m_progressDelay);
         if (!writeContactFile(path, contacts, progress.callback())) {
             tell(QStringLiteral("Esportazione annullata: nessun file è stato scritto."), kExportTitle, false);
@@ -236,12 +238,21 @@ void ContactExchange::exportTo(const QString& path)
 
 QList<ExportContact> ContactExchange::shownContacts() const
 {
+    // The cards are read here, when an export needs them, never when the list fills.
+    // A contact another program added since the book was opened gets its UID now, as the command line's export does.
+    try {
+        ContactCards::prepare(*m_window.store);
+    } catch (const ado::Error&) {
+    }
+    const QHash<qint32, ContactCard> cards = ContactCards::loadAll(*m_window.store);
     const ListView* list = m_window.list;
     QList<ExportContact> contacts;
     const int n = list->itemCount();
     contacts.reserve(n);
     for (int i = 1; i <= n; ++i) {
         const PhoneFields phone = SplitPhoneText(list->subItem(i, 6));
+        const qint32 key = list->subItem(i, 7).toInt();
+        const ContactCard card = cards.value(key);
         contacts.append({{list->itemText(i),
                           list->subItem(i, 1),
                           list->subItem(i, 2),
@@ -249,7 +260,9 @@ QList<ExportContact> ContactExchange::shownContacts() const
                           list->subItem(i, 4),
                           list->subItem(i, 5),
                           JoinPhoneFields(phone.area, phone.prefix, phone.line)},
-                         list->subItem(i, 7).toInt()});
+                         key,
+                         card.card,
+                         card.isNull() ? ContactCards::newUid() : card.uid});
     }
     return contacts;
 }

@@ -1,8 +1,11 @@
 #include "frmCustMaint.h"
 
 #include "AppInfo.h"
+#include "CardDetails.h"
 #include "CommandKeys.h"
 #include "Contact.h"
+#include "ContactCards.h"
+#include "ContactDetailsDialog.h"
 #include "ContactExchange.h"
 #include "DataLocation.h"
 #include "FindField.h"
@@ -17,6 +20,7 @@
 #include "modForm.h"
 #include "modGeneral.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QIcon>
@@ -123,7 +127,13 @@ frmCustMaint::frmCustMaint(QWidget* parent)
                                           lvwCustomer_ItemClick(index);
                                       }},
                                      this);
-    m_listMenu->addActions({m_exchange->importAction(), m_exchange->exportAction()});
+    actDetails = new QAction(QStringLiteral("Dettagli…"), this);
+    actDetails->setObjectName(QStringLiteral("actDetails"));
+    actDetails->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    actDetails->setShortcutContext(Qt::WindowShortcut);
+    actDetails->setToolTip(QStringLiteral("E-mail, CAP, note e altri dati del contatto selezionato (Ctrl+D)"));
+    connect(actDetails, &QAction::triggered, this, &frmCustMaint::showDetails);
+    m_listMenu->addActions({actDetails, m_exchange->importAction(), m_exchange->exportAction()});
     // The sync reads the whole list again afterwards, with the find closed as after an import.
     m_sync = new SyncActions(
         this,
@@ -319,6 +329,11 @@ void frmCustMaint::wireKeys()
         if (cmdUpdate->isEnabled())
             cmdUpdate->click();
     });
+}
+
+ContactDetailsDialog* frmCustMaint::detailsDialog() const
+{
+    return m_details.data();
 }
 
 Visualizza* frmCustMaint::printWindow() const
@@ -536,6 +551,7 @@ void frmCustMaint::SetFormState(bool browse)
     cmdSave->setEnabled(!browse);
     cmdCancel->setEnabled(!browse);
     m_exchange->setBrowsing(browse);
+    actDetails->setEnabled(browse);
 }
 
 void frmCustMaint::ClearCurrentRecord()
@@ -815,4 +831,61 @@ void frmCustMaint::txtArea_Change()
 void frmCustMaint::txtPrfx_Change()
 {
     TabToNextTextBox(txtPrfx, txtLine);
+}
+
+// ---- the card's details
+
+void frmCustMaint::showDetails()
+{
+    if (!cmdAdd->isEnabled() || m_details) {
+        return;
+    }
+    const int selected = lvwCustomer->selectedIndex();
+    if (selected == 0) {
+        MessageBox::show(this,
+                         QStringLiteral("Non hai selezionato alcun contatto."),
+                         QStringLiteral("Dettagli"),
+                         MessageBox::OkOnly,
+                         MessageBox::Exclamation);
+        return;
+    }
+    CardDetails details;
+    qint32 key = 0;
+    try {
+        key = selectedKey();
+        details = cardDetails(ContactCards::load(m_store, key).card);
+    } catch (const ado::Error& error) {
+        MessageBox::show(this,
+                         QStringLiteral("Impossibile leggere i dettagli del contatto.\n") + error.description(),
+                         QStringLiteral("Dettagli"),
+                         MessageBox::OkOnly,
+                         MessageBox::Critical);
+        return;
+    }
+    const QStringList shown = shownRow(selected);
+    const QString name = QStringList {shown.at(1), shown.at(0)}.join(QLatin1Char(' ')).trimmed();
+    m_details = new ContactDetailsDialog(name, details, this);
+    m_details->setAttribute(Qt::WA_DeleteOnClose);
+    // Unchanged details leave the card as it is: nothing to check, nothing to write.
+    connect(m_details, &QDialog::accepted, this, [this, key, shown, details] {
+        if (m_details && m_details->details() != details) {
+            saveDetails(key, shown);
+        }
+    });
+    m_details->open();
+}
+
+// Refused for the same reasons as "Salva", with the same words; the list then shows what is stored.
+void frmCustMaint::saveDetails(qint32 key, const QStringList& shown)
+{
+    try {
+        m_store.updateDetails(key, shown, m_details->details());
+    } catch (const ado::Error& error) {
+        MessageBox::show(this,
+                         QStringLiteral("Impossibile salvare il contatto.\n") + error.description(),
+                         QStringLiteral("Dettagli"),
+                         MessageBox::OkOnly,
+                         MessageBox::Critical);
+        ShowWhatIsStored(error, QStringLiteral("Dettagli"));
+    }
 }

@@ -6,10 +6,12 @@
 #include <QWidget>
 
 class CommandKeys;
+class ContactDetailsDialog;
 class ContactExchange;
 class FindField;
 class ListContextMenu;
 class ListView;
+class QAction;
 class QGroupBox;
 class SyncActions;
 class QLabel;
@@ -38,6 +40,8 @@ public:
     ListContextMenu* listMenu() const { return m_listMenu; }
     ContactExchange* exchange() const { return m_exchange; }
     SyncActions* syncActions() const { return m_sync; }
+    // The open "Dettagli…" dialog, if any.
+    ContactDetailsDialog* detailsDialog() const;
 
 protected:
     bool event(QEvent* event) override;
@@ -84,6 +88,9 @@ private:
     void ShowWhatIsStored(const ado::Error& refusal, const QString& title);
     // Where the focus goes when an edit or a delete ends: the list, on its selected row.
     void focusListOnSelection();
+    // "Dettagli…": the selected contact's card beyond the seven fields, in a dialog; OK saves it as "Salva" would.
+    void showDetails();
+    void saveDetails(qint32 key, const QStringList& shown);
 
     ListView* lvwCustomer = nullptr;
     QLabel* lblPhysMaint = nullptr;
@@ -109,6 +116,8 @@ private:
     ListContextMenu* m_listMenu = nullptr;
     SyncActions* m_sync = nullptr;
     CommandKeys* m_keys = nullptr;
+    QAction* actDetails = nullptr;
+    QPointer<ContactDetailsDialog> m_details;
 
     QString mstrMaintMode;
     bool mblnEditPending = false;

@@ -342,6 +342,7 @@ void TestFindKeys::contextMenu()
                            "Elimina",
                            "Copia contatto",
                            "Trova…",
+                           "Dettagli…",
                            "Importa contatti…",
                            "Esporta contatti…",
                            "Sincronizzazione…",

@@ -1,0 +1,259 @@
+// Each contact's whole card and UID beside it, through the store's changes, the import and the export's reading, on
+// real Cust.mdb files.
+#include "CardEdit.h"
+#include "ContactCards.h"
+#include "ContactFile.h"
+#include "ContactImport.h"
+#include "CustDatabase.h"
+#include "CustomerStore.h"
+
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// A book in a temporary folder with the store open on it.
+struct Book
+{
+    QTemporaryDir dir;
+    CustomerStore store;
+
+    explicit Book(const QList<mkdb::ContactRow>& rows = {})
+    {
+        const QString path = dir.filePath(QStringLiteral("Cust.mdb"));
+        if (!mkdb::createCustomerDatabase(path).isEmpty()
+            || (!rows.isEmpty() && !mkdb::insertContacts(path, rows).isEmpty())) {
+            qFatal("cannot create %s", qPrintable(path));
+        }
+        store.ConnectToDatabase(CustomerStore::connectionText(dir.path() + QLatin1Char('/')));
+    }
+    ~Book() { store.CloseDatabase(); }
+
+    // Runs one statement on a second connection, as another program would.
+    void otherProgram(const QString& sql) const
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            db.setDatabaseName(dir.filePath(QStringLiteral("Cust.mdb")));
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QVERIFY2(query.exec(sql), qPrintable(query.lastError().text()));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    }
+};
+
+const ContactFields kAnna {QStringLiteral("Rossi"),
+                           QStringLiteral("Anna"),
+                           QStringLiteral("Via Roma 1"),
+                           QStringLiteral("Milano"),
+                           QStringLiteral("MI"),
+                           QStringLiteral("3331234567"),
+                           QString()};
+
+// What the list shows of kAnna under key 1.
+QStringList annaShown()
+{
+    return {kAnna.firstName, kAnna.lastName, kAnna.address, kAnna.city, kAnna.state, kAnna.zip, QString(), "1"};
+}
+
+const QByteArray kAnnaCard = "BEGIN:VCARD\r\n"
+                             "VERSION:3.0\r\n"
+                             "N:Rossi;Anna;;;\r\n"
+                             "FN:Anna Rossi\r\n"
+                             "ADR;TYPE=HOME:;;Via Roma 1;Milano;MI;20121;Italia\r\n"
+                             "TEL;TYPE=CELL:3331234567\r\n"
+                             "EMAIL;TYPE=INTERNET:anna@example.org\r\n"
+                             "NOTE:Conosciuta a Bologna\\, nel 2019\r\n"
+                             "X-ANNIVERSARIO;X-TIPO=matrimonio:2015-06-20\r\n"
+                             "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQAAAQABAAD\r\n"
+                             " /2wBDAAgGBgcGBQgHBwcJCQgKDBQNDAsLDBkSEw8UHRofHh0aHBwg\r\n"
+                             "UID:anna-1\r\n"
+                             "END:VCARD\r\n";
+
+QList<QByteArray> linesOf(const QByteArray& card)
+{
+    QList<QByteArray> lines = card.split('\n');
+    lines.removeAll(QByteArray());
+    return lines;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ContactFields)
+
+class TestContactCards : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void uidsAreRandomAndNeverReused();
+    void updateEditsOnlyTheLinesOfChangedFields_data();
+    void updateEditsOnlyTheLinesOfChangedFields();
+    void importKeepsCardsAndOwnUids();
+    void exportReadsEveryCardAndUid();
+};
+
+// Two books made the same way never share a UID, and a key freed by a delete comes back with a new one.
+void TestContactCards::uidsAreRandomAndNeverReused()
+{
+    const QList<mkdb::ContactRow> rows = mkdb::generatedContacts(20);
+    Book first(rows);
+    Book second(rows);
+    QSet<QString> seen;
+    for (Book* book : {&first, &second}) {
+        book->store.insert(21, kAnna);
+        const QList<ExportContact> contacts = storedContacts(book->store);
+        QCOMPARE(contacts.size(), 21);
+        for (const ExportContact& contact : contacts) {
+            QVERIFY(!contact.uid.isEmpty());
+            QCOMPARE(contact.uid, ContactCards::load(book->store, contact.custId).uid);
+            seen.insert(contact.uid);
+        }
+    }
+    QCOMPARE(seen.size(), 42);
+
+    QStringList shown = annaShown();
+    shown.last() = QStringLiteral("21");
+    first.store.remove(21, shown);
+    QVERIFY(ContactCards::load(first.store, 21).isNull());
+    first.store.insert(21, kAnna);
+    const QString again = ContactCards::load(first.store, 21).uid;
+    QVERIFY(!again.isEmpty());
+    QVERIFY2(!seen.contains(again), qPrintable(again));
+
+    // Another program's delete and insert under the same key give the new contact a UID of its own as well.
+    seen.insert(again);
+    first.otherProgram(QStringLiteral("DELETE FROM Customer WHERE CustID = 21"));
+    first.otherProgram(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (21, 'Neri')"));
+    const QString theirs = ContactCards::load(first.store, 21).uid;
+    QVERIFY(!theirs.isEmpty());
+    QVERIFY2(!seen.contains(theirs), qPrintable(theirs));
+}
+
+void TestContactCards::updateEditsOnlyTheLinesOfChangedFields_data()
+{
+    QTest::addColumn<ContactFields>("fields");
+    QTest::addColumn<QList<int>>("changedLines");
+
+    ContactFields fields = kAnna;
+    QTest::newRow("nothing changed") << fields << QList<int>();
+    fields.address = QStringLiteral("Corso Italia 7");
+    QTest::newRow("address") << fields << QList<int> {4};
+    fields = kAnna;
+    fields.zip = QStringLiteral("3479876543");
+    QTest::newRow("mobile") << fields << QList<int> {5};
+    fields = kAnna;
+    fields.firstName = QStringLiteral("Rossi-Bianchi");
+    QTest::newRow("surname") << fields << QList<int> {2, 3};
+}
+
+void TestContactCards::updateEditsOnlyTheLinesOfChangedFields()
+{
+    QFETCH(ContactFields, fields);
+    QFETCH(QList<int>, changedLines);
+
+    Book book;
+    book.store.insert(1, kAnna);
+    const QString uid = ContactCards::load(book.store, 1).uid;
+    ContactCards::save(book.store, 1, {uid, kAnnaCard});
+
+    book.store.update(1, fields, annaShown());
+
+    const ContactCard stored = ContactCards::load(book.store, 1);
+    QCOMPARE(stored.uid, uid);
+    ContactFields read;
+    QVERIFY(fieldsOfCard(stored.card, read));
+    QCOMPARE(fieldsDigest(read), fieldsDigest(fields));
+    const QList<QByteArray> before = linesOf(kAnnaCard);
+    const QList<QByteArray> after = linesOf(stored.card);
+    QCOMPARE(after.size(), before.size());
+    for (int i = 0; i < before.size(); ++i) {
+        if (changedLines.contains(i)) {
+            QVERIFY2(after.at(i) != before.at(i), before.at(i).constData());
+        } else {
+            QCOMPARE(after.at(i), before.at(i));
+        }
+    }
+    if (fields.address != kAnna.address) {
+        // The postal code and the country stand beside the address on its line; they are not the address.
+        QVERIFY2(after.at(4).contains(";20121;Italia"), after.at(4).constData());
+    }
+}
+
+// The import keeps each card whole and its UID, unless another contact of the book (or of the same import) holds it.
+void TestContactCards::importKeepsCardsAndOwnUids()
+{
+    Book book({{1, "Verdi", "Carla", "Via Po 3", "Torino", "TO", "3400000001", QVariant()}});
+    const QString held = ContactCards::load(book.store, 1).uid;
+    QVERIFY(!held.isEmpty());
+
+    const auto card = [](const QByteArray& name, const QString& uid) {
+        return "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + name + ";;;;\r\nEMAIL:x@example.org\r\nUID:" + uid.toUtf8()
+            + "\r\nEND:VCARD\r\n";
+    };
+    FileReading file;
+    file.path = QStringLiteral("rubrica.vcf");
+    file.format = ContactFormat::VCard;
+    const ContactFields a {"Alfa", "", "", "", "", "", ""};
+    const ContactFields b {"Beta", "", "", "", "", "", ""};
+    const ContactFields c {"Gamma", "", "", "", "", "", ""};
+    const ContactFields d {"Delta", "", "", "", "", "", ""};
+    file.result.contacts = {{a, 1, card("Alfa", held), held},
+                            {b, 7, card("Beta", "beta-uid"), "beta-uid"},
+                            {c, 13, QByteArray(), QString()},
+                            {d, 19, card("Delta", "beta-uid"), "beta-uid"}};
+    // Enough more for the cards to go in several writes.
+    for (int i = 0; i < 250; ++i) {
+        const QString name = QStringLiteral("Zeta%1").arg(i);
+        file.result.contacts.append({{name, "", "", "", "", "", ""}, 25 + i, card(name.toUtf8(), name), name});
+    }
+    const ImportOutcome outcome = importContacts(book.store, {file});
+    QCOMPARE(outcome.addedKeys.mid(0, 4), (QList<qint32> {2, 3, 4, 5}));
+    QCOMPARE(outcome.addedKeys.size(), 254);
+
+    const QHash<qint32, ContactCard> cards = ContactCards::loadAll(book.store);
+    // A card whose UID was taken carries its new one; every other byte is as it came.
+    QCOMPARE(cards.value(3).uid, QStringLiteral("beta-uid"));
+    QCOMPARE(cards.value(3).card, card("Beta", "beta-uid"));
+    QCOMPARE(cards.value(2).card, card("Alfa", cards.value(2).uid));
+    QCOMPARE(cards.value(5).card, card("Delta", cards.value(5).uid));
+    ContactFields made;
+    QVERIFY(fieldsOfCard(cards.value(4).card, made));
+    QCOMPARE(made.firstName, QStringLiteral("Gamma"));
+    QVERIFY(cards.value(4).card.contains("UID:" + cards.value(4).uid.toUtf8()));
+    QCOMPARE(cards.value(255).card, card("Zeta249", "Zeta249"));
+    QSet<QString> uids;
+    for (auto stored = cards.cbegin(); stored != cards.cend(); ++stored) {
+        QCOMPARE(stored.value().card.isEmpty(), stored.key() == 1);
+        uids.insert(stored.value().uid);
+    }
+    QCOMPARE(uids.size(), 255);
+}
+
+// The export reads each contact's card and UID; one another program added since the opening gets a UID that stays.
+void TestContactCards::exportReadsEveryCardAndUid()
+{
+    Book book({{1, "Verdi", "Carla", "", "", "", "", ""}});
+    ContactCards::save(book.store, 1, {QStringLiteral("carla"), kAnnaCard});
+    book.otherProgram(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (2, 'Neri')"));
+
+    const QList<ExportContact> first = storedContacts(book.store);
+    QCOMPARE(first.size(), 2);
+    QCOMPARE(first.at(1).custId, 1);
+    QCOMPARE(first.at(1).uid, QStringLiteral("carla"));
+    QCOMPARE(first.at(1).card, kAnnaCard);
+    QCOMPARE(first.at(0).custId, 2);
+    QVERIFY(!first.at(0).uid.isEmpty());
+    QVERIFY(first.at(0).card.isEmpty());
+    QCOMPARE(storedContacts(book.store).at(0).uid, first.at(0).uid);
+}
+
+QTEST_GUILESS_MAIN(TestContactCards)
+#include "tst_contactcards.moc"
