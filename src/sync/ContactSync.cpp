@@ -20,62 +20,54 @@ const QString kTables[] = {
                    "UPDATE CustomerSync SET Deleted = 1 WHERE CustID = OLD.CustID; END"),
 };
 
-QString text(const QString& value)
+// A text bound as a value: an empty one is stored as '' (the columns take no NULL), never as NULL.
+QVariant text(const QString& value)
 {
-    QString clean = value;
-    clean.remove(QChar(0));
-    return QLatin1Char('\'') + quoted(clean) + QLatin1Char('\'');
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
 
 // True when the query gives at least one row.
-bool hasRow(CustomerStore& store, const QString& query)
+bool hasRow(CustomerStore& store, const QString& query, const QVariantList& values)
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {store};
-    return !store.openQuery(query).isEOF();
+    RecordsetRelease release {store};
+    return !store.openQuery(query, values).isEOF();
 }
 
 bool hasStateTable(CustomerStore& store)
 {
     return hasRow(store,
-                  QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'CustomerSyncState'"));
+                  QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?"),
+                  {QStringLiteral("CustomerSyncState")});
 }
 
-bool hasWrittenColumn(CustomerStore& store)
+bool hasSyncColumn(CustomerStore& store, const QString& column)
 {
-    return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = 'Written'"));
+    return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = ?"), {column});
 }
 
 void createTables(CustomerStore& store)
 {
     for (const QString& statement : kTables) {
-        store.execute(statement);
+        store.execute(statement, QVariantList());
     }
     // Books first synced before cards were marked as written since the token.
-    if (!hasWrittenColumn(store)) {
-        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"));
+    if (!hasSyncColumn(store, QStringLiteral("Written"))) {
+        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"),
+                      QVariantList());
     }
 }
 
 QString stateValue(CustomerStore& store, const QString& name)
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {store};
-    ado::Recordset& rs
-        = store.openQuery(QStringLiteral("SELECT Value FROM CustomerSyncState WHERE Name = ") + text(name));
+    RecordsetRelease release {store};
+    ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT Value FROM CustomerSyncState WHERE Name = ?"), {name});
     return rs.isEOF() ? QString() : textOf(rs.Fields(0));
 }
 
 void setStateValue(CustomerStore& store, const QString& name, const QString& value)
 {
-    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSyncState (Name, Value) VALUES (%1, %2)")
-                      .arg(text(name), text(value)));
+    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSyncState (Name, Value) VALUES (?, ?)"),
+                  {text(name), text(value)});
 }
 
 void requireOpen(CustomerStore& store)
@@ -130,8 +122,8 @@ void clearSyncSettings(CustomerStore& store)
         ado::Connection& connection = *store.mcnnCust;
         connection.BeginTrans();
         try {
-            store.execute(QStringLiteral("DELETE FROM CustomerSync"));
-            store.execute(QStringLiteral("DELETE FROM CustomerSyncState"));
+            store.execute(QStringLiteral("DELETE FROM CustomerSync"), QVariantList());
+            store.execute(QStringLiteral("DELETE FROM CustomerSyncState"), QVariantList());
             connection.CommitTrans();
         } catch (...) {
             connection.RollbackTrans();
@@ -214,8 +206,8 @@ void ContactSync::prepareTables()
     createTables(m_store);
     const QString book = m_book.toString();
     if (stateValue(m_store, QStringLiteral("linkedBook")) != book) {
-        m_store.execute(QStringLiteral("DELETE FROM CustomerSync"));
-        m_store.execute(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name = 'token'"));
+        m_store.execute(QStringLiteral("DELETE FROM CustomerSync"), QVariantList());
+        m_store.execute(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name = ?"), {QStringLiteral("token")});
         setStateValue(m_store, QStringLiteral("linkedBook"), book);
     }
     commit();
@@ -223,14 +215,10 @@ void ContactSync::prepareTables()
 
 QHash<QString, ContactSync::Link> ContactSync::loadLinks()
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {m_store};
+    RecordsetRelease release {m_store};
     QHash<QString, Link> links;
     ado::Recordset& rs = m_store.openQuery(
-        QStringLiteral("SELECT Href, CustID, ETag, Digest, Card, Deleted, Written FROM CustomerSync"));
+        QStringLiteral("SELECT Href, CustID, ETag, Digest, Card, Deleted, Written FROM CustomerSync"), QVariantList());
     while (!rs.isEOF()) {
         Link link;
         link.href = textOf(rs.Fields(0));
@@ -248,11 +236,7 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
 
 QMap<qint32, ContactFields> ContactSync::loadContacts()
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {m_store};
+    RecordsetRelease release {m_store};
     QMap<qint32, ContactFields> contacts;
     ado::Recordset& rs = m_store.openQuery(ListQuery());
     while (!rs.isEOF()) {
@@ -272,17 +256,19 @@ QMap<qint32, ContactFields> ContactSync::loadContacts()
 void ContactSync::saveLink(const Link& link)
 {
     m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, Card, Deleted, "
-                                   "Written) VALUES (%1, %2, %3, %4, %5, %6, %7)")
-                        .arg(text(link.href))
-                        .arg(link.custId)
-                        .arg(text(link.etag), text(link.digest), text(QString::fromUtf8(link.card)))
-                        .arg(link.deleted ? 1 : 0)
-                        .arg(link.written ? 1 : 0));
+                                   "Written) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                    {text(link.href),
+                     link.custId,
+                     text(link.etag),
+                     text(link.digest),
+                     text(QString::fromUtf8(link.card)),
+                     link.deleted ? 1 : 0,
+                     link.written ? 1 : 0});
 }
 
 void ContactSync::dropLink(const QString& href)
 {
-    m_store.execute(QStringLiteral("DELETE FROM CustomerSync WHERE Href = ") + text(href));
+    m_store.execute(QStringLiteral("DELETE FROM CustomerSync WHERE Href = ?"), {href});
 }
 
 qint32 ContactSync::insertContact(const ContactFields& fields)
@@ -475,7 +461,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         next();
     }
     // The new token covers every card written before it.
-    m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"));
+    m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"), QVariantList());
     setStateValue(m_store, QStringLiteral("token"), newToken);
     commit();
     step(total, total);

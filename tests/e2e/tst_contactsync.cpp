@@ -359,6 +359,29 @@ private slots:
         verifySettled(db, {QStringLiteral("Rossi;Mario;Via Po 1;Milano;TO;3400000000;011555")});
     }
 
+    // A '%' in what the server gives (an escaped comma in a card's address, a path) is kept as it is, and the
+    // contact's later changes still go up to that path.
+    void percentSignsFromTheServerAreKept()
+    {
+        freshBook();
+        TestDatabase db;
+        phonePut(QStringLiteral("Neri, Paolo.vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:neri%2C1\r\nN:Neri;Paolo;;;\r\nFN:Paolo Neri\r\n"
+                 "URL:https://example.org/a%2Cb%1%25\r\nTEL;TYPE=CELL:3331234567\r\nEND:VCARD\r\n");
+        sync(db);
+        QCOMPARE(here(db), QStringList {QStringLiteral("Neri;Paolo;;;;3331234567;")});
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.changedThere, 1);
+        QCOMPARE(outcome.pending, 0);
+
+        const Card card = cardOf(QStringLiteral("Neri"));
+        QVERIFY2(card.href.endsWith(QLatin1String("/Neri%2C%20Paolo.vcf")), qPrintable(card.href));
+        QVERIFY(card.data.contains("URL:https://example.org/a%2Cb%1%25"));
+        QVERIFY(card.data.contains("UID:neri%2C1"));
+        verifySettled(db, {QStringLiteral("Neri;Paolo;;Milano;;3331234567;")});
+    }
+
     void aSyncCutShortLosesAndDoublesNothing_data()
     {
         QTest::addColumn<QString>("how");
