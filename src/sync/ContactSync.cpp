@@ -2,18 +2,21 @@
 
 #include "CardEdit.h"
 #include "Contact.h"
+#include "ContactCards.h"
 #include "ImportRules.h"
+#include "SyncCards.h"
 
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
-#include <QUuid>
 
 namespace {
 
 const QString kTables[] = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSync ("
                    "Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, ETag TEXT NOT NULL, Digest TEXT NOT NULL, "
-                   "Card TEXT NOT NULL, Deleted INTEGER NOT NULL DEFAULT 0, Written INTEGER NOT NULL DEFAULT 0)"),
+                   "CardDigest TEXT NOT NULL DEFAULT '', Deleted INTEGER NOT NULL DEFAULT 0, "
+                   "Written INTEGER NOT NULL DEFAULT 0)"),
     QStringLiteral("CREATE INDEX IF NOT EXISTS CustomerSyncCustID ON CustomerSync(CustID)"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSyncState (Name TEXT PRIMARY KEY, Value TEXT NOT NULL)"),
     QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerSyncDeleted AFTER DELETE ON Customer BEGIN "
@@ -45,6 +48,54 @@ bool hasSyncColumn(CustomerStore& store, const QString& column)
     return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = ?"), {column});
 }
 
+struct OldLink
+{
+    QString href;
+    qint32 custId = 0;
+    QByteArray card;
+    bool deleted = false;
+};
+
+// Books synced before each contact had its card kept the card in CustomerSync. Each linked contact's card becomes
+// its card, under the UID the server's card has, and CustomerSync keeps only a digest of it. Done in the caller's
+// transaction, a page of links at a time so that the cards of a large book are never all in memory.
+void moveCards(CustomerStore& store)
+{
+    ContactCards::prepare(store);
+    store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN CardDigest TEXT NOT NULL DEFAULT ''"),
+                  QVariantList());
+    QString last;
+    for (;;) {
+        QList<OldLink> page;
+        {
+            RecordsetRelease release {store};
+            ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT Href, CustID, Card, Deleted FROM CustomerSync "
+                                                                "WHERE Href > ? ORDER BY Href LIMIT 100"),
+                                                 {text(last)});
+            for (; !rs.isEOF(); rs.MoveNext()) {
+                page.append({textOf(rs.Fields(0)),
+                             rs.Fields(1).toInt(),
+                             rs.Fields(2).toByteArray(),
+                             rs.Fields(3).toInt() != 0});
+            }
+        }
+        if (page.isEmpty()) {
+            break;
+        }
+        for (const OldLink& link : std::as_const(page)) {
+            const ContactCard kept = ContactCards::load(store, link.custId);
+            if (!link.deleted && !kept.isNull()) {
+                const QString uid = cardUid(link.card);
+                ContactCards::save(store, link.custId, {uid.isEmpty() ? kept.uid : uid, link.card});
+            }
+            store.execute(QStringLiteral("UPDATE CustomerSync SET CardDigest = ? WHERE Href = ?"),
+                          {text(cardDigest(link.card)), text(link.href)});
+        }
+        last = page.last().href;
+    }
+    store.execute(QStringLiteral("ALTER TABLE CustomerSync DROP COLUMN Card"), QVariantList());
+}
+
 void createTables(CustomerStore& store)
 {
     for (const QString& statement : kTables) {
@@ -55,6 +106,16 @@ void createTables(CustomerStore& store)
         store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"),
                       QVariantList());
     }
+    if (hasSyncColumn(store, QStringLiteral("Card"))) {
+        moveCards(store);
+    }
+}
+
+// A card's UID as the name of its file on the server, when it makes a plain one.
+bool isPlainName(const QString& uid)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._@-]{0,99}$"));
+    return plain.match(uid).hasMatch();
 }
 
 QString stateValue(CustomerStore& store, const QString& name)
@@ -218,14 +279,15 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
     RecordsetRelease release {m_store};
     QHash<QString, Link> links;
     ado::Recordset& rs = m_store.openQuery(
-        QStringLiteral("SELECT Href, CustID, ETag, Digest, Card, Deleted, Written FROM CustomerSync"), QVariantList());
+        QStringLiteral("SELECT Href, CustID, ETag, Digest, CardDigest, Deleted, Written FROM CustomerSync"),
+        QVariantList());
     while (!rs.isEOF()) {
         Link link;
         link.href = textOf(rs.Fields(0));
         link.custId = rs.Fields(1).toInt();
         link.etag = textOf(rs.Fields(2));
         link.digest = textOf(rs.Fields(3));
-        link.card = textOf(rs.Fields(4)).toUtf8();
+        link.cardDigest = textOf(rs.Fields(4));
         link.deleted = rs.Fields(5).toInt() != 0;
         link.written = rs.Fields(6).toInt() != 0;
         links.insert(link.href, link);
@@ -255,13 +317,13 @@ QMap<qint32, ContactFields> ContactSync::loadContacts()
 
 void ContactSync::saveLink(const Link& link)
 {
-    m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, Card, Deleted, "
-                                   "Written) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+    m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, CardDigest, "
+                                   "Deleted, Written) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                     {text(link.href),
                      link.custId,
                      text(link.etag),
                      text(link.digest),
-                     text(QString::fromUtf8(link.card)),
+                     text(link.cardDigest),
                      link.deleted ? 1 : 0,
                      link.written ? 1 : 0});
 }
@@ -276,6 +338,29 @@ qint32 ContactSync::insertContact(const ContactFields& fields)
     const qint32 key = m_store.GetNextCustID();
     m_store.execute(InsertStatement(key, fields));
     return key;
+}
+
+// The server's card becomes the contact's, under the card's UID (the contact's own when the card has none).
+void ContactSync::keepServerCard(qint32 custId, const QByteArray& card)
+{
+    QString uid = cardUid(card);
+    if (uid.isEmpty()) {
+        uid = ContactCards::load(m_store, custId).uid;
+    }
+    ContactCards::save(m_store, custId, {uid.isEmpty() ? ContactCards::newUid() : uid, card});
+}
+
+// Read a row at a time: only the UID and a digest of each card stay in memory, whatever the cards hold.
+QHash<qint32, ContactSync::KeptCard> ContactSync::loadKeptCards()
+{
+    RecordsetRelease release {m_store};
+    QHash<qint32, KeptCard> cards;
+    ado::Recordset& rs
+        = m_store.openQuery(QStringLiteral("SELECT CustID, Uid, Card FROM CustomerCard"), QVariantList());
+    for (; !rs.isEOF(); rs.MoveNext()) {
+        cards.insert(rs.Fields(0).toInt(), {textOf(rs.Fields(1)), cardDigest(rs.Fields(2).toByteArray())});
+    }
+    return cards;
 }
 
 void ContactSync::applyServerChanges(SyncOutcome& outcome)
@@ -386,7 +471,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         auto found = links.find(card.href);
         if (found == links.end()) {
             if (readable) {
-                Link link {0, card.href, card.etag, serverDigest, card.data, false, false};
+                Link link {0, card.href, card.etag, serverDigest, cardDigest(card.data), false, false, {}};
                 const auto twin = unlinked.find(duplicateKey(server));
                 if (twin != unlinked.end()) {
                     link.custId = twin.value();
@@ -397,6 +482,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                     contacts.insert(link.custId, server);
                     ++outcome.addedHere;
                 }
+                keepServerCard(link.custId, card.data);
                 saveLink(link);
                 links.insert(link.href, link);
             }
@@ -407,38 +493,60 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         Link& link = found.value();
         const auto local = contacts.find(link.custId);
         link.etag = card.etag;
-        link.card = card.data;
-        if (!readable || serverDigest == link.digest) {
-            // Nothing the program keeps changed there: only the card's version moves on.
+        // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
+        // bytes, not the contact.
+        if (!readable) {
+            // Nothing the program keeps: only the card's version moves on.
         } else if (link.deleted || local == contacts.end()) {
-            // Deleted here, changed there: the change wins and the contact comes back.
-            link.custId = insertContact(server);
-            link.deleted = false;
-            link.digest = serverDigest;
-            contacts.insert(link.custId, server);
-            ++outcome.addedHere;
-        } else {
-            const QString localDigest = fieldsDigest(local.value());
-            if (localDigest == serverDigest) {
+            if (serverDigest != link.digest) {
+                // Deleted here, changed there: the change wins and the contact comes back.
+                link.custId = insertContact(server);
+                link.deleted = false;
                 link.digest = serverDigest;
+                link.cardDigest = cardDigest(card.data);
+                keepServerCard(link.custId, card.data);
+                contacts.insert(link.custId, server);
+                ++outcome.addedHere;
+            }
+        } else {
+            const ContactCard kept = ContactCards::load(m_store, link.custId);
+            // A card changed here (details beyond the seven fields) is kept and sent over the server's.
+            const bool cardChangedHere = !kept.card.isEmpty() && cardDigest(kept.card) != link.cardDigest;
+            const auto takeServerCard = [&] {
+                if (!cardChangedHere) {
+                    keepServerCard(link.custId, card.data);
+                    link.cardDigest = cardDigest(card.data);
+                }
+            };
+            const QString localDigest = fieldsDigest(local.value());
+            if (serverDigest == link.digest || localDigest == serverDigest) {
+                link.digest = serverDigest;
+                takeServerCard();
             } else if (localDigest == link.digest) {
                 m_store.execute(UpdateStatement(server, link.custId));
                 local.value() = server;
                 link.digest = serverDigest;
+                takeServerCard();
                 ++outcome.changedHere;
             } else {
                 ++outcome.conflicts;
                 const ConflictChoice choice
                     = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::KeepBoth;
                 if (choice == ConflictChoice::KeepBoth) {
-                    // The version here becomes a contact of its own, sent as a new card further on.
+                    // The version here becomes a contact of its own with its card under a UID of its own, sent as a
+                    // new card further on.
                     const qint32 copy = insertContact(local.value());
+                    const QString uid = ContactCards::newUid();
+                    ContactCards::save(
+                        m_store, copy, {uid, kept.card.isEmpty() ? kept.card : cardWithUid(kept.card, uid)});
                     contacts.insert(copy, local.value());
                 }
                 if (choice != ConflictChoice::KeepHere) {
                     m_store.execute(UpdateStatement(server, link.custId));
                     contacts[link.custId] = server;
                     link.digest = serverDigest;
+                    keepServerCard(link.custId, card.data);
+                    link.cardDigest = cardDigest(card.data);
                     ++outcome.changedHere;
                 }
                 // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
@@ -478,6 +586,9 @@ void ContactSync::flush(QList<Link>& saves, QStringList& drops)
     }
     for (const Link& link : std::as_const(saves)) {
         saveLink(link);
+        if (!link.sent.isNull()) {
+            ContactCards::save(m_store, link.custId, link.sent);
+        }
     }
     commit();
     saves.clear();
@@ -490,9 +601,11 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
 {
     const QHash<QString, Link> links = loadLinks();
     const QMap<qint32, ContactFields> contacts = loadContacts();
+    const QHash<qint32, KeptCard> kept = loadKeptCards();
     QList<Link> deletions;
     QList<Link> updates;
     QSet<qint32> linkedIds;
+    QSet<QString> takenUids;
     for (const Link& link : links) {
         const auto local = contacts.constFind(link.custId);
         if (link.deleted || local == contacts.cend()) {
@@ -500,7 +613,10 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             continue;
         }
         linkedIds.insert(link.custId);
-        if (fieldsDigest(local.value()) != link.digest) {
+        const KeptCard card = kept.value(link.custId);
+        takenUids.insert(card.uid);
+        // A card changed here beyond the seven fields (a mail, a note) goes up as well.
+        if (fieldsDigest(local.value()) != link.digest || (!card.digest.isEmpty() && card.digest != link.cardDigest)) {
             updates.append(link);
         }
     }
@@ -543,10 +659,20 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
         }
         for (Link link : std::as_const(updates)) {
             const ContactFields& local = contacts.value(link.custId);
-            const QByteArray card = editedCard(link.card, local);
+            const ContactCard stored = ContactCards::load(m_store, link.custId);
+            QByteArray base = stored.card;
+            if (base.isEmpty()) {
+                // No card kept here: the server's is edited, so that what it holds stays there.
+                for (const Card& card : m_client.fetchCards(m_book, {link.href})) {
+                    base = card.data;
+                }
+            }
+            const QByteArray card = base.isEmpty() ? newCard(local, stored.uid) : editedCard(base, local);
             try {
                 link.etag = m_client.updateCard(link.href, link.etag, card);
-                link.card = card;
+                const QString uid = cardUid(card);
+                link.sent = {uid.isEmpty() ? (stored.isNull() ? ContactCards::newUid() : stored.uid) : uid, card};
+                link.cardDigest = cardDigest(card);
                 link.digest = fieldsDigest(local);
                 link.written = true;
                 saves.append(link);
@@ -563,9 +689,21 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
         for (qsizetype first = 0; first < additions.size(); first += m_batch) {
             const QList<qint32> batch = additions.mid(first, m_batch);
             QList<CardDavClient::NewCard> cards;
+            QStringList uids;
             for (const qint32 custId : batch) {
-                const QString uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-                cards.append({uid + QLatin1String(".vcf"), newCard(contacts.value(custId), uid)});
+                // The contact's own UID, unless a linked contact already has it there (a copy kept in a conflict).
+                QString uid = kept.value(custId).uid;
+                if (uid.isEmpty() || takenUids.contains(uid)) {
+                    uid = ContactCards::newUid();
+                }
+                takenUids.insert(uid);
+                const ContactFields& fields = contacts.value(custId);
+                const QByteArray card = kept.value(custId).digest.isEmpty()
+                    ? newCard(fields, uid)
+                    : cardWithUid(editedCard(ContactCards::load(m_store, custId).card, fields), uid);
+                const QString name = isPlainName(uid) ? uid : ContactCards::newUid();
+                cards.append({name + QLatin1String(".vcf"), card});
+                uids.append(uid);
             }
             const QList<CardDavClient::Creation> created = m_client.createCards(m_book, cards);
             std::optional<CardDavError> failure;
@@ -579,9 +717,10 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                               entry.href,
                               entry.etag,
                               fieldsDigest(contacts.value(batch.at(i))),
-                              cards.at(i).data,
+                              cardDigest(cards.at(i).data),
                               false,
-                              true});
+                              true,
+                              {uids.at(i), cards.at(i).data}});
                 ++outcome.addedThere;
             }
             if (failure) {

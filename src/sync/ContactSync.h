@@ -1,16 +1,18 @@
 #pragma once
 
 #include "CardDavClient.h"
+#include "ContactCards.h"
 #include "CustomerStore.h"
 #include "ExchangeTypes.h"
 
 #include <QUrl>
 
-// Two-way sync of Cust.mdb with one CardDAV address book. What was last agreed with the server lives beside table
-// Customer in the same file: table CustomerSync (per card: its path, the contact's key, its version tag, a digest of
-// the seven fields and the card itself) and table CustomerSyncState (the address book, its sync token, the
-// account). Customer keeps its columns; a trigger on it marks the card of a deleted contact, so that a key used again
-// by a new contact is never taken for the old one.
+// Two-way sync of Cust.mdb with one CardDAV address book. The card a contact has on the server is its card in
+// CustomerCard (ContactCards), the one card each contact has. What was last agreed with the server lives beside it in
+// the same file: table CustomerSync (per card: its path, the contact's key, its version tag, a digest of the seven
+// fields and one of the whole card) and table CustomerSyncState (the address book, its sync token, the account).
+// Customer keeps its columns; a trigger on it marks the card of a deleted contact, so that a key used again by a new
+// contact is never taken for the old one.
 
 // Where and as whom the address book is synced; kept in CustomerSyncState.
 struct SyncSettings
@@ -78,9 +80,15 @@ private:
         QString href;
         QString etag;
         QString digest;
-        QByteArray card;
+        QString cardDigest; // of the card as agreed, so that a change here beyond the seven fields is seen
         bool deleted = false;
         bool written = false; // sent to the server after the token kept
+        ContactCard sent; // the card sent, kept as the contact's once the link is saved
+    };
+    struct KeptCard
+    {
+        QString uid;
+        QString digest; // empty: no card kept yet
     };
 
     void prepareTables();
@@ -94,6 +102,8 @@ private:
     void dropLink(const QString& href);
     void flush(QList<Link>& saves, QStringList& drops);
     qint32 insertContact(const ContactFields& fields);
+    void keepServerCard(qint32 custId, const QByteArray& card);
+    QHash<qint32, KeptCard> loadKeptCards();
     void begin();
     void commit();
 
