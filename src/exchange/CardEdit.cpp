@@ -6,14 +6,11 @@
 #include <QCryptographicHash>
 #include <QStringList>
 
+#include <optional>
+
 namespace {
 
-// What becomes of one line of the card.
-struct Edit
-{
-    enum Kind { Keep, Replace, Drop } kind = Keep;
-    QString line; // the content line written in place of the old one
-};
+using Edit = CardLineEdit;
 
 bool isAscii(const QString& text)
 {
@@ -25,8 +22,8 @@ bool sameText(const QString& a, const QString& b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-// The card the program reads the contact from: the first whole one with a contact, or else the first whole one, or
-// else the first.
+} // namespace
+
 const ReadCard* cardToEdit(const QList<ReadCard>& cards)
 {
     for (const ReadCard& card : cards) {
@@ -41,6 +38,29 @@ const ReadCard* cardToEdit(const QList<ReadCard>& cards)
     }
     return cards.isEmpty() ? nullptr : &cards.first();
 }
+
+QString rewrittenLine(const ReadCard& card, const VCardLine& line, const QString& value, const QStringList& stale)
+{
+    QStringList head = vCardHead(line.text);
+    QStringList kept {head.takeFirst()};
+    for (const QString& param : std::as_const(head)) {
+        const QString name = param.section(QLatin1Char('='), 0, 0).trimmed();
+        const bool quotedPrintable = sameText(param.trimmed(), QStringLiteral("QUOTED-PRINTABLE"))
+            || (sameText(name, QStringLiteral("ENCODING"))
+                && sameText(param.section(QLatin1Char('='), 1).trimmed(), QStringLiteral("QUOTED-PRINTABLE")));
+        if (!quotedPrintable && !sameText(name, QStringLiteral("CHARSET"))
+            && !stale.contains(name, Qt::CaseInsensitive)) {
+            kept.append(param);
+        }
+    }
+    // A 2.1 card is read as ASCII unless a line names its character set.
+    if (card.version == QLatin1String("2.1") && !isAscii(value)) {
+        kept.append(QStringLiteral("CHARSET=UTF-8"));
+    }
+    return kept.join(QLatin1Char(';')) + QLatin1Char(':') + value;
+}
+
+namespace {
 
 class CardEditor
 {
@@ -84,32 +104,9 @@ private:
         return nullptr;
     }
 
-    // The head of an edited line: group, name and parameters as they were, but for the encoding and character set of
-    // the old value (the new one is plain UTF-8) and whatever is named in stale.
-    QString headOf(const VCardLine& line, const QString& value, const QStringList& stale = {}) const
-    {
-        QStringList head = vCardHead(line.text);
-        QStringList kept {head.takeFirst()};
-        for (const QString& param : std::as_const(head)) {
-            const QString name = param.section(QLatin1Char('='), 0, 0).trimmed();
-            const bool quotedPrintable = sameText(param.trimmed(), QStringLiteral("QUOTED-PRINTABLE"))
-                || (sameText(name, QStringLiteral("ENCODING"))
-                    && sameText(param.section(QLatin1Char('='), 1).trimmed(), QStringLiteral("QUOTED-PRINTABLE")));
-            if (!quotedPrintable && !sameText(name, QStringLiteral("CHARSET"))
-                && !stale.contains(name, Qt::CaseInsensitive)) {
-                kept.append(param);
-            }
-        }
-        // A 2.1 card is read as ASCII unless a line names its character set.
-        if (m_card.version == QLatin1String("2.1") && !isAscii(value)) {
-            kept.append(QStringLiteral("CHARSET=UTF-8"));
-        }
-        return kept.join(QLatin1Char(';'));
-    }
-
     QString rewritten(const VCardLine& line, const QString& value, const QStringList& stale = {}) const
     {
-        return headOf(line, value, stale) + QLatin1Char(':') + value;
+        return rewrittenLine(m_card, line, value, stale);
     }
 
     // Every N and FN gives way to the new ones, written where the first of each stood.
@@ -147,12 +144,20 @@ private:
         while (parts.size() < 7) {
             parts.append(QString());
         }
-        // The reader takes the extended address for the street when the street is empty.
-        if (parts.at(2).trimmed().isEmpty() || freshParts.value(2).isEmpty()) {
-            parts[1].clear();
-        }
         for (int i = 2; i <= 4; ++i) {
             parts[i] = freshParts.value(i);
+        }
+        // The reader shows the street followed by the extended part ("Via Po 1, Scala B"), or the extended part alone:
+        // where the new address still ends in it, it stays where it was.
+        const QString extended = vCardUnescaped(parts.at(1)).trimmed();
+        const QString address = importedFields(m_fields).address;
+        const QString tail = QStringLiteral(", ") + extended;
+        if (!extended.isEmpty() && address == extended) {
+            parts[2].clear();
+        } else if (!extended.isEmpty() && address.endsWith(tail) && address.size() > tail.size()) {
+            parts[2] = vCardEscaped(address.chopped(tail.size()));
+        } else {
+            parts[1].clear();
         }
         const bool another = std::any_of(m_card.lines.cbegin() + m_card.address + 1,
                                          m_card.lines.cend(),
@@ -170,14 +175,12 @@ private:
     }
 
     // The number the program reads is changed where it stands, keeping its group, types and form (a tel: address
-    // stays one). A number cleared takes with it every line the reader would take in its place.
+    // stays one). A number cleared takes only its own line: the card's other numbers were never shown to the user.
     void editNumber(VCardRole role, qsizetype taken, const QString& number, bool cleared, QStringList& added)
     {
         if (cleared) {
-            for (qsizetype i = 0; i < m_card.lines.size(); ++i) {
-                if (m_card.lines.at(i).role == role) {
-                    m_edits[i] = {Edit::Drop, {}};
-                }
+            if (taken >= 0) {
+                m_edits[taken] = {Edit::Drop, {}};
             }
             return;
         }
@@ -191,7 +194,7 @@ private:
         for (const auto& param : old.params) {
             uri = uri || (param.first == QLatin1String("VALUE") && sameText(param.second, QStringLiteral("uri")));
         }
-        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(number) : fresh.value)};
+        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(internationalPhone(number)) : fresh.value)};
     }
 
     // A number as a tel: address: spaces become dashes, and what an address cannot hold goes (the reader drops it
@@ -250,12 +253,19 @@ QByteArray newCard(const ContactFields& fields, const QString& uid)
 
 QByteArray editedCard(const QByteArray& card, const ContactFields& fields)
 {
+    const QByteArray out = withLineEdits(
+        card, [&](const ReadCard& read, QStringList& added) { return CardEditor(read, fields).edits(added); });
+    return out.isEmpty() ? newCard(fields, QString()) : out;
+}
+
+QByteArray withLineEdits(const QByteArray& card, const LineEditor& editor)
+{
     bool utf8 = false;
     const QString text = vCardText(card, &utf8);
     const QList<ReadCard> cards = readVCardCards(text);
     const ReadCard* read = cardToEdit(cards);
     if (!read) {
-        return newCard(fields, QString());
+        return {};
     }
     // Lines are copied as the bytes hold them; a card that is not UTF-8 is written whole in UTF-8, as a server wants.
     const QByteArray source = utf8 ? card : text.toUtf8();
@@ -264,7 +274,7 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& fields)
     const QByteArrayView lineEnd = first.endsWith('\n') && !first.endsWith("\r\n") ? "\n" : "\r\n";
 
     QStringList added;
-    const QList<Edit> edits = CardEditor(*read, fields).edits(added);
+    const QList<Edit> edits = editor(*read, added);
     QByteArray out;
     const auto addLines = [&] {
         for (const QString& line : std::as_const(added)) {
@@ -295,6 +305,207 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& fields)
         out.append("END:VCARD").append(lineEnd);
     }
     return out;
+}
+
+namespace {
+
+// Bytes that are UTF-8 throughout.
+bool isUtf8(QByteArrayView bytes)
+{
+    const auto* p = reinterpret_cast<const uchar*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const int size = (*p & 0xE0) == 0xC0 ? 2 : (*p & 0xF0) == 0xE0 ? 3 : (*p & 0xF8) == 0xF0 ? 4 : 0;
+        if (size == 0 || *p < 0xC2 || end - p < size) {
+            return false;
+        }
+        for (int i = 1; i < size; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        p += size;
+    }
+    return true;
+}
+
+bool sameName(QByteArrayView name, const char* wanted)
+{
+    return name.compare(QByteArrayView(wanted), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& uid)
+{
+    static const char* const kept[] = {
+        "BEGIN", "VERSION", "N", "FN", "ADR", "TEL", "ORG", "EMAIL", "X-ABSHOWAS", "BDAY", "NOTE", "X-ABLABEL", "END"};
+    const QByteArray wantedUid = uid.toUtf8();
+    QByteArray core;
+    core.reserve(1024);
+    bool keeping = false;
+    bool begun = false;
+    bool version = false;
+    bool uidSeen = false;
+    bool ended = false;
+    qsizetype at = 0;
+    while (at < card.size()) {
+        qsizetype end = card.indexOf('\n', at);
+        end = end < 0 ? card.size() : end + 1;
+        const QByteArrayView line = QByteArrayView(card).sliced(at, end - at);
+        at = end;
+        if ((line.front() == ' ' || line.front() == '\t') && line.size() > 2 && line.at(line.size() - 2) == '\r') {
+            // A fold, most of a photo: nothing to look at but where it ends.
+            if (keeping) {
+                core.append(line);
+            }
+            if (line.first(line.size() - 2).contains('\r')) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        const QByteArrayView content = line.endsWith("\r\n") ? line.chopped(2) : line.chopped(line.endsWith('\n'));
+        if (content.isEmpty() || content.contains('\r') || ended) {
+            return std::nullopt; // a blank line, a lone CR or something after END: the editor sorts it out
+        }
+        if (content.front() == ' ' || content.front() == '\t') {
+            if (keeping) {
+                core.append(line);
+            }
+            continue;
+        }
+        const qsizetype colon = content.indexOf(':');
+        if (colon <= 0 || content.first(colon).contains('"')) {
+            return std::nullopt;
+        }
+        const QByteArrayView head = content.first(colon);
+        const QByteArrayView value = content.sliced(colon + 1);
+        const qsizetype semicolon = head.indexOf(';');
+        QByteArrayView name = semicolon < 0 ? head : head.first(semicolon);
+        name = name.sliced(name.lastIndexOf('.') + 1);
+        // Parameters in 3.0 form only: NAME=value, no character set, no encoding but b.
+        for (qsizetype p = semicolon; p >= 0;) {
+            const qsizetype next = head.indexOf(';', p + 1);
+            const QByteArrayView param = head.sliced(p + 1, (next < 0 ? head.size() : next) - p - 1);
+            const qsizetype equals = param.indexOf('=');
+            if (equals < 0 || sameName(param.first(equals), "CHARSET")
+                || (sameName(param.first(equals), "ENCODING") && !sameName(param.sliced(equals + 1), "b"))) {
+                return std::nullopt;
+            }
+            p = next;
+        }
+        if (sameName(name, "BEGIN")) {
+            if (begun) {
+                return std::nullopt;
+            }
+            begun = true;
+        } else if (!begun) {
+            return std::nullopt;
+        } else if (sameName(name, "VERSION")) {
+            if (version || value != "3.0") {
+                return std::nullopt;
+            }
+            version = true;
+        } else if (sameName(name, "UID")) {
+            if (uidSeen || (!uid.isEmpty() && (semicolon >= 0 || value != wantedUid))) {
+                return std::nullopt;
+            }
+            uidSeen = true;
+        } else if (sameName(name, "END")) {
+            ended = true;
+        }
+        keeping = std::any_of(std::begin(kept), std::end(kept), [&](const char* k) {
+            return (name.front() | 0x20) == (k[0] | 0x20) && sameName(name, k);
+        });
+        if (keeping) {
+            core.append(line);
+        }
+    }
+    if (!begun || !version || !ended || (!uid.isEmpty() && !uidSeen) || !isUtf8(card)) {
+        return std::nullopt;
+    }
+    return core;
+}
+
+QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid)
+{
+    if (card.isEmpty()) {
+        return newCard(fields, uid);
+    }
+    // Most cards are already what the export writes: their lines are copied, not read and edited.
+    if (const std::optional<QByteArray> core = plainCardCore(card, uid)) {
+        ContactFields read;
+        const auto has = [&core](const char* line) { return core->contains(line); };
+        if ((has("\nN:") || has("\nN;")) && (has("\nFN:") || has("\nFN;")) && fieldsOfCard(*core, read)
+            && duplicateKey(read) == duplicateKey(importedFields(fields))) {
+            return card.endsWith('\n') ? card : card + "\r\n";
+        }
+    }
+    const QByteArray out = withLineEdits(card, [&](const ReadCard& read, QStringList& added) {
+        QList<Edit> edits = CardEditor(read, fields).edits(added);
+        const auto nameOf = [](const QString& line) {
+            return line.section(QLatin1Char(':'), 0, 0)
+                .section(QLatin1Char(';'), 0, 0)
+                .section(QLatin1Char('.'), -1)
+                .trimmed()
+                .toUpper();
+        };
+        const bool version21 = read.version == QLatin1String("2.1");
+        bool version = false;
+        bool name = false;
+        bool displayName = false;
+        bool uidWritten = false;
+        for (qsizetype i = 1; i + 1 < read.lines.size() || (!read.ended && i < read.lines.size()); ++i) {
+            const VCardLine& line = read.lines.at(i);
+            Edit& edit = edits[i];
+            if (edit.kind == Edit::Drop) {
+                continue;
+            }
+            const QString lineName = edit.kind == Edit::Replace ? nameOf(edit.line) : line.name;
+            if (lineName.isEmpty()) {
+                // A blank line (2.1 ends base64 with one) or text that is no property.
+                edit = {Edit::Drop, {}};
+            } else if (lineName == QLatin1String("VERSION")) {
+                edit = version ? Edit {Edit::Drop, {}} : Edit {Edit::Replace, QStringLiteral("VERSION:3.0")};
+                version = true;
+            } else if (lineName == QLatin1String("UID") && !uid.isEmpty()) {
+                edit = uidWritten ? Edit {Edit::Drop, {}}
+                                  : Edit {Edit::Replace, QStringLiteral("UID:") + vCardEscaped(uid)};
+                uidWritten = true;
+            } else if (edit.kind == Edit::Replace) {
+                edit.line = vCard30Form(edit.line);
+            } else if (needsVCard30Form(line, version21)) {
+                edit = {Edit::Replace, vCard30Form(line, version21)};
+            }
+            name = name || lineName == QLatin1String("N");
+            displayName = displayName || lineName == QLatin1String("FN");
+        }
+        for (QString& line : added) {
+            line = vCard30Form(line);
+            name = name || nameOf(line) == QLatin1String("N");
+            displayName = displayName || nameOf(line) == QLatin1String("FN");
+        }
+        // 3.0 wants N and FN; an empty N leaves the card read as it was, from FN or what stands for it.
+        if (!version) {
+            added.prepend(QStringLiteral("VERSION:3.0"));
+        }
+        if (!name) {
+            added.append(QStringLiteral("N:;;;;"));
+        }
+        if (!displayName) {
+            added.append(QStringLiteral("FN:")
+                         + vCardEscaped((fields.lastName + QLatin1Char(' ') + fields.firstName).trimmed()));
+        }
+        if (!uidWritten && !uid.isEmpty()) {
+            added.append(QStringLiteral("UID:") + vCardEscaped(uid));
+        }
+        return edits;
+    });
+    return out.isEmpty() ? newCard(fields, uid) : out;
 }
 
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields)

@@ -57,6 +57,14 @@ QString sentence(const FileOutcome& file)
     } else {
         text = QStringLiteral("Importati %1 contatti da %2").arg(file.added).arg(name);
     }
+    if (file.withDetails == 1) {
+        text += file.added == 1
+            ? QStringLiteral(", con altri dati oltre ai sette campi, conservati nella sua scheda")
+            : QStringLiteral(" (1 con altri dati oltre ai sette campi, conservati nella sua scheda)");
+    } else if (file.withDetails > 1) {
+        text += QStringLiteral(" (%1 con altri dati oltre ai sette campi, conservati nelle loro schede)")
+                    .arg(file.withDetails);
+    }
     if (file.duplicates == 1) {
         text += QStringLiteral("; 1 già presente");
     } else if (file.duplicates > 1) {
@@ -73,6 +81,16 @@ QString sentence(const FileOutcome& file)
                     .arg(what,
                          bad == 1 ? QStringLiteral("riga") : QStringLiteral("righe"),
                          lineList(file.unreadableLines));
+    }
+    if (!file.unusedColumns.isEmpty()) {
+        constexpr int shownColumns = 8;
+        QStringList shown = file.unusedColumns.mid(0, shownColumns);
+        if (file.unusedColumns.size() > shownColumns) {
+            shown.append(QStringLiteral("…"));
+        }
+        text += (file.unusedColumns.size() == 1 ? QStringLiteral("; colonna non importata: %1")
+                                                : QStringLiteral("; colonne non importate: %1"))
+                    .arg(shown.join(QLatin1String(", ")));
     }
     return text + QLatin1Char('.');
 }
@@ -112,6 +130,7 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
             result.path = file.path;
             result.format = file.format;
             result.unreadableLines = file.result.unreadableLines;
+            result.unusedColumns = file.result.unusedColumns;
             for (const ReadContact& contact : file.result.contacts) {
                 if (progress && done % 256 == 0 && !progress(done, total)) {
                     connection.RollbackTrans();
@@ -136,6 +155,7 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                 known.insert(identity);
                 outcome.addedKeys.append(key);
                 ++result.added;
+                result.withDetails += contact.details;
             }
             outcome.files.append(result);
         }

@@ -11,7 +11,9 @@ struct FileOutcome
     ContactFormat format = ContactFormat::Unknown;
     int added = 0;
     int duplicates = 0;
+    int withDetails = 0; // of those added, the ones whose card carries more than the seven fields
     QList<int> unreadableLines;
+    QStringList unusedColumns;
 };
 
 struct ImportOutcome

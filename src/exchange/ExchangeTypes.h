@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -21,6 +22,7 @@ struct ReadContact
     int line = 0;
     QByteArray card;
     QString uid;
+    bool details = false; // the card carries more than the seven fields (e-mail, photo, notes, other numbers...)
 };
 
 // What one file gave: the contacts in file order and the lines of the cards or rows that could not be read.
@@ -28,6 +30,7 @@ struct ReadResult
 {
     QList<ReadContact> contacts;
     QList<int> unreadableLines;
+    QStringList unusedColumns; // of a CSV file: headings of the columns with values the import does not read
 };
 
 // A contact to write: the seven fields, which are the truth for what they show, and the contact's whole card and

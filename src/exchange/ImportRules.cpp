@@ -68,6 +68,59 @@ QString normalizePhone(const QString& text)
     return digits.startsWith(QLatin1String("0039")) ? digits.mid(4) : digits;
 }
 
+namespace {
+
+// Italian area codes are two to four digits long: 02 and 06, the three-digit ones of the large cities, four digits
+// for the rest.
+int areaCodeLength(const QString& digits)
+{
+    static const QStringList threeDigits {
+        QStringLiteral("010"), QStringLiteral("011"), QStringLiteral("015"), QStringLiteral("019"),
+        QStringLiteral("030"), QStringLiteral("031"), QStringLiteral("035"), QStringLiteral("039"),
+        QStringLiteral("040"), QStringLiteral("041"), QStringLiteral("045"), QStringLiteral("049"),
+        QStringLiteral("050"), QStringLiteral("051"), QStringLiteral("055"), QStringLiteral("059"),
+        QStringLiteral("070"), QStringLiteral("071"), QStringLiteral("075"), QStringLiteral("079"),
+        QStringLiteral("080"), QStringLiteral("081"), QStringLiteral("085"), QStringLiteral("089"),
+        QStringLiteral("090"), QStringLiteral("091"), QStringLiteral("095"), QStringLiteral("099")};
+    if (digits.startsWith(QLatin1String("02")) || digits.startsWith(QLatin1String("06"))) {
+        return 2;
+    }
+    return threeDigits.contains(digits.left(3)) ? 3 : 4;
+}
+
+bool isNumberText(const QString& text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+') || isSeparator(c);
+    });
+}
+
+} // namespace
+
+QString writtenPhone(const QString& number)
+{
+    const QString digits = normalizePhone(number);
+    if (digits.isEmpty() || !isNumberText(number.trimmed()) || digits.startsWith(QLatin1Char('+'))) {
+        return digits.isEmpty() || !isNumberText(number.trimmed()) ? number.trimmed() : digits;
+    }
+    // Landlines after their area code, mobiles (3..) and service numbers (8..) after three digits.
+    const int prefix = digits.startsWith(QLatin1Char('0')) ? areaCodeLength(digits) : 3;
+    if (digits.size() <= prefix + 2) {
+        return digits;
+    }
+    return digits.left(prefix) + QLatin1Char(' ') + digits.mid(prefix);
+}
+
+QString internationalPhone(const QString& number)
+{
+    const QString written = writtenPhone(number);
+    const QString digits = normalizePhone(number);
+    if (digits.isEmpty() || digits.startsWith(QLatin1Char('+')) || !isNumberText(number.trimmed())) {
+        return written;
+    }
+    return QStringLiteral("+39 ") + written;
+}
+
 PersonName namesFromDisplayName(const QString& displayName)
 {
     const QString name = displayName.simplified();

@@ -11,6 +11,13 @@
 // does a "tel:" in front.
 QString normalizePhone(const QString& text);
 
+// A number in the form people write it, for files other programs read: an Italian number with a space after its
+// area code or mobile prefix ("06 5550101", "0471 555010", "333 1234567"), any other with its "+" ("+442079460958").
+// Text that is not a number (letters, "int. 5") is given back as it is.
+QString writtenPhone(const QString& number);
+// The same with "+39 " in front of an Italian number, so that a phone abroad dials it.
+QString internationalPhone(const QString& number);
+
 struct PersonName
 {
     QString surname; // "Cognome"

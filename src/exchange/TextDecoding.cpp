@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <optional>
+
 namespace {
 
 // 0x80..0x9F of Windows-1252; the rest of the page is Latin-1.
@@ -15,6 +17,30 @@ bool decodesAs(QStringConverter::Encoding encoding, const QByteArray& bytes, QSt
     QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
     *text = decoder.decode(bytes);
     return !decoder.hasError();
+}
+
+// UTF-16 without a byte-order mark, told by its zero bytes: text in a Latin script has a zero in the high byte of
+// nearly every character, and UTF-8 or Windows-1252 text has none at all.
+std::optional<QStringConverter::Encoding> unmarkedUtf16(const QByteArray& bytes)
+{
+    const qsizetype n = std::min<qsizetype>(bytes.size() & ~qsizetype(1), 4096);
+    if (n < 4 || !bytes.contains('\0')) {
+        return std::nullopt;
+    }
+    qsizetype evenZeros = 0;
+    qsizetype oddZeros = 0;
+    for (qsizetype i = 0; i < n; i += 2) {
+        evenZeros += bytes.at(i) == '\0';
+        oddZeros += bytes.at(i + 1) == '\0';
+    }
+    const qsizetype pairs = n / 2;
+    if (oddZeros * 2 > pairs && evenZeros * 8 < pairs) {
+        return QStringConverter::Utf16LE;
+    }
+    if (evenZeros * 2 > pairs && oddZeros * 8 < pairs) {
+        return QStringConverter::Utf16BE;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -41,6 +67,9 @@ QString decodeText(const QByteArray& bytes)
         return text;
     }
     if (bytes.startsWith("\xFE\xFF") && decodesAs(QStringConverter::Utf16BE, bytes.mid(2), &text)) {
+        return text;
+    }
+    if (const auto utf16 = unmarkedUtf16(bytes); utf16 && decodesAs(*utf16, bytes, &text)) {
         return text;
     }
     return decodesAs(QStringConverter::Utf8, bytes, &text) ? text : fromWindows1252(bytes);

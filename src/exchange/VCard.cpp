@@ -1,8 +1,10 @@
 #include "VCard.h"
 
+#include "CardEdit.h"
 #include "ImportRules.h"
 #include "TextDecoding.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUuid>
 
@@ -99,6 +101,8 @@ struct LogicalLine
     int line = 0;
     int lineCount = 1;
     bool quotedPrintable = false; // told by its first physical line, where the parameters are
+    qsizetype start = 0; // where its first physical line starts in the text
+    qsizetype next = 0; // where the physical line after its last one starts
 };
 
 // Position of the first ':' outside double quotes, or -1.
@@ -119,7 +123,7 @@ qsizetype valueColon(const QString& line)
 bool isQuotedPrintable(const QString& line)
 {
     const qsizetype colon = valueColon(line);
-    return colon > 0 && line.left(colon).contains(QLatin1String("QUOTED-PRINTABLE"), Qt::CaseInsensitive);
+    return colon > 0 && QStringView(line).left(colon).contains(QLatin1String("QUOTED-PRINTABLE"), Qt::CaseInsensitive);
 }
 
 // Calls line(LogicalLine) for every content line of the text: a physical line starting with a space or tab
@@ -130,7 +134,7 @@ void forEachContentLine(const QString& text, Line line)
     std::optional<LogicalLine> current;
     bool softBreak = false;
     int number = 0;
-    forEachPhysicalLine(text, [&](qsizetype start, qsizetype length, qsizetype) {
+    forEachPhysicalLine(text, [&](qsizetype start, qsizetype length, qsizetype next) {
         const QStringView physical = QStringView(text).mid(start, length);
         ++number;
         if (current && softBreak) {
@@ -144,9 +148,10 @@ void forEachContentLine(const QString& text, Line line)
             if (current) {
                 line(std::as_const(*current));
             }
-            current = LogicalLine {physical.toString(), number, 1, false};
+            current = LogicalLine {physical.toString(), number, 1, false, start, next};
             current->quotedPrintable = isQuotedPrintable(current->text);
         }
+        current->next = next;
         softBreak = current->quotedPrintable && current->text.endsWith(QLatin1Char('='));
         if (softBreak) {
             current->text.chop(1);
@@ -159,6 +164,9 @@ void forEachContentLine(const QString& text, Line line)
 
 QString unescaped(const QString& text)
 {
+    if (!text.contains(QLatin1Char('\\'))) {
+        return text;
+    }
     QString value;
     value.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -180,11 +188,14 @@ QString unescaped(const QString& text)
     return value;
 }
 
-// A text component that may hold several values separated by commas, given as one text.
-QString component(const QStringList& parts, int index)
+// A text component that may hold several values separated by commas, given as one text; in 2.1 a comma is text.
+QString component(const QStringList& parts, int index, bool version21 = false)
 {
     if (index >= parts.size()) {
         return {};
+    }
+    if (version21) {
+        return unescaped(parts.at(index)).trimmed();
     }
     QStringList values = splitUnescaped(parts.at(index), QLatin1Char(','));
     for (QString& value : values) {
@@ -349,6 +360,46 @@ public:
         m_card.lines.append(std::move(begin));
     }
 
+    // The name of a content line, without its group, as written.
+    static QStringView nameOf(QStringView text)
+    {
+        qsizetype end = 0;
+        while (end < text.size() && text.at(end) != QLatin1Char(';') && text.at(end) != QLatin1Char(':')) {
+            ++end;
+        }
+        QStringView name = text.first(end).trimmed();
+        return name.sliced(name.lastIndexOf(QLatin1Char('.')) + 1);
+    }
+
+    // Whether the fields, the UID or what names a card without a name may come from the line; the others (a photo,
+    // notes) are only counted as details, unread.
+    bool reads(QStringView text) const
+    {
+        static const char* const read[]
+            = {"N", "FN", "ADR", "TEL", "VERSION", "UID", "ORG", "EMAIL", "X-ABSHOWAS", "END"};
+        const QStringView name = nameOf(text);
+        return name.isEmpty() || std::any_of(std::begin(read), std::end(read), [&](const char* r) {
+                   return name.front().toUpper() == QLatin1Char(r[0])
+                       && name.compare(QLatin1String(r), Qt::CaseInsensitive) == 0;
+               });
+    }
+
+    void skip(QStringView text)
+    {
+        static const char* const structure[] = {"BEGIN", "PRODID", "REV"};
+        const QStringView name = nameOf(text);
+        ++m_count;
+        m_card.details = m_card.details || std::none_of(std::begin(structure), std::end(structure), [&](const char* r) {
+                             return name.compare(QLatin1String(r), Qt::CaseInsensitive) == 0;
+                         });
+    }
+
+    void setText(qsizetype start, qsizetype next)
+    {
+        m_card.textStart = start;
+        m_card.textEnd = next;
+    }
+
     void add(VCardLine line)
     {
         const qsizetype index = m_count++;
@@ -357,8 +408,8 @@ public:
         case VCardRole::Name:
             if (!m_hasName) {
                 const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
-                fields.firstName = component(parts, 0);
-                fields.lastName = (component(parts, 1) + QLatin1Char(' ') + component(parts, 2)).trimmed();
+                fields.firstName = part(parts, 0);
+                fields.lastName = (part(parts, 1) + QLatin1Char(' ') + part(parts, 2)).trimmed();
                 m_hasName = !fields.firstName.isEmpty() || !fields.lastName.isEmpty();
             }
             break;
@@ -370,11 +421,17 @@ public:
         case VCardRole::Address:
             if (m_card.address < 0) {
                 const QStringList parts = splitUnescaped(*line.decoded, QLatin1Char(';'));
-                const QString street = component(parts, 2);
-                fields.address = street.isEmpty() ? component(parts, 1) : street;
-                fields.city = component(parts, 3);
-                fields.state = component(parts, 4);
+                // Programs put the street or its second line ("Scala B, interno 4") in the extended part: both are
+                // kept, the street first.
+                const QString street = part(parts, 2);
+                const QString extended = part(parts, 1);
+                fields.address = street.isEmpty()              ? extended
+                    : extended.isEmpty() || street == extended ? street
+                                                               : street + QStringLiteral(", ") + extended;
+                fields.city = part(parts, 3);
+                fields.state = part(parts, 4);
                 m_card.address = index;
+                m_card.details = m_card.details || !part(parts, 5).isEmpty() || !part(parts, 6).isEmpty();
             }
             break;
         case VCardRole::Mobile:
@@ -390,11 +447,10 @@ public:
             }
             break;
         case VCardRole::None:
-            if (line.name == QLatin1String("VERSION") && m_card.version.isEmpty()) {
-                m_card.version = line.value.trimmed();
-            }
+            noted(line);
             break;
         }
+        m_card.details = m_card.details || isDetail(line, index);
         if (m_keepLines) {
             m_card.lines.append(std::move(line));
         }
@@ -403,25 +459,102 @@ public:
     ReadCard finished(bool ended)
     {
         m_card.ended = ended;
-        if (!m_hasName && !m_displayName.isEmpty()) {
-            const PersonName name = namesFromDisplayName(m_displayName);
-            m_card.fields.firstName = name.surname;
-            m_card.fields.lastName = name.given;
+        if (!m_hasName) {
+            nameWithoutN();
         }
         return std::move(m_card);
     }
 
 private:
+    QString part(const QStringList& parts, int index) const
+    {
+        return component(parts, index, m_card.version == QLatin1String("2.1"));
+    }
+
+    // A line beyond what the seven fields are read from and what every card has.
+    bool isDetail(const VCardLine& line, qsizetype index) const
+    {
+        static const QStringList structure {QStringLiteral("BEGIN"),
+                                            QStringLiteral("END"),
+                                            QStringLiteral("VERSION"),
+                                            QStringLiteral("N"),
+                                            QStringLiteral("FN"),
+                                            QStringLiteral("UID"),
+                                            QStringLiteral("PRODID"),
+                                            QStringLiteral("REV"),
+                                            QStringLiteral("X-ABSHOWAS")};
+        switch (line.role) {
+        case VCardRole::Name:
+        case VCardRole::DisplayName:
+            return false;
+        case VCardRole::Address:
+            return index != m_card.address;
+        case VCardRole::Mobile:
+            return index != m_card.mobile;
+        case VCardRole::Phone:
+            return index != m_card.phone;
+        case VCardRole::None:
+            return !line.name.isEmpty() && !structure.contains(line.name);
+        }
+        return false;
+    }
+
+    // What the reader notes beside the fields: the version, the UID and what names a card without a person's name.
+    void noted(const VCardLine& line)
+    {
+        if (!line.decoded) {
+            return;
+        }
+        if (line.name == QLatin1String("VERSION") && m_card.version.isEmpty()) {
+            m_card.version = line.value.trimmed();
+        } else if (line.name == QLatin1String("UID") && m_card.uid.isEmpty()) {
+            m_card.uid = unescaped(*line.decoded).trimmed();
+        } else if (line.name == QLatin1String("ORG") && m_organisation.isEmpty()) {
+            m_organisation = component(splitUnescaped(*line.decoded, QLatin1Char(';')), 0);
+        } else if (line.name == QLatin1String("EMAIL") && m_email.isEmpty()) {
+            m_email = unescaped(*line.decoded).trimmed();
+        } else if (line.name == QLatin1String("X-ABSHOWAS")) {
+            m_company = line.decoded->trimmed().compare(QLatin1String("COMPANY"), Qt::CaseInsensitive) == 0;
+        }
+    }
+
+    // A company's name is one name and stays whole in the surname; a card with nothing but an e-mail address is
+    // named by the address's name part.
+    void nameWithoutN()
+    {
+        ContactFields& fields = m_card.fields;
+        const bool company = m_company
+            || (!m_organisation.isEmpty() && m_displayName.compare(m_organisation, Qt::CaseInsensitive) == 0);
+        if (!m_displayName.isEmpty() && !company) {
+            const PersonName name = namesFromDisplayName(m_displayName);
+            fields.firstName = name.surname;
+            fields.lastName = name.given;
+        } else if (!m_displayName.isEmpty()) {
+            fields.firstName = m_displayName;
+        } else if (!m_organisation.isEmpty()) {
+            fields.firstName = m_organisation;
+        } else if (!m_email.isEmpty() && isEmpty(importedFields(fields))) {
+            fields.firstName = m_email.section(QLatin1Char('@'), 0, 0);
+        }
+    }
+
     ReadCard m_card;
     qsizetype m_count = 1; // BEGIN is the first
     bool m_keepLines;
     QString m_displayName;
+    QString m_organisation;
+    QString m_email;
+    bool m_company = false;
     bool m_hasName = false;
 };
 
-bool isCardBoundary(const QString& line, const char* keyword)
+bool isCardBoundary(QStringView line, const char* keyword)
 {
-    const QString trimmed = line.trimmed();
+    const QStringView trimmed = line.trimmed();
+    // Most lines are not: a look at the first letter saves the rest.
+    if (trimmed.isEmpty() || trimmed.front().toUpper() != QLatin1Char(keyword[0])) {
+        return false;
+    }
     const qsizetype colon = trimmed.indexOf(QLatin1Char(':'));
     return colon > 0 && trimmed.left(colon).compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0
         && trimmed.mid(colon + 1).trimmed().compare(QLatin1String("VCARD"), Qt::CaseInsensitive) == 0;
@@ -433,6 +566,7 @@ template<typename Card>
 void forEachCard(const QString& text, bool keepLines, Card card)
 {
     std::optional<CardReader> reader;
+    qsizetype start = 0;
     forEachContentLine(text, [&](const LogicalLine& logical) {
         if (isCardBoundary(logical.text, "BEGIN")) {
             if (reader) {
@@ -440,9 +574,15 @@ void forEachCard(const QString& text, bool keepLines, Card card)
                 card(reader->finished(false));
             }
             reader.emplace(parsedLine(logical), keepLines);
+            start = logical.start;
         } else if (reader) {
-            reader->add(parsedLine(logical));
+            if (keepLines || reader->reads(logical.text)) {
+                reader->add(parsedLine(logical));
+            } else {
+                reader->skip(logical.text);
+            }
             if (isCardBoundary(logical.text, "END")) {
+                reader->setText(start, logical.next);
                 card(reader->finished(true));
                 reader.reset();
             }
@@ -495,25 +635,141 @@ QByteArray withWholeCharacters(const QByteArray& bytes)
 QStringList vCardHead(const QString& line)
 {
     const qsizetype colon = valueColon(line);
+    const qsizetype end = colon < 0 ? line.size() : colon;
     QStringList head;
-    QString part;
+    qsizetype start = 0;
     bool quoted = false;
-    for (const QChar c : QStringView(line).left(colon < 0 ? line.size() : colon)) {
+    for (qsizetype i = 0; i < end; ++i) {
+        const QChar c = line.at(i);
         if (c == QLatin1Char('"')) {
             quoted = !quoted;
         } else if (c == QLatin1Char(';') && !quoted) {
-            head.append(part);
-            part.clear();
+            head.append(line.mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    head.append(line.mid(start, end - start));
+    return head;
+}
+
+// A comma is text in 2.1 and separates values in 3.0.
+bool hasBareComma(const QString& value)
+{
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value.at(i) == QLatin1Char('\\')) {
+            ++i;
+        } else if (value.at(i) == QLatin1Char(',')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString withCommasEscaped(const QString& value)
+{
+    QString out;
+    out.reserve(value.size() + 4);
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value.at(i) == QLatin1Char('\\') && i + 1 < value.size()) {
+            out.append(value.at(i)).append(value.at(i + 1));
+            ++i;
+        } else if (value.at(i) == QLatin1Char(',')) {
+            out.append(QLatin1String("\\,"));
+        } else {
+            out.append(value.at(i));
+        }
+    }
+    return out;
+}
+
+bool needsVCard30Form(const VCardLine& line, bool version21)
+{
+    if (version21 && line.decoded && hasBareComma(*line.decoded)) {
+        return true;
+    }
+    for (const auto& param : line.params) {
+        if (param.first.isEmpty() || param.first == QLatin1String("CHARSET")
+            || (param.first == QLatin1String("ENCODING")
+                && param.second.compare(QLatin1String("b"), Qt::CaseInsensitive))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString vCard30Form(const VCardLine& line, bool version21)
+{
+    if (line.name.isEmpty()) {
+        return line.text;
+    }
+    QStringList head = vCardHead(line.text);
+    QStringList kept {head.takeFirst().trimmed()};
+    QStringList types;
+    bool binary = false;
+    for (const QString& param : std::as_const(head)) {
+        const qsizetype equals = param.indexOf(QLatin1Char('='));
+        const QString name = (equals < 0 ? QString() : param.left(equals)).trimmed().toUpper();
+        const QString value = (equals < 0 ? param : param.mid(equals + 1)).trimmed();
+        const QString upper = value.toUpper();
+        if (name == QLatin1String("CHARSET")) {
+            continue; // everything is written in UTF-8
+        }
+        if (name.isEmpty() || name == QLatin1String("ENCODING")) {
+            if (upper == QLatin1String("BASE64") || upper == QLatin1String("B")) {
+                binary = true;
+            } else if (upper != QLatin1String("QUOTED-PRINTABLE") && upper != QLatin1String("8BIT")
+                       && upper != QLatin1String("7BIT")) {
+                if (name.isEmpty()) {
+                    types.append(value); // a bare 2.1 type: TEL;CELL;PREF
+                } else {
+                    kept.append(param);
+                }
+            }
             continue;
         }
-        part.append(c);
+        kept.append(param);
     }
-    head.append(part);
-    return head;
+    if (!types.isEmpty()) {
+        kept.append(QStringLiteral("TYPE=") + types.join(QLatin1Char(',')));
+    }
+    QString value;
+    if (binary) {
+        kept.append(QStringLiteral("ENCODING=b"));
+        value = line.value;
+        value.remove(QRegularExpression(QStringLiteral("\\s")));
+    } else {
+        // A quoted-printable value may hold line breaks, which 3.0 writes as "\\n".
+        value = line.decoded ? *line.decoded : line.value;
+        value.replace(QLatin1String("\r\n"), QLatin1String("\\n"))
+            .replace(QLatin1Char('\n'), QLatin1String("\\n"))
+            .replace(QLatin1Char('\r'), QLatin1String("\\n"));
+        if (version21) {
+            value = withCommasEscaped(value);
+        }
+    }
+    return kept.join(QLatin1Char(';')) + QLatin1Char(':') + value;
+}
+
+QString vCard30Form(const QString& contentLine)
+{
+    return vCard30Form(parsedLine(LogicalLine {contentLine, 1, 1, isQuotedPrintable(contentLine), 0, 0}), false);
+}
+
+QString vCardEscaped(const QString& value)
+{
+    return QString::fromUtf8(escaped(value));
+}
+
+QString vCardUnescaped(const QString& value)
+{
+    return unescaped(value);
 }
 
 QStringList splitUnescaped(const QString& text, QChar separator)
 {
+    if (!text.contains(QLatin1Char('\\'))) {
+        return text.split(separator);
+    }
     QStringList parts;
     QString part;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -551,7 +807,7 @@ void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView li
 
 void appendVCard(QByteArray& out, const ExportContact& contact)
 {
-    appendVCard(out, contact.fields, vCardUid(contact.custId));
+    out.append(exportedCard(contact.card, contact.fields, contact.uid));
 }
 
 void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
@@ -563,11 +819,12 @@ void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
     if (!f.address.isEmpty() || !f.city.isEmpty() || !f.state.isEmpty()) {
         appendVCardLine(out, "ADR:;;" + escaped(f.address) + ';' + escaped(f.city) + ';' + escaped(f.state) + ";;");
     }
+    // Italian numbers with +39 in front, so that a phone abroad dials them.
     if (!f.zip.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(f.zip));
+        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(internationalPhone(f.zip)));
     }
     if (!f.phoneNumber.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
+        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(internationalPhone(f.phoneNumber)));
     }
     if (!uid.isEmpty()) {
         appendVCardLine(out, "UID:" + uid.toUtf8());
@@ -577,8 +834,12 @@ void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
 
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress)
 {
+    qsizetype size = 0;
+    for (const ExportContact& contact : contacts) {
+        size += contact.card.size() + 300;
+    }
     QByteArray out;
-    out.reserve(contacts.size() * 200);
+    out.reserve(size);
     for (qsizetype i = 0; i < contacts.size(); ++i) {
         if (progress && i % 1000 == 0 && !progress(i, contacts.size())) {
             return {};
@@ -613,9 +874,17 @@ QString vCardText(const QByteArray& bytes, bool* utf8)
 {
     const QByteArray whole = withWholeCharacters(bytes);
     if (utf8) {
-        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        const QString text = decoder.decode(whole);
-        *utf8 = !decoder.hasError();
+        // Text without a byte-order mark that is UTF-8 reads as UTF-8: one decoding tells both.
+        *utf8 = false;
+        if (!whole.startsWith("\xEF\xBB\xBF") && !whole.startsWith("\xFF\xFE") && !whole.startsWith("\xFE\xFF")
+            && !whole.contains('\0')) {
+            QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+            QString text = decoder.decode(whole);
+            if (!decoder.hasError()) {
+                *utf8 = true;
+                return text;
+            }
+        }
     }
     return decodeText(whole);
 }
@@ -642,7 +911,11 @@ ReadResult readVCards(const QString& text)
     forEachCard(text, false, [&](const ReadCard& card) {
         const int line = card.lines.first().line;
         if (card.ended && !isEmpty(importedFields(card.fields))) {
-            result.contacts.append({card.fields, line});
+            result.contacts.append({card.fields,
+                                    line,
+                                    QStringView(text).sliced(card.textStart, card.textEnd - card.textStart).toUtf8(),
+                                    card.uid,
+                                    card.details});
         } else {
             result.unreadableLines.append(line);
         }

@@ -15,7 +15,7 @@
 // The cards of the contacts, in their order. Progress is told every thousand contacts and may stop the work, which
 // then returns an empty array.
 QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& progress = {});
-// One card, appended to out.
+// One card, appended to out: the contact's card as exportedCard() writes it.
 void appendVCard(QByteArray& out, const ExportContact& contact);
 // One card of the fields with the given UID, or with none when it is empty.
 void appendVCard(QByteArray& out, const ContactFields& fields, const QString& uid);
@@ -26,6 +26,10 @@ void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView li
 QStringList vCardHead(const QString& line);
 // Splits a value on a separator that is not escaped with a backslash; the parts keep their escapes.
 QStringList splitUnescaped(const QString& text, QChar separator);
+// A text value as it is written: "\\", "," and ";" escaped, every line break as "\\n".
+QString vCardEscaped(const QString& value);
+// A text value as it reads: "\\n" and "\\N" are line breaks, "\\," "\\;" "\\:" and "\\\\" the characters.
+QString vCardUnescaped(const QString& value);
 // The UID of a contact: the same for the same key, whatever else changes.
 QString vCardUid(qint32 custId);
 
@@ -55,6 +59,14 @@ struct VCardLine
     VCardRole role = VCardRole::None;
 };
 
+// True when the line is not in vCard 3.0 form: a bare 2.1 parameter, a character set, a transfer encoding but "b".
+// A 2.1 card's commas are text, escaped in 3.0.
+bool needsVCard30Form(const VCardLine& line, bool version21);
+// The line in vCard 3.0 form: quoted-printable and character sets undone (the value in UTF-8, line breaks as "\\n"),
+// bare 2.1 types gathered in TYPE, base64 as ENCODING=b; group, name and every other parameter as written.
+QString vCard30Form(const VCardLine& line, bool version21);
+QString vCard30Form(const QString& contentLine);
+
 // One card from BEGIN to END, and the lines the reader took the fields from (indexes into lines, -1 for none).
 struct ReadCard
 {
@@ -65,6 +77,10 @@ struct ReadCard
     qsizetype address = -1;
     qsizetype mobile = -1;
     qsizetype phone = -1;
+    QString uid;
+    bool details = false; // the card holds more than the seven fields
+    qsizetype textStart = 0; // where the card stands in the text it was read from, BEGIN to past END's line end
+    qsizetype textEnd = 0;
 };
 
 // Every card in the text, in order, whole or cut short.
