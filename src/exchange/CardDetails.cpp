@@ -378,6 +378,11 @@ bool hasDetails(const CardDetails& details)
     return details != CardDetails();
 }
 
+CardDetails cardDetails(const ReadCard& card)
+{
+    return detailsOf(card);
+}
+
 CardDetails cardDetails(const QByteArray& card)
 {
     const QList<ReadCard> cards = readVCardCards(vCardText(card));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Statements.h"
+#include "VCard.h"
 
 #include <QByteArray>
 #include <QList>
@@ -37,6 +38,9 @@ bool hasDetails(const CardDetails& details);
 
 // The details of the card the program reads from the bytes (see fieldsOfCard); none for bytes with no card.
 CardDetails cardDetails(const QByteArray& card);
+
+// The details of a card already read (see readVCardCards).
+CardDetails cardDetails(const ReadCard& card);
 
 // The card with the seven fields applied as editedCard() applies them and then the details: a line whose value
 // changed is rewritten where it stands, a new value gets a line before END, a value taken away loses its line, and

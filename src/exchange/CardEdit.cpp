@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QStringList>
 
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -194,7 +195,7 @@ private:
         for (const auto& param : old.params) {
             uri = uri || (param.first == QLatin1String("VALUE") && sameText(param.second, QStringLiteral("uri")));
         }
-        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(internationalPhone(number)) : fresh.value)};
+        m_edits[taken] = {Edit::Replace, rewritten(old, uri ? telUri(number) : fresh.value)};
     }
 
     // A number as a tel: address: spaces become dashes, and what an address cannot hold goes (the reader drops it
@@ -309,13 +310,29 @@ QByteArray withLineEdits(const QByteArray& card, const LineEditor& editor)
 
 namespace {
 
-// Bytes that are UTF-8 throughout.
-bool isUtf8(QByteArrayView bytes)
+// Bytes that are UTF-8 throughout, with every CR followed by LF (the reader ends a line at a lone CR too). Eight
+// ASCII bytes at a time: most of a card is a photo in base64.
+bool isPlainUtf8(QByteArrayView bytes)
 {
     const auto* p = reinterpret_cast<const uchar*>(bytes.data());
     const auto* end = p + bytes.size();
+    constexpr quint64 high = 0x8080808080808080ULL;
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 carriageReturns = 0x0D0D0D0D0D0D0D0DULL;
     while (p < end) {
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            const quint64 cr = word ^ carriageReturns;
+            if ((word & high) == 0 && ((cr - ones) & ~cr & high) == 0) {
+                p += 8;
+                continue;
+            }
+        }
         if (*p < 0x80) {
+            if (*p == '\r' && (end - p < 2 || p[1] != '\n')) {
+                return false;
+            }
             ++p;
             continue;
         }
@@ -363,13 +380,10 @@ std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& u
             if (keeping) {
                 core.append(line);
             }
-            if (line.first(line.size() - 2).contains('\r')) {
-                return std::nullopt;
-            }
             continue;
         }
         const QByteArrayView content = line.endsWith("\r\n") ? line.chopped(2) : line.chopped(line.endsWith('\n'));
-        if (content.isEmpty() || content.contains('\r') || ended) {
+        if (content.isEmpty() || ended) {
             return std::nullopt; // a blank line, a lone CR or something after END: the editor sorts it out
         }
         if (content.front() == ' ' || content.front() == '\t') {
@@ -425,14 +439,19 @@ std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& u
             core.append(line);
         }
     }
-    if (!begun || !version || !ended || (!uid.isEmpty() && !uidSeen) || !isUtf8(card)) {
+    if (!begun || !version || !ended || (!uid.isEmpty() && !uidSeen) || !isPlainUtf8(card)) {
         return std::nullopt;
     }
     return core;
 }
 
-QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid)
+QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFields, const QString& uid)
 {
+    // A number the export writes is an Italian number with +39 in front, so that a phone abroad dials it; the reader
+    // takes it for the same digits, so a card that agrees is left as it is.
+    ContactFields fields = contactFields;
+    fields.zip = internationalPhone(fields.zip);
+    fields.phoneNumber = internationalPhone(fields.phoneNumber);
     if (card.isEmpty()) {
         return newCard(fields, uid);
     }
@@ -510,12 +529,11 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, con
 
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields)
 {
-    const ReadResult read = readVCards(vCardText(card));
-    if (read.contacts.isEmpty()) {
-        return false;
+    const std::optional<ContactFields> read = firstVCardFields(vCardText(card));
+    if (read) {
+        fields = *read;
     }
-    fields = importedFields(read.contacts.first().fields);
-    return true;
+    return read.has_value();
 }
 
 QString fieldsDigest(const ContactFields& fields)

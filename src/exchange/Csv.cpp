@@ -712,10 +712,12 @@ CardDetails detailsOf(const ExportContact& contact)
     if (contact.card.isEmpty()) {
         return {};
     }
-    const std::optional<QByteArray> core = plainCardCore(contact.card, QString());
-    ContactFields read;
-    if (core && fieldsOfCard(*core, read) && duplicateKey(read) == duplicateKey(importedFields(contact.fields))) {
-        return cardDetails(*core);
+    if (const std::optional<QByteArray> core = plainCardCore(contact.card, QString())) {
+        const QList<ReadCard> cards = readVCardCards(vCardText(*core));
+        const ReadCard* read = cardToEdit(cards);
+        if (read && duplicateKey(importedFields(read->fields)) == duplicateKey(importedFields(contact.fields))) {
+            return cardDetails(*read);
+        }
     }
     return cardDetails(editedCard(contact.card, contact.fields));
 }

@@ -819,12 +819,11 @@ void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)
     if (!f.address.isEmpty() || !f.city.isEmpty() || !f.state.isEmpty()) {
         appendVCardLine(out, "ADR:;;" + escaped(f.address) + ';' + escaped(f.city) + ';' + escaped(f.state) + ";;");
     }
-    // Italian numbers with +39 in front, so that a phone abroad dials them.
     if (!f.zip.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(internationalPhone(f.zip)));
+        appendVCardLine(out, "TEL;TYPE=CELL:" + escaped(f.zip));
     }
     if (!f.phoneNumber.isEmpty()) {
-        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(internationalPhone(f.phoneNumber)));
+        appendVCardLine(out, "TEL;TYPE=HOME,VOICE:" + escaped(f.phoneNumber));
     }
     if (!uid.isEmpty()) {
         appendVCardLine(out, "UID:" + uid.toUtf8());
@@ -903,6 +902,20 @@ QList<ReadCard> readVCardCards(const QString& text)
     QList<ReadCard> cards;
     forEachCard(text, true, [&](ReadCard card) { cards.append(std::move(card)); });
     return cards;
+}
+
+std::optional<ContactFields> firstVCardFields(const QString& text)
+{
+    std::optional<ContactFields> first;
+    forEachCard(text, false, [&](const ReadCard& card) {
+        if (!first && card.ended) {
+            const ContactFields fields = importedFields(card.fields);
+            if (!isEmpty(fields)) {
+                first = fields;
+            }
+        }
+    });
+    return first;
 }
 
 ReadResult readVCards(const QString& text)

@@ -88,6 +88,8 @@ QList<ReadCard> readVCardCards(const QString& text);
 
 // True when the text holds at least one card.
 bool holdsVCards(const QString& text);
+// The fields of the first whole card with a contact, the import rules applied, as readVCards() reads it.
+std::optional<ContactFields> firstVCardFields(const QString& text);
 // The contacts of every card in the text, fields as the cards give them (the import rules are not applied yet).
 // A card without END:VCARD, or one with nothing the program keeps, is unreadable.
 ReadResult readVCards(const QString& text);

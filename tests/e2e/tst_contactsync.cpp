@@ -234,7 +234,7 @@ private slots:
         phonePut(
             QStringLiteral("b.vcf"),
             "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:b\r\nFN:Neri Giulia\r\nTEL;TYPE=cell:333 777 8888\r\nEND:VCARD\r\n");
-        // Only a mail address: nothing the program keeps, and it is left alone.
+        // Only a mail address: a contact named by it, as the import reads it.
         phonePut(QStringLiteral("c.vcf"),
                  "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:c\r\nN:;;;;\r\nFN:\r\nEMAIL:x@example.org\r\nEND:VCARD\r\n");
 
@@ -245,10 +245,11 @@ private slots:
                  QString());
 
         const SyncOutcome outcome = sync(db);
-        QCOMPARE(outcome.addedHere, 1);
+        QCOMPARE(outcome.addedHere, 2);
         QCOMPARE(outcome.linked, 1);
         QCOMPARE(outcome.addedThere, 2); // Rossi and the second Bianchi
-        verifySettled(db, {kRossi, twin, twin, QStringLiteral("Giulia;Neri;;;;3337778888;")});
+        verifySettled(db,
+                      {kRossi, twin, twin, QStringLiteral("Giulia;Neri;;;;3337778888;"), QStringLiteral("x;;;;;;")});
         QCOMPARE(m_server.cardFiles(QStringLiteral("rubrica%1").arg(m_books)).size(), 5);
     }
 

@@ -114,7 +114,9 @@ void TestExchangeWindow::importWithShortcutSelectsFirstNewContact()
 
     QCOMPARE(files.asked().size(), 1);
     QCOMPARE(files.asked().first().mode, ContactFileDialog::Open);
-    QCOMPARE(boxes.last().text, QStringLiteral("Importati 2 contatti da mail-3.0.vcf."));
+    QCOMPARE(boxes.last().text,
+             QStringLiteral("Importati 2 contatti da mail-3.0.vcf (2 con altri dati oltre ai sette campi, conservati "
+                            "nelle loro schede)."));
     QCOMPARE(boxes.last().icon, MessageBox::Information);
     QCOMPARE(db.count(), 22);
     QCOMPARE(w.list()->itemCount(), 22);
@@ -209,10 +211,11 @@ void TestExchangeWindow::droppedContactFilesImportWhileBrowsingOnly()
     boxes.expect(MessageBox::Ok);
     QVERIFY(dropOn(w.window(), {sample(QStringLiteral("mail.csv")), sample(QStringLiteral("phone-2.1.vcf"))}));
     QCOMPARE(boxes.last().text,
-             QStringLiteral("Importati 3 contatti da mail.csv; 1 riga non leggibile (riga 6). "
-                            "Importati 2 contatti da phone-2.1.vcf."));
-    QCOMPARE(db.count(), 25);
-    QCOMPARE(w.list()->itemCount(), 25);
+             QStringLiteral("Importati 4 contatti da mail.csv (3 con altri dati oltre ai sette campi, conservati nelle "
+                            "loro schede). Importati 2 contatti da phone-2.1.vcf (2 con altri dati oltre ai sette "
+                            "campi, conservati nelle loro schede)."));
+    QCOMPARE(db.count(), 26);
+    QCOMPARE(w.list()->itemCount(), 26);
 }
 
 void TestExchangeWindow::refusedFileChangesNothing()

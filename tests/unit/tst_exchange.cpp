@@ -461,6 +461,8 @@ void TestExchange::writesVCardsOthersRead_data()
           " SABIAAD/2wBDAP//\r\nUID:c0ffee-42\r\nEND:VCARD\r\n";
     QTest::newRow("3.0 card that agrees goes out as it is") << "Gallo|Ugo||||3331112222|" << card30 << true;
     QTest::newRow("3.0 card that does not agree is edited") << "Gallo|Ugo||||3339998888|" << card30 << false;
+    QTest::newRow("3.0 card with a lone carriage return")
+        << "Gallo|Ugo||||3331112222|" << QByteArray(card30).replace("\r\nPHOTO", "\r\nNOTE:a\rb\r\nPHOTO") << false;
     QTest::newRow("3.0 card with another UID")
         << "Gallo|Ugo||||3331112222|" << QByteArray(card30).replace("c0ffee-42", "altro") << false;
 }
