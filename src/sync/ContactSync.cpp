@@ -109,6 +109,31 @@ void createTables(CustomerStore& store)
     if (hasSyncColumn(store, QStringLiteral("Card"))) {
         moveCards(store);
     }
+    if (!hasSyncColumn(store, QStringLiteral("Agreed"))) {
+        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Agreed TEXT NOT NULL DEFAULT ''"),
+                      QVariantList());
+    }
+}
+
+const QChar kFieldSeparator(0x1f);
+
+QString joinedFields(const std::optional<ContactFields>& fields)
+{
+    if (!fields) {
+        return QString();
+    }
+    const ContactFields& f = *fields;
+    return QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}.join(
+        kFieldSeparator);
+}
+
+std::optional<ContactFields> splitFields(const QString& text)
+{
+    const QStringList p = text.split(kFieldSeparator);
+    if (p.size() != 7) {
+        return std::nullopt;
+    }
+    return ContactFields {p.at(0), p.at(1), p.at(2), p.at(3), p.at(4), p.at(5), p.at(6)};
 }
 
 // A card's UID as the name of its file on the server, when it makes a plain one.
@@ -279,7 +304,7 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
     RecordsetRelease release {m_store};
     QHash<QString, Link> links;
     ado::Recordset& rs = m_store.openQuery(
-        QStringLiteral("SELECT Href, CustID, ETag, Digest, CardDigest, Deleted, Written FROM CustomerSync"),
+        QStringLiteral("SELECT Href, CustID, ETag, Digest, CardDigest, Deleted, Written, Agreed FROM CustomerSync"),
         QVariantList());
     while (!rs.isEOF()) {
         Link link;
@@ -290,6 +315,7 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
         link.cardDigest = textOf(rs.Fields(4));
         link.deleted = rs.Fields(5).toInt() != 0;
         link.written = rs.Fields(6).toInt() != 0;
+        link.agreed = splitFields(textOf(rs.Fields(7)));
         links.insert(link.href, link);
         rs.MoveNext();
     }
@@ -318,14 +344,15 @@ QMap<qint32, ContactFields> ContactSync::loadContacts()
 void ContactSync::saveLink(const Link& link)
 {
     m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, CardDigest, "
-                                   "Deleted, Written) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                                   "Deleted, Written, Agreed) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
                     {text(link.href),
                      link.custId,
                      text(link.etag),
                      text(link.digest),
                      text(link.cardDigest),
                      link.deleted ? 1 : 0,
-                     link.written ? 1 : 0});
+                     link.written ? 1 : 0,
+                     text(joinedFields(link.agreed))});
 }
 
 void ContactSync::dropLink(const QString& href)
@@ -338,6 +365,40 @@ qint32 ContactSync::insertContact(const ContactFields& fields)
     const qint32 key = m_store.GetNextCustID();
     m_store.execute(InsertStatement(key, fields));
     return key;
+}
+
+void ContactSync::Link::agree(const ContactFields& here, const QByteArray& card)
+{
+    ContactFields read;
+    digest = fieldsDigest(fieldsOfCard(card, read) ? read : here);
+    agreed = here;
+}
+
+bool ContactSync::Link::changedHere(const ContactFields& here) const
+{
+    return fieldsDigest(here) != (agreed ? fieldsDigest(*agreed) : digest);
+}
+
+// The card with the fields changed here since the last agreement applied; the others stay as the card has them.
+QByteArray ContactSync::cardToSend(const Link& link, const QByteArray& card, const ContactFields& local)
+{
+    ContactFields wanted;
+    if (!link.agreed || !fieldsOfCard(card, wanted)) {
+        return editedCard(card, local);
+    }
+    const ContactFields& agreed = *link.agreed;
+    for (QString ContactFields::*field : {&ContactFields::firstName,
+                                          &ContactFields::lastName,
+                                          &ContactFields::address,
+                                          &ContactFields::city,
+                                          &ContactFields::state,
+                                          &ContactFields::zip,
+                                          &ContactFields::phoneNumber}) {
+        if (local.*field != agreed.*field) {
+            wanted.*field = local.*field;
+        }
+    }
+    return editedCard(card, wanted);
 }
 
 // The server's card becomes the contact's, under the card's UID (the contact's own when the card has none).
@@ -471,7 +532,11 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         auto found = links.find(card.href);
         if (found == links.end()) {
             if (readable) {
-                Link link {0, card.href, card.etag, serverDigest, cardDigest(card.data), false, false, {}};
+                Link link;
+                link.href = card.href;
+                link.etag = card.etag;
+                link.agree(server, card.data);
+                link.cardDigest = cardDigest(card.data);
                 const auto twin = unlinked.find(duplicateKey(server));
                 if (twin != unlinked.end()) {
                     link.custId = twin.value();
@@ -502,7 +567,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 // Deleted here, changed there: the change wins and the contact comes back.
                 link.custId = insertContact(server);
                 link.deleted = false;
-                link.digest = serverDigest;
+                link.agree(server, card.data);
                 link.cardDigest = cardDigest(card.data);
                 keepServerCard(link.custId, card.data);
                 contacts.insert(link.custId, server);
@@ -519,13 +584,16 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 }
             };
             const QString localDigest = fieldsDigest(local.value());
-            if (serverDigest == link.digest || localDigest == serverDigest) {
-                link.digest = serverDigest;
+            if (serverDigest == link.digest) {
+                // The seven fields did not change there; a change here goes up further on.
                 takeServerCard();
-            } else if (localDigest == link.digest) {
+            } else if (localDigest == serverDigest) {
+                link.agree(server, card.data);
+                takeServerCard();
+            } else if (!link.changedHere(local.value())) {
                 m_store.execute(UpdateStatement(server, link.custId));
                 local.value() = server;
-                link.digest = serverDigest;
+                link.agree(server, card.data);
                 takeServerCard();
                 ++outcome.changedHere;
             } else {
@@ -544,7 +612,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 if (choice != ConflictChoice::KeepHere) {
                     m_store.execute(UpdateStatement(server, link.custId));
                     contacts[link.custId] = server;
-                    link.digest = serverDigest;
+                    link.agree(server, card.data);
                     keepServerCard(link.custId, card.data);
                     link.cardDigest = cardDigest(card.data);
                     ++outcome.changedHere;
@@ -560,7 +628,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         const Link link = links.take(href);
         const auto local = contacts.constFind(link.custId);
         dropLink(href);
-        if (!link.deleted && local != contacts.cend() && fieldsDigest(local.value()) == link.digest) {
+        if (!link.deleted && local != contacts.cend() && !link.changedHere(local.value())) {
             m_store.execute(DeleteStatement(link.custId));
             contacts.remove(link.custId);
             ++outcome.deletedHere;
@@ -616,7 +684,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
         const KeptCard card = kept.value(link.custId);
         takenUids.insert(card.uid);
         // A card changed here beyond the seven fields (a mail, a note) goes up as well.
-        if (fieldsDigest(local.value()) != link.digest || (!card.digest.isEmpty() && card.digest != link.cardDigest)) {
+        if (link.changedHere(local.value()) || (!card.digest.isEmpty() && card.digest != link.cardDigest)) {
             updates.append(link);
         }
     }
@@ -667,13 +735,13 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                     base = card.data;
                 }
             }
-            const QByteArray card = base.isEmpty() ? newCard(local, stored.uid) : editedCard(base, local);
+            const QByteArray card = base.isEmpty() ? newCard(local, stored.uid) : cardToSend(link, base, local);
             try {
                 link.etag = m_client.updateCard(link.href, link.etag, card);
                 const QString uid = cardUid(card);
                 link.sent = {uid.isEmpty() ? (stored.isNull() ? ContactCards::newUid() : stored.uid) : uid, card};
                 link.cardDigest = cardDigest(card);
-                link.digest = fieldsDigest(local);
+                link.agree(local, card);
                 link.written = true;
                 saves.append(link);
                 ++outcome.changedThere;
@@ -713,14 +781,15 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                     continue;
                 }
                 const CardEntry& entry = created.at(i).entry;
-                saves.append({batch.at(i),
-                              entry.href,
-                              entry.etag,
-                              fieldsDigest(contacts.value(batch.at(i))),
-                              cardDigest(cards.at(i).data),
-                              false,
-                              true,
-                              {uids.at(i), cards.at(i).data}});
+                Link link;
+                link.custId = batch.at(i);
+                link.href = entry.href;
+                link.etag = entry.etag;
+                link.agree(contacts.value(batch.at(i)), cards.at(i).data);
+                link.cardDigest = cardDigest(cards.at(i).data);
+                link.written = true;
+                link.sent = {uids.at(i), cards.at(i).data};
+                saves.append(link);
                 ++outcome.addedThere;
             }
             if (failure) {

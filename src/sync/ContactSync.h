@@ -7,10 +7,13 @@
 
 #include <QUrl>
 
+#include <optional>
+
 // Two-way sync of Cust.mdb with one CardDAV address book. The card a contact has on the server is its card in
 // CustomerCard (ContactCards), the one card each contact has. What was last agreed with the server lives beside it in
-// the same file: table CustomerSync (per card: its path, the contact's key, its version tag, a digest of the seven
-// fields and one of the whole card) and table CustomerSyncState (the address book, its sync token, the account).
+// the same file: table CustomerSync (per card: its path, the contact's key, its version tag, the seven fields here
+// and a digest of those the card reads as, a digest of what the card holds beyond them) and table CustomerSyncState
+// (the address book, its sync token, the account).
 // Customer keeps its columns; a trigger on it marks the card of a deleted contact, so that a key used again by a new
 // contact is never taken for the old one.
 
@@ -79,11 +82,17 @@ private:
         qint32 custId = 0;
         QString href;
         QString etag;
-        QString digest;
+        QString digest; // of the seven fields the agreed card reads as
+        // The seven fields here when last agreed, so that only those changed here since are sent: the card may read
+        // differently (a second mobile number once the first is cleared). Null when not known.
+        std::optional<ContactFields> agreed;
         QString cardDigest; // of the card as agreed, so that a change here beyond the seven fields is seen
         bool deleted = false;
         bool written = false; // sent to the server after the token kept
         ContactCard sent; // the card sent, kept as the contact's once the link is saved
+
+        void agree(const ContactFields& here, const QByteArray& card);
+        bool changedHere(const ContactFields& here) const;
     };
     struct KeptCard
     {
@@ -103,6 +112,7 @@ private:
     void flush(QList<Link>& saves, QStringList& drops);
     qint32 insertContact(const ContactFields& fields);
     void keepServerCard(qint32 custId, const QByteArray& card);
+    QByteArray cardToSend(const Link& link, const QByteArray& card, const ContactFields& local);
     QHash<qint32, KeptCard> loadKeptCards();
     void begin();
     void commit();
