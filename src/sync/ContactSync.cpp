@@ -16,7 +16,8 @@ const QString kTables[] = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSync ("
                    "Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, ETag TEXT NOT NULL, Digest TEXT NOT NULL, "
                    "CardDigest TEXT NOT NULL DEFAULT '', Deleted INTEGER NOT NULL DEFAULT 0, "
-                   "Written INTEGER NOT NULL DEFAULT 0)"),
+                   "Written INTEGER NOT NULL DEFAULT 0, Agreed TEXT NOT NULL DEFAULT '', "
+                   "CardHash TEXT NOT NULL DEFAULT '')"),
     QStringLiteral("CREATE INDEX IF NOT EXISTS CustomerSyncCustID ON CustomerSync(CustID)"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSyncState (Name TEXT PRIMARY KEY, Value TEXT NOT NULL)"),
     QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerSyncDeleted AFTER DELETE ON Customer BEGIN "
@@ -88,8 +89,8 @@ void moveCards(CustomerStore& store)
                 const QString uid = cardUid(link.card);
                 ContactCards::save(store, link.custId, {uid.isEmpty() ? kept.uid : uid, link.card});
             }
-            store.execute(QStringLiteral("UPDATE CustomerSync SET CardDigest = ? WHERE Href = ?"),
-                          {text(cardDigest(link.card)), text(link.href)});
+            store.execute(QStringLiteral("UPDATE CustomerSync SET CardDigest = ?, CardHash = ? WHERE Href = ?"),
+                          {text(cardDigest(link.card)), text(cardHash(link.card)), text(link.href)});
         }
         last = page.last().href;
     }
@@ -106,12 +107,17 @@ void createTables(CustomerStore& store)
         store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"),
                       QVariantList());
     }
-    if (hasSyncColumn(store, QStringLiteral("Card"))) {
-        moveCards(store);
-    }
+    // Books synced before the fields as agreed and the hash of the card were kept.
     if (!hasSyncColumn(store, QStringLiteral("Agreed"))) {
         store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Agreed TEXT NOT NULL DEFAULT ''"),
                       QVariantList());
+    }
+    if (!hasSyncColumn(store, QStringLiteral("CardHash"))) {
+        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN CardHash TEXT NOT NULL DEFAULT ''"),
+                      QVariantList());
+    }
+    if (hasSyncColumn(store, QStringLiteral("Card"))) {
+        moveCards(store);
     }
 }
 
@@ -304,7 +310,8 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
     RecordsetRelease release {m_store};
     QHash<QString, Link> links;
     ado::Recordset& rs = m_store.openQuery(
-        QStringLiteral("SELECT Href, CustID, ETag, Digest, CardDigest, Deleted, Written, Agreed FROM CustomerSync"),
+        QStringLiteral(
+            "SELECT Href, CustID, ETag, Digest, CardDigest, Deleted, Written, Agreed, CardHash FROM CustomerSync"),
         QVariantList());
     while (!rs.isEOF()) {
         Link link;
@@ -316,6 +323,7 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
         link.deleted = rs.Fields(5).toInt() != 0;
         link.written = rs.Fields(6).toInt() != 0;
         link.agreed = splitFields(textOf(rs.Fields(7)));
+        link.cardHash = textOf(rs.Fields(8));
         links.insert(link.href, link);
         rs.MoveNext();
     }
@@ -344,7 +352,7 @@ QMap<qint32, ContactFields> ContactSync::loadContacts()
 void ContactSync::saveLink(const Link& link)
 {
     m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, CardDigest, "
-                                   "Deleted, Written, Agreed) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                                   "Deleted, Written, Agreed, CardHash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                     {text(link.href),
                      link.custId,
                      text(link.etag),
@@ -352,7 +360,8 @@ void ContactSync::saveLink(const Link& link)
                      text(link.cardDigest),
                      link.deleted ? 1 : 0,
                      link.written ? 1 : 0,
-                     text(joinedFields(link.agreed))});
+                     text(joinedFields(link.agreed)),
+                     text(link.cardHash)});
 }
 
 void ContactSync::dropLink(const QString& href)
@@ -372,6 +381,19 @@ void ContactSync::Link::agree(const ContactFields& here, const QByteArray& card)
     ContactFields read;
     digest = fieldsDigest(fieldsOfCard(card, read) ? read : here);
     agreed = here;
+}
+
+void ContactSync::Link::agreeCard(const QByteArray& card)
+{
+    cardDigest = ::cardDigest(card);
+    cardHash = ::cardHash(card);
+}
+
+// The details are read only when the bytes changed: most cards have not, and reading them all would slow every sync
+// of a large book.
+bool ContactSync::Link::cardChangedHere(const QByteArray& kept) const
+{
+    return !kept.isEmpty() && ::cardHash(kept) != cardHash && ::cardDigest(kept) != cardDigest;
 }
 
 bool ContactSync::Link::changedHere(const ContactFields& here) const
@@ -419,7 +441,8 @@ QHash<qint32, ContactSync::KeptCard> ContactSync::loadKeptCards()
     ado::Recordset& rs
         = m_store.openQuery(QStringLiteral("SELECT CustID, Uid, Card FROM CustomerCard"), QVariantList());
     for (; !rs.isEOF(); rs.MoveNext()) {
-        cards.insert(rs.Fields(0).toInt(), {textOf(rs.Fields(1)), cardDigest(rs.Fields(2).toByteArray())});
+        const QByteArray card = rs.Fields(2).toByteArray();
+        cards.insert(rs.Fields(0).toInt(), {textOf(rs.Fields(1)), cardHash(card), card.isEmpty()});
     }
     return cards;
 }
@@ -536,7 +559,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 link.href = card.href;
                 link.etag = card.etag;
                 link.agree(server, card.data);
-                link.cardDigest = cardDigest(card.data);
+                link.agreeCard(card.data);
                 const auto twin = unlinked.find(duplicateKey(server));
                 if (twin != unlinked.end()) {
                     link.custId = twin.value();
@@ -568,7 +591,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 link.custId = insertContact(server);
                 link.deleted = false;
                 link.agree(server, card.data);
-                link.cardDigest = cardDigest(card.data);
+                link.agreeCard(card.data);
                 keepServerCard(link.custId, card.data);
                 contacts.insert(link.custId, server);
                 ++outcome.addedHere;
@@ -576,11 +599,11 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         } else {
             const ContactCard kept = ContactCards::load(m_store, link.custId);
             // A card changed here (details beyond the seven fields) is kept and sent over the server's.
-            const bool cardChangedHere = !kept.card.isEmpty() && cardDigest(kept.card) != link.cardDigest;
+            const bool cardChangedHere = link.cardChangedHere(kept.card);
             const auto takeServerCard = [&] {
                 if (!cardChangedHere) {
                     keepServerCard(link.custId, card.data);
-                    link.cardDigest = cardDigest(card.data);
+                    link.agreeCard(card.data);
                 }
             };
             const QString localDigest = fieldsDigest(local.value());
@@ -614,7 +637,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                     contacts[link.custId] = server;
                     link.agree(server, card.data);
                     keepServerCard(link.custId, card.data);
-                    link.cardDigest = cardDigest(card.data);
+                    link.agreeCard(card.data);
                     ++outcome.changedHere;
                 }
                 // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
@@ -684,7 +707,9 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
         const KeptCard card = kept.value(link.custId);
         takenUids.insert(card.uid);
         // A card changed here beyond the seven fields (a mail, a note) goes up as well.
-        if (link.changedHere(local.value()) || (!card.digest.isEmpty() && card.digest != link.cardDigest)) {
+        if (link.changedHere(local.value())
+            || (!card.empty && card.hash != link.cardHash
+                && link.cardChangedHere(ContactCards::load(m_store, link.custId).card))) {
             updates.append(link);
         }
     }
@@ -740,7 +765,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                 link.etag = m_client.updateCard(link.href, link.etag, card);
                 const QString uid = cardUid(card);
                 link.sent = {uid.isEmpty() ? (stored.isNull() ? ContactCards::newUid() : stored.uid) : uid, card};
-                link.cardDigest = cardDigest(card);
+                link.agreeCard(card);
                 link.agree(local, card);
                 link.written = true;
                 saves.append(link);
@@ -766,7 +791,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                 }
                 takenUids.insert(uid);
                 const ContactFields& fields = contacts.value(custId);
-                const QByteArray card = kept.value(custId).digest.isEmpty()
+                const QByteArray card = kept.value(custId).empty
                     ? newCard(fields, uid)
                     : cardWithUid(editedCard(ContactCards::load(m_store, custId).card, fields), uid);
                 const QString name = isPlainName(uid) ? uid : ContactCards::newUid();
@@ -786,7 +811,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                 link.href = entry.href;
                 link.etag = entry.etag;
                 link.agree(contacts.value(batch.at(i)), cards.at(i).data);
-                link.cardDigest = cardDigest(cards.at(i).data);
+                link.agreeCard(cards.at(i).data);
                 link.written = true;
                 link.sent = {uids.at(i), cards.at(i).data};
                 saves.append(link);

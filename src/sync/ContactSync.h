@@ -87,17 +87,21 @@ private:
         // differently (a second mobile number once the first is cleared). Null when not known.
         std::optional<ContactFields> agreed;
         QString cardDigest; // of the card as agreed, so that a change here beyond the seven fields is seen
+        QString cardHash; // of its bytes: the card here unchanged since, its details are too
         bool deleted = false;
         bool written = false; // sent to the server after the token kept
         ContactCard sent; // the card sent, kept as the contact's once the link is saved
 
         void agree(const ContactFields& here, const QByteArray& card);
+        void agreeCard(const QByteArray& card);
+        bool cardChangedHere(const QByteArray& kept) const;
         bool changedHere(const ContactFields& here) const;
     };
     struct KeptCard
     {
         QString uid;
-        QString digest; // empty: no card kept yet
+        QString hash;
+        bool empty = true; // no card kept yet
     };
 
     void prepareTables();

@@ -67,6 +67,11 @@ QByteArray cardWithUid(const QByteArray& card, const QString& uid)
     return out;
 }
 
+QString cardHash(const QByteArray& card)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(card, QCryptographicHash::Sha256).toHex());
+}
+
 QString cardDigest(const QByteArray& card)
 {
     if (card.isEmpty()) {
