@@ -6,7 +6,6 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QUuid>
 
 #include <algorithm>
 #include <cctype>
@@ -847,12 +846,6 @@ QByteArray writeVCards(const QList<ExportContact>& contacts, const Progress& pro
         appendVCard(out, contacts.at(i));
     }
     return out;
-}
-
-QString vCardUid(qint32 custId)
-{
-    static const QUuid space(QStringLiteral("{6d1f0c4e-9b1a-4f57-8a0e-3c2b7d5e9f10}"));
-    return QUuid::createUuidV5(space, QString::number(custId)).toString(QUuid::WithoutBraces);
 }
 
 bool holdsVCards(const QString& text)

@@ -30,8 +30,6 @@ QStringList splitUnescaped(const QString& text, QChar separator);
 QString vCardEscaped(const QString& value);
 // A text value as it reads: "\\n" and "\\N" are line breaks, "\\," "\\;" "\\:" and "\\\\" the characters.
 QString vCardUnescaped(const QString& value);
-// The UID of a contact: the same for the same key, whatever else changes.
-QString vCardUid(qint32 custId);
 
 // The text of vCard bytes, decoded as decodeText() does once every fold that cuts a UTF-8 sequence in two is moved
 // past the whole character (the unfolded value is the same either way). utf8, when given, tells whether the bytes were

@@ -2,80 +2,164 @@
 
 #include "CardEdit.h"
 #include "Contact.h"
+#include "ContactCards.h"
 #include "ImportRules.h"
+#include "SyncCards.h"
 
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
-#include <QUuid>
 
 namespace {
 
 const QString kTables[] = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSync ("
                    "Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, ETag TEXT NOT NULL, Digest TEXT NOT NULL, "
-                   "Card TEXT NOT NULL, Deleted INTEGER NOT NULL DEFAULT 0, Written INTEGER NOT NULL DEFAULT 0)"),
+                   "CardDigest TEXT NOT NULL DEFAULT '', Deleted INTEGER NOT NULL DEFAULT 0, "
+                   "Written INTEGER NOT NULL DEFAULT 0, Agreed TEXT NOT NULL DEFAULT '', "
+                   "CardHash TEXT NOT NULL DEFAULT '')"),
     QStringLiteral("CREATE INDEX IF NOT EXISTS CustomerSyncCustID ON CustomerSync(CustID)"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSyncState (Name TEXT PRIMARY KEY, Value TEXT NOT NULL)"),
     QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerSyncDeleted AFTER DELETE ON Customer BEGIN "
                    "UPDATE CustomerSync SET Deleted = 1 WHERE CustID = OLD.CustID; END"),
 };
 
-QString text(const QString& value)
+// A text bound as a value: an empty one is stored as '' (the columns take no NULL), never as NULL.
+QVariant text(const QString& value)
 {
-    QString clean = value;
-    clean.remove(QChar(0));
-    return QLatin1Char('\'') + quoted(clean) + QLatin1Char('\'');
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
 
 // True when the query gives at least one row.
-bool hasRow(CustomerStore& store, const QString& query)
+bool hasRow(CustomerStore& store, const QString& query, const QVariantList& values)
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {store};
-    return !store.openQuery(query).isEOF();
+    RecordsetRelease release {store};
+    return !store.openQuery(query, values).isEOF();
 }
 
 bool hasStateTable(CustomerStore& store)
 {
     return hasRow(store,
-                  QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'CustomerSyncState'"));
+                  QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?"),
+                  {QStringLiteral("CustomerSyncState")});
 }
 
-bool hasWrittenColumn(CustomerStore& store)
+bool hasSyncColumn(CustomerStore& store, const QString& column)
 {
-    return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = 'Written'"));
+    return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = ?"), {column});
+}
+
+struct OldLink
+{
+    QString href;
+    qint32 custId = 0;
+    QByteArray card;
+    bool deleted = false;
+};
+
+// Books synced before each contact had its card kept the card in CustomerSync. Each linked contact's card becomes
+// its card, under the UID the server's card has, and CustomerSync keeps only a digest of it. Done in the caller's
+// transaction, a page of links at a time so that the cards of a large book are never all in memory.
+void moveCards(CustomerStore& store)
+{
+    ContactCards::prepare(store);
+    store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN CardDigest TEXT NOT NULL DEFAULT ''"),
+                  QVariantList());
+    QString last;
+    for (;;) {
+        QList<OldLink> page;
+        {
+            RecordsetRelease release {store};
+            ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT Href, CustID, Card, Deleted FROM CustomerSync "
+                                                                "WHERE Href > ? ORDER BY Href LIMIT 100"),
+                                                 {text(last)});
+            for (; !rs.isEOF(); rs.MoveNext()) {
+                page.append({textOf(rs.Fields(0)),
+                             rs.Fields(1).toInt(),
+                             rs.Fields(2).toByteArray(),
+                             rs.Fields(3).toInt() != 0});
+            }
+        }
+        if (page.isEmpty()) {
+            break;
+        }
+        for (const OldLink& link : std::as_const(page)) {
+            const ContactCard kept = ContactCards::load(store, link.custId);
+            if (!link.deleted && !kept.isNull()) {
+                const QString uid = cardUid(link.card);
+                ContactCards::save(store, link.custId, {uid.isEmpty() ? kept.uid : uid, link.card});
+            }
+            store.execute(QStringLiteral("UPDATE CustomerSync SET CardDigest = ?, CardHash = ? WHERE Href = ?"),
+                          {text(cardDigest(link.card)), text(cardHash(link.card)), text(link.href)});
+        }
+        last = page.last().href;
+    }
+    store.execute(QStringLiteral("ALTER TABLE CustomerSync DROP COLUMN Card"), QVariantList());
 }
 
 void createTables(CustomerStore& store)
 {
     for (const QString& statement : kTables) {
-        store.execute(statement);
+        store.execute(statement, QVariantList());
     }
     // Books first synced before cards were marked as written since the token.
-    if (!hasWrittenColumn(store)) {
-        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"));
+    if (!hasSyncColumn(store, QStringLiteral("Written"))) {
+        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"),
+                      QVariantList());
     }
+    // Books synced before the fields as agreed and the hash of the card were kept.
+    if (!hasSyncColumn(store, QStringLiteral("Agreed"))) {
+        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Agreed TEXT NOT NULL DEFAULT ''"),
+                      QVariantList());
+    }
+    if (!hasSyncColumn(store, QStringLiteral("CardHash"))) {
+        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN CardHash TEXT NOT NULL DEFAULT ''"),
+                      QVariantList());
+    }
+    if (hasSyncColumn(store, QStringLiteral("Card"))) {
+        moveCards(store);
+    }
+}
+
+const QChar kFieldSeparator(0x1f);
+
+QString joinedFields(const std::optional<ContactFields>& fields)
+{
+    if (!fields) {
+        return QString();
+    }
+    const ContactFields& f = *fields;
+    return QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}.join(
+        kFieldSeparator);
+}
+
+std::optional<ContactFields> splitFields(const QString& text)
+{
+    const QStringList p = text.split(kFieldSeparator);
+    if (p.size() != 7) {
+        return std::nullopt;
+    }
+    return ContactFields {p.at(0), p.at(1), p.at(2), p.at(3), p.at(4), p.at(5), p.at(6)};
+}
+
+// A card's UID as the name of its file on the server, when it makes a plain one.
+bool isPlainName(const QString& uid)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._@-]{0,99}$"));
+    return plain.match(uid).hasMatch();
 }
 
 QString stateValue(CustomerStore& store, const QString& name)
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {store};
-    ado::Recordset& rs
-        = store.openQuery(QStringLiteral("SELECT Value FROM CustomerSyncState WHERE Name = ") + text(name));
+    RecordsetRelease release {store};
+    ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT Value FROM CustomerSyncState WHERE Name = ?"), {name});
     return rs.isEOF() ? QString() : textOf(rs.Fields(0));
 }
 
 void setStateValue(CustomerStore& store, const QString& name, const QString& value)
 {
-    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSyncState (Name, Value) VALUES (%1, %2)")
-                      .arg(text(name), text(value)));
+    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSyncState (Name, Value) VALUES (?, ?)"),
+                  {text(name), text(value)});
 }
 
 void requireOpen(CustomerStore& store)
@@ -130,8 +214,8 @@ void clearSyncSettings(CustomerStore& store)
         ado::Connection& connection = *store.mcnnCust;
         connection.BeginTrans();
         try {
-            store.execute(QStringLiteral("DELETE FROM CustomerSync"));
-            store.execute(QStringLiteral("DELETE FROM CustomerSyncState"));
+            store.execute(QStringLiteral("DELETE FROM CustomerSync"), QVariantList());
+            store.execute(QStringLiteral("DELETE FROM CustomerSyncState"), QVariantList());
             connection.CommitTrans();
         } catch (...) {
             connection.RollbackTrans();
@@ -222,8 +306,8 @@ void ContactSync::prepareTables()
     createTables(m_store);
     const QString book = m_book.toString();
     if (stateValue(m_store, QStringLiteral("linkedBook")) != book) {
-        m_store.execute(QStringLiteral("DELETE FROM CustomerSync"));
-        m_store.execute(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name = 'token'"));
+        m_store.execute(QStringLiteral("DELETE FROM CustomerSync"), QVariantList());
+        m_store.execute(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name = ?"), {QStringLiteral("token")});
         setStateValue(m_store, QStringLiteral("linkedBook"), book);
     }
     commit();
@@ -231,23 +315,23 @@ void ContactSync::prepareTables()
 
 QHash<QString, ContactSync::Link> ContactSync::loadLinks()
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {m_store};
+    RecordsetRelease release {m_store};
     QHash<QString, Link> links;
     ado::Recordset& rs = m_store.openQuery(
-        QStringLiteral("SELECT Href, CustID, ETag, Digest, Card, Deleted, Written FROM CustomerSync"));
+        QStringLiteral(
+            "SELECT Href, CustID, ETag, Digest, CardDigest, Deleted, Written, Agreed, CardHash FROM CustomerSync"),
+        QVariantList());
     while (!rs.isEOF()) {
         Link link;
         link.href = textOf(rs.Fields(0));
         link.custId = rs.Fields(1).toInt();
         link.etag = textOf(rs.Fields(2));
         link.digest = textOf(rs.Fields(3));
-        link.card = textOf(rs.Fields(4)).toUtf8();
+        link.cardDigest = textOf(rs.Fields(4));
         link.deleted = rs.Fields(5).toInt() != 0;
         link.written = rs.Fields(6).toInt() != 0;
+        link.agreed = splitFields(textOf(rs.Fields(7)));
+        link.cardHash = textOf(rs.Fields(8));
         links.insert(link.href, link);
         rs.MoveNext();
     }
@@ -256,11 +340,7 @@ QHash<QString, ContactSync::Link> ContactSync::loadLinks()
 
 QMap<qint32, ContactFields> ContactSync::loadContacts()
 {
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {m_store};
+    RecordsetRelease release {m_store};
     QMap<qint32, ContactFields> contacts;
     ado::Recordset& rs = m_store.openQuery(ListQuery());
     while (!rs.isEOF()) {
@@ -279,18 +359,22 @@ QMap<qint32, ContactFields> ContactSync::loadContacts()
 
 void ContactSync::saveLink(const Link& link)
 {
-    m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, Card, Deleted, "
-                                   "Written) VALUES (%1, %2, %3, %4, %5, %6, %7)")
-                        .arg(text(link.href))
-                        .arg(link.custId)
-                        .arg(text(link.etag), text(link.digest), text(QString::fromUtf8(link.card)))
-                        .arg(link.deleted ? 1 : 0)
-                        .arg(link.written ? 1 : 0));
+    m_store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerSync (Href, CustID, ETag, Digest, CardDigest, "
+                                   "Deleted, Written, Agreed, CardHash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                    {text(link.href),
+                     link.custId,
+                     text(link.etag),
+                     text(link.digest),
+                     text(link.cardDigest),
+                     link.deleted ? 1 : 0,
+                     link.written ? 1 : 0,
+                     text(joinedFields(link.agreed)),
+                     text(link.cardHash)});
 }
 
 void ContactSync::dropLink(const QString& href)
 {
-    m_store.execute(QStringLiteral("DELETE FROM CustomerSync WHERE Href = ") + text(href));
+    m_store.execute(QStringLiteral("DELETE FROM CustomerSync WHERE Href = ?"), {href});
 }
 
 qint32 ContactSync::insertContact(const ContactFields& fields)
@@ -298,6 +382,77 @@ qint32 ContactSync::insertContact(const ContactFields& fields)
     const qint32 key = m_store.GetNextCustID();
     m_store.execute(InsertStatement(key, fields));
     return key;
+}
+
+void ContactSync::Link::agree(const ContactFields& here, const QByteArray& card)
+{
+    ContactFields read;
+    digest = fieldsDigest(fieldsOfCard(card, read) ? read : here);
+    agreed = here;
+}
+
+void ContactSync::Link::agreeCard(const QByteArray& card)
+{
+    cardDigest = ::cardDigest(card);
+    cardHash = ::cardHash(card);
+}
+
+// The details are read only when the bytes changed: most cards have not, and reading them all would slow every sync
+// of a large book.
+bool ContactSync::Link::cardChangedHere(const QByteArray& kept) const
+{
+    return !kept.isEmpty() && ::cardHash(kept) != cardHash && ::cardDigest(kept) != cardDigest;
+}
+
+bool ContactSync::Link::changedHere(const ContactFields& here) const
+{
+    return fieldsDigest(here) != (agreed ? fieldsDigest(*agreed) : digest);
+}
+
+// The card with the fields changed here since the last agreement applied; the others stay as the card has them.
+QByteArray ContactSync::cardToSend(const Link& link, const QByteArray& card, const ContactFields& local)
+{
+    ContactFields wanted;
+    if (!link.agreed || !fieldsOfCard(card, wanted)) {
+        return editedCard(card, local);
+    }
+    const ContactFields& agreed = *link.agreed;
+    for (QString ContactFields::*field : {&ContactFields::firstName,
+                                          &ContactFields::lastName,
+                                          &ContactFields::address,
+                                          &ContactFields::city,
+                                          &ContactFields::state,
+                                          &ContactFields::zip,
+                                          &ContactFields::phoneNumber}) {
+        if (local.*field != agreed.*field) {
+            wanted.*field = local.*field;
+        }
+    }
+    return editedCard(card, wanted);
+}
+
+// The server's card becomes the contact's, under the card's UID (the contact's own when the card has none).
+void ContactSync::keepServerCard(qint32 custId, const QByteArray& card)
+{
+    QString uid = cardUid(card);
+    if (uid.isEmpty()) {
+        uid = ContactCards::load(m_store, custId).uid;
+    }
+    ContactCards::save(m_store, custId, {uid.isEmpty() ? ContactCards::newUid() : uid, card});
+}
+
+// Read a row at a time: only the UID and a digest of each card stay in memory, whatever the cards hold.
+QHash<qint32, ContactSync::KeptCard> ContactSync::loadKeptCards()
+{
+    RecordsetRelease release {m_store};
+    QHash<qint32, KeptCard> cards;
+    ado::Recordset& rs
+        = m_store.openQuery(QStringLiteral("SELECT CustID, Uid, Card FROM CustomerCard"), QVariantList());
+    for (; !rs.isEOF(); rs.MoveNext()) {
+        const QByteArray card = rs.Fields(2).toByteArray();
+        cards.insert(rs.Fields(0).toInt(), {textOf(rs.Fields(1)), cardHash(card), card.isEmpty()});
+    }
+    return cards;
 }
 
 void ContactSync::applyServerChanges(SyncOutcome& outcome)
@@ -408,7 +563,11 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         auto found = links.find(card.href);
         if (found == links.end()) {
             if (readable) {
-                Link link {0, card.href, card.etag, serverDigest, card.data, false, false};
+                Link link;
+                link.href = card.href;
+                link.etag = card.etag;
+                link.agree(server, card.data);
+                link.agreeCard(card.data);
                 const auto twin = unlinked.find(duplicateKey(server));
                 if (twin != unlinked.end()) {
                     link.custId = twin.value();
@@ -419,6 +578,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                     contacts.insert(link.custId, server);
                     ++outcome.addedHere;
                 }
+                keepServerCard(link.custId, card.data);
                 saveLink(link);
                 links.insert(link.href, link);
             }
@@ -429,38 +589,63 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         Link& link = found.value();
         const auto local = contacts.find(link.custId);
         link.etag = card.etag;
-        link.card = card.data;
-        if (!readable || serverDigest == link.digest) {
-            // Nothing the program keeps changed there: only the card's version moves on.
+        // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
+        // bytes, not the contact.
+        if (!readable) {
+            // Nothing the program keeps: only the card's version moves on.
         } else if (link.deleted || local == contacts.end()) {
-            // Deleted here, changed there: the change wins and the contact comes back.
-            link.custId = insertContact(server);
-            link.deleted = false;
-            link.digest = serverDigest;
-            contacts.insert(link.custId, server);
-            ++outcome.addedHere;
+            if (serverDigest != link.digest) {
+                // Deleted here, changed there: the change wins and the contact comes back.
+                link.custId = insertContact(server);
+                link.deleted = false;
+                link.agree(server, card.data);
+                link.agreeCard(card.data);
+                keepServerCard(link.custId, card.data);
+                contacts.insert(link.custId, server);
+                ++outcome.addedHere;
+            }
         } else {
+            const ContactCard kept = ContactCards::load(m_store, link.custId);
+            // A card changed here (details beyond the seven fields) is kept and sent over the server's.
+            const bool cardChangedHere = link.cardChangedHere(kept.card);
+            const auto takeServerCard = [&] {
+                if (!cardChangedHere) {
+                    keepServerCard(link.custId, card.data);
+                    link.agreeCard(card.data);
+                }
+            };
             const QString localDigest = fieldsDigest(local.value());
-            if (localDigest == serverDigest) {
-                link.digest = serverDigest;
-            } else if (localDigest == link.digest) {
+            if (serverDigest == link.digest) {
+                // The seven fields did not change there; a change here goes up further on.
+                takeServerCard();
+            } else if (localDigest == serverDigest) {
+                link.agree(server, card.data);
+                takeServerCard();
+            } else if (!link.changedHere(local.value())) {
                 m_store.execute(UpdateStatement(server, link.custId));
                 local.value() = server;
-                link.digest = serverDigest;
+                link.agree(server, card.data);
+                takeServerCard();
                 ++outcome.changedHere;
             } else {
                 ++outcome.conflicts;
                 const ConflictChoice choice
                     = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::KeepBoth;
                 if (choice == ConflictChoice::KeepBoth) {
-                    // The version here becomes a contact of its own, sent as a new card further on.
+                    // The version here becomes a contact of its own with its card under a UID of its own, sent as a
+                    // new card further on.
                     const qint32 copy = insertContact(local.value());
+                    const QString uid = ContactCards::newUid();
+                    ContactCards::save(
+                        m_store, copy, {uid, kept.card.isEmpty() ? kept.card : cardWithUid(kept.card, uid)});
                     contacts.insert(copy, local.value());
                 }
                 if (choice != ConflictChoice::KeepHere) {
                     m_store.execute(UpdateStatement(server, link.custId));
                     contacts[link.custId] = server;
-                    link.digest = serverDigest;
+                    link.agree(server, card.data);
+                    keepServerCard(link.custId, card.data);
+                    link.agreeCard(card.data);
                     ++outcome.changedHere;
                 }
                 // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
@@ -474,7 +659,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         const Link link = links.take(href);
         const auto local = contacts.constFind(link.custId);
         dropLink(href);
-        if (!link.deleted && local != contacts.cend() && fieldsDigest(local.value()) == link.digest) {
+        if (!link.deleted && local != contacts.cend() && !link.changedHere(local.value())) {
             m_store.execute(DeleteStatement(link.custId));
             contacts.remove(link.custId);
             ++outcome.deletedHere;
@@ -483,7 +668,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         next();
     }
     // The new token covers every card written before it.
-    m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"));
+    m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"), QVariantList());
     setStateValue(m_store, QStringLiteral("token"), newToken);
     commit();
     step(total, total);
@@ -500,6 +685,9 @@ void ContactSync::flush(QList<Link>& saves, QStringList& drops)
     }
     for (const Link& link : std::as_const(saves)) {
         saveLink(link);
+        if (!link.sent.isNull()) {
+            ContactCards::save(m_store, link.custId, link.sent);
+        }
     }
     commit();
     saves.clear();
@@ -512,9 +700,11 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
 {
     const QHash<QString, Link> links = loadLinks();
     const QMap<qint32, ContactFields> contacts = loadContacts();
+    const QHash<qint32, KeptCard> kept = loadKeptCards();
     QList<Link> deletions;
     QList<Link> updates;
     QSet<qint32> linkedIds;
+    QSet<QString> takenUids;
     for (const Link& link : links) {
         const auto local = contacts.constFind(link.custId);
         if (link.deleted || local == contacts.cend()) {
@@ -522,7 +712,12 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             continue;
         }
         linkedIds.insert(link.custId);
-        if (fieldsDigest(local.value()) != link.digest) {
+        const KeptCard card = kept.value(link.custId);
+        takenUids.insert(card.uid);
+        // A card changed here beyond the seven fields (a mail, a note) goes up as well.
+        if (link.changedHere(local.value())
+            || (!card.empty && card.hash != link.cardHash
+                && link.cardChangedHere(ContactCards::load(m_store, link.custId).card))) {
             updates.append(link);
         }
     }
@@ -565,11 +760,21 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
         }
         for (Link link : std::as_const(updates)) {
             const ContactFields& local = contacts.value(link.custId);
-            const QByteArray card = editedCard(link.card, local);
+            const ContactCard stored = ContactCards::load(m_store, link.custId);
+            QByteArray base = stored.card;
+            if (base.isEmpty()) {
+                // No card kept here: the server's is edited, so that what it holds stays there.
+                for (const Card& card : m_client.fetchCards(m_book, {link.href})) {
+                    base = card.data;
+                }
+            }
+            const QByteArray card = base.isEmpty() ? newCard(local, stored.uid) : cardToSend(link, base, local);
             try {
                 link.etag = m_client.updateCard(link.href, link.etag, card);
-                link.card = card;
-                link.digest = fieldsDigest(local);
+                const QString uid = cardUid(card);
+                link.sent = {uid.isEmpty() ? (stored.isNull() ? ContactCards::newUid() : stored.uid) : uid, card};
+                link.agreeCard(card);
+                link.agree(local, card);
                 link.written = true;
                 saves.append(link);
                 ++outcome.changedThere;
@@ -585,9 +790,21 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
         for (qsizetype first = 0; first < additions.size(); first += m_batch) {
             const QList<qint32> batch = additions.mid(first, m_batch);
             QList<CardDavClient::NewCard> cards;
+            QStringList uids;
             for (const qint32 custId : batch) {
-                const QString uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-                cards.append({uid + QLatin1String(".vcf"), newCard(contacts.value(custId), uid)});
+                // The contact's own UID, unless a linked contact already has it there (a copy kept in a conflict).
+                QString uid = kept.value(custId).uid;
+                if (uid.isEmpty() || takenUids.contains(uid)) {
+                    uid = ContactCards::newUid();
+                }
+                takenUids.insert(uid);
+                const ContactFields& fields = contacts.value(custId);
+                const QByteArray card = kept.value(custId).empty
+                    ? newCard(fields, uid)
+                    : cardWithUid(editedCard(ContactCards::load(m_store, custId).card, fields), uid);
+                const QString name = isPlainName(uid) ? uid : ContactCards::newUid();
+                cards.append({name + QLatin1String(".vcf"), card});
+                uids.append(uid);
             }
             const QList<CardDavClient::Creation> created = m_client.createCards(m_book, cards);
             std::optional<CardDavError> failure;
@@ -597,13 +814,15 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
                     continue;
                 }
                 const CardEntry& entry = created.at(i).entry;
-                saves.append({batch.at(i),
-                              entry.href,
-                              entry.etag,
-                              fieldsDigest(contacts.value(batch.at(i))),
-                              cards.at(i).data,
-                              false,
-                              true});
+                Link link;
+                link.custId = batch.at(i);
+                link.href = entry.href;
+                link.etag = entry.etag;
+                link.agree(contacts.value(batch.at(i)), cards.at(i).data);
+                link.agreeCard(cards.at(i).data);
+                link.written = true;
+                link.sent = {uids.at(i), cards.at(i).data};
+                saves.append(link);
                 ++outcome.addedThere;
             }
             if (failure) {

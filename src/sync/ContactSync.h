@@ -1,16 +1,21 @@
 #pragma once
 
 #include "CardDavClient.h"
+#include "ContactCards.h"
 #include "CustomerStore.h"
 #include "ExchangeTypes.h"
 
 #include <QUrl>
 
-// Two-way sync of Cust.mdb with one CardDAV address book. What was last agreed with the server lives beside table
-// Customer in the same file: table CustomerSync (per card: its path, the contact's key, its version tag, a digest of
-// the seven fields and the card itself) and table CustomerSyncState (the address book, its sync token, the
-// account). Customer keeps its columns; a trigger on it marks the card of a deleted contact, so that a key used again
-// by a new contact is never taken for the old one.
+#include <optional>
+
+// Two-way sync of Cust.mdb with one CardDAV address book. The card a contact has on the server is its card in
+// CustomerCard (ContactCards), the one card each contact has. What was last agreed with the server lives beside it in
+// the same file: table CustomerSync (per card: its path, the contact's key, its version tag, the seven fields here
+// and a digest of those the card reads as, a digest of what the card holds beyond them) and table CustomerSyncState
+// (the address book, its sync token, the account).
+// Customer keeps its columns; a trigger on it marks the card of a deleted contact, so that a key used again by a new
+// contact is never taken for the old one.
 
 // Where and as whom the address book is synced; kept in CustomerSyncState.
 struct SyncSettings
@@ -77,10 +82,26 @@ private:
         qint32 custId = 0;
         QString href;
         QString etag;
-        QString digest;
-        QByteArray card;
+        QString digest; // of the seven fields the agreed card reads as
+        // The seven fields here when last agreed, so that only those changed here since are sent: the card may read
+        // differently (a second mobile number once the first is cleared). Null when not known.
+        std::optional<ContactFields> agreed;
+        QString cardDigest; // of the card as agreed, so that a change here beyond the seven fields is seen
+        QString cardHash; // of its bytes: the card here unchanged since, its details are too
         bool deleted = false;
         bool written = false; // sent to the server after the token kept
+        ContactCard sent; // the card sent, kept as the contact's once the link is saved
+
+        void agree(const ContactFields& here, const QByteArray& card);
+        void agreeCard(const QByteArray& card);
+        bool cardChangedHere(const QByteArray& kept) const;
+        bool changedHere(const ContactFields& here) const;
+    };
+    struct KeptCard
+    {
+        QString uid;
+        QString hash;
+        bool empty = true; // no card kept yet
     };
 
     void prepareTables();
@@ -94,6 +115,9 @@ private:
     void dropLink(const QString& href);
     void flush(QList<Link>& saves, QStringList& drops);
     qint32 insertContact(const ContactFields& fields);
+    void keepServerCard(qint32 custId, const QByteArray& card);
+    QByteArray cardToSend(const Link& link, const QByteArray& card, const ContactFields& local);
+    QHash<qint32, KeptCard> loadKeptCards();
     void begin();
     void commit();
 

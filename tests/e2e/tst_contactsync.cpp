@@ -10,6 +10,9 @@
 #include "DavServer.h"
 #include "TestDatabase.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTest>
 
 namespace {
@@ -50,6 +53,28 @@ public:
 private:
     ConflictChoice m_choice;
 };
+
+// The rows of a query on a connection of its own, each row's columns joined by '|'.
+QStringList query(const TestDatabase& db, const QString& sql)
+{
+    QStringList rows;
+    {
+        QSqlDatabase connection = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("query"));
+        connection.setDatabaseName(db.path());
+        connection.open();
+        QSqlQuery q(connection);
+        q.exec(sql);
+        while (q.next()) {
+            QStringList columns;
+            for (int i = 0; i < q.record().count(); ++i) {
+                columns.append(q.value(i).toString());
+            }
+            rows.append(columns.join(QLatin1Char('|')));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("query"));
+    return rows;
+}
 
 const QString kRossi = QStringLiteral("Rossi;Mario;Via Po 1;Torino;TO;3331234567;011123456");
 const QString kVerdi = QStringLiteral("Verdi;Anna;;;;;");
@@ -358,6 +383,108 @@ private slots:
         }
         QVERIFY(!card.contains("3331234567"));
         verifySettled(db, {QStringLiteral("Rossi;Mario;Via Po 1;Milano;TO;3400000000;011555")});
+    }
+
+    // A '%' in what the server gives (an escaped comma in a card's address, a path) is kept as it is, and the
+    // contact's later changes still go up to that path.
+    void percentSignsFromTheServerAreKept()
+    {
+        freshBook();
+        TestDatabase db;
+        phonePut(QStringLiteral("Neri, Paolo.vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:neri%2C1\r\nN:Neri;Paolo;;;\r\nFN:Paolo Neri\r\n"
+                 "URL:https://example.org/a%2Cb%1%25\r\nTEL;TYPE=CELL:3331234567\r\nEND:VCARD\r\n");
+        sync(db);
+        QCOMPARE(here(db), QStringList {QStringLiteral("Neri;Paolo;;;;3331234567;")});
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.changedThere, 1);
+        QCOMPARE(outcome.pending, 0);
+
+        const Card card = cardOf(QStringLiteral("Neri"));
+        QVERIFY2(card.href.endsWith(QLatin1String("/Neri%2C%20Paolo.vcf")), qPrintable(card.href));
+        QVERIFY(card.data.contains("URL:https://example.org/a%2Cb%1%25"));
+        QVERIFY(card.data.contains("UID:neri%2C1"));
+        verifySettled(db, {QStringLiteral("Neri;Paolo;;Milano;;3331234567;")});
+    }
+
+    // A book synced when the sync kept its own copy of each card: the cards become the contacts' cards in one go at
+    // the next sync, which then finds nothing to do; a failure in the middle leaves the book as it was.
+    void anOldBookIsMovedOverWhole()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kRossi), rowOf(2, kVerdi)});
+        const QByteArray rossi = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:r-1\r\nN:Rossi;Mario;;;\r\nFN:Mario Rossi\r\n"
+                                 "EMAIL:mario@example.org\r\nADR:;;Via Po 1;Torino;TO;;\r\n"
+                                 "TEL;TYPE=CELL:3331234567\r\nTEL:011123456\r\nEND:VCARD\r\n";
+        const QByteArray verdi = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:v-1\r\nN:Verdi;Anna;;;\r\nFN:Anna Verdi\r\n"
+                                 "NOTE:50%2C sconto\r\nEND:VCARD\r\n";
+        phonePut(QStringLiteral("r.vcf"), rossi);
+        phonePut(QStringLiteral("v.vcf"), verdi);
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        const QString token = phone.syncToken(m_book);
+        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE CustomerSync (Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, "
+                                        "ETag TEXT NOT NULL, Digest TEXT NOT NULL, Card TEXT NOT NULL, "
+                                        "Deleted INTEGER NOT NULL DEFAULT 0, Written INTEGER NOT NULL DEFAULT 0)")),
+                 QString());
+        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE CustomerSyncState (Name TEXT PRIMARY KEY, Value TEXT NOT NULL)")),
+                 QString());
+        for (const CardEntry& entry : phone.listCards(m_book)) {
+            const bool isRossi = entry.href.endsWith(QLatin1String("r.vcf"));
+            QCOMPARE(db.exec(QStringLiteral("INSERT INTO CustomerSync VALUES ('%1', %2, '%3', '%4', '%5', 0, 0)")
+                                 .arg(entry.href,
+                                      QString::number(isRossi ? 1 : 2),
+                                      entry.etag,
+                                      fieldsDigest(fieldsOf(isRossi ? kRossi : kVerdi)),
+                                      QString::fromUtf8(isRossi ? rossi : verdi))),
+                     QString());
+        }
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO CustomerSyncState VALUES ('linkedBook', '%1'), ('token', '%2')")
+                             .arg(m_book.toString(), token)),
+                 QString());
+
+        // The disk gives out at the second card.
+        {
+            CustomerStore store; // gives each contact its row in CustomerCard, as any opening does
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            store.CloseDatabase();
+        }
+        QCOMPARE(db.exec(QStringLiteral("CREATE TRIGGER Full BEFORE INSERT ON CustomerCard WHEN NEW.Uid = 'v-1' "
+                                        "BEGIN SELECT RAISE(ABORT, 'disk full'); END")),
+                 QString());
+        const auto everything = [&] {
+            return query(db, QStringLiteral("SELECT name, sql FROM sqlite_master ORDER BY name"))
+                + query(db, QStringLiteral("SELECT * FROM CustomerCard ORDER BY CustID"))
+                + query(db, QStringLiteral("SELECT * FROM CustomerSync ORDER BY Href"));
+        };
+        const QStringList before = everything();
+        QVERIFY_THROWS_EXCEPTION(ado::Error, sync(db));
+        QCOMPARE(everything(), before);
+
+        QCOMPARE(db.exec(QStringLiteral("DROP TRIGGER Full")), QString());
+        QCOMPARE(sync(db).summary(), SyncOutcome().summary());
+        QCOMPARE(query(db, QStringLiteral("SELECT CustID, Uid, Card FROM CustomerCard ORDER BY CustID")),
+                 QStringList({QStringLiteral("1|r-1|") + QString::fromUtf8(rossi),
+                              QStringLiteral("2|v-1|") + QString::fromUtf8(verdi)}));
+        QCOMPARE(
+            query(db, QStringLiteral("SELECT count(*) FROM pragma_table_info('CustomerSync') WHERE name = 'Card'")),
+            QStringList {QStringLiteral("0")});
+
+        // A detail changed here, beyond the seven fields, goes up with the rest of the card as it was.
+        QCOMPARE(db.exec(QStringLiteral("UPDATE CustomerCard SET Card = CAST(replace(CAST(Card AS TEXT), "
+                                        "'mario@example.org', 'm.rossi@example.org') AS BLOB) WHERE CustID = 1")),
+                 QString());
+        QCOMPARE(sync(db).changedThere, 1);
+        // Servers give cards back with their own line ends and order of lines.
+        const auto lines = [](const QByteArray& card) {
+            QList<QByteArray> lines = QByteArray(card).replace("\r\n", "\n").split('\n');
+            lines.removeAll(QByteArray());
+            std::sort(lines.begin(), lines.end());
+            return lines;
+        };
+        QCOMPARE(lines(cardOf(QStringLiteral("Rossi")).data),
+                 lines(QByteArray(rossi).replace("mario@example.org", "m.rossi@example.org")));
+        verifySettled(db, {kRossi, kVerdi});
     }
 
     void aSyncCutShortLosesAndDoublesNothing_data()

@@ -262,6 +262,85 @@ private slots:
                  qPrintable(boxes.last().text));
     }
 
+    // A card rich in what the window does not show: each field changed in the window changes only its own line on
+    // the server, and everything else on the card stays as the phone wrote it.
+    void aChangeInTheWindowChangesOnlyItsLine()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db;
+        const QUrl book = m_server.addAddressBook(QStringLiteral("righe"), QStringLiteral("Righe"));
+        CardDavClient phone(book, m_server.user(), m_server.password());
+        phone.createCard(book,
+                         QStringLiteral("galli.vcf"),
+                         "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:galli-1\r\nN:Galli;Marta;;;\r\nFN:Marta Galli\r\n"
+                         "TEL;TYPE=CELL:333 1111111\r\nTEL;TYPE=CELL:347 2222222\r\nTEL;TYPE=HOME:06 5551234\r\n"
+                         "TEL;TYPE=WORK:02 5557654\r\nTEL;TYPE=PAGER:0335 999888\r\n"
+                         "EMAIL;TYPE=HOME:marta@example.org\r\nEMAIL;TYPE=WORK:m.galli@example.com\r\n"
+                         "ADR;TYPE=HOME:;;Via Roma 5;Roma;RM;00100;Italia\r\nNOTE:Cugina di Paolo\r\n"
+                         "BDAY:1985-04-12\r\nEND:VCARD\r\n");
+        const auto serverLines = [&] {
+            QStringList lines;
+            for (const CardEntry& entry : phone.listCards(book)) {
+                for (const Card& card : phone.fetchCards(book, {entry.href})) {
+                    // Servers give their own line ends and order of lines.
+                    lines += QString::fromUtf8(card.data)
+                                 .remove(QLatin1Char('\r'))
+                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                }
+            }
+            return lines;
+        };
+        // The lines only before, then the lines only after.
+        const auto changed = [](const QStringList& before, const QStringList& after) {
+            QStringList gone = before;
+            QStringList come;
+            for (const QString& line : after) {
+                if (!gone.removeOne(line)) {
+                    come.append(line);
+                }
+            }
+            return QPair<QStringList, QStringList> {gone, come};
+        };
+        setUpSync(db, {m_server.url(), m_server.user(), book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        MainWindowDriver driver;
+        QTRY_COMPARE(listed(driver), QStringList {QStringLiteral("Galli|Marta|Via Roma 5|Roma")});
+
+        struct Step
+        {
+            QList<const char*> fields;
+            QString text;
+            QStringList gone;
+            QStringList come;
+        };
+        const QList<Step> steps {
+            {{"txtZip"}, QString(), {QStringLiteral("TEL;TYPE=CELL:333 1111111")}, {}},
+            {{"txtArea", "txtPrfx", "txtLine"}, QString(), {QStringLiteral("TEL;TYPE=HOME:06 5551234")}, {}},
+            {{"txtAddr"},
+             QStringLiteral("Via Milano 7"),
+             {QStringLiteral("ADR;TYPE=HOME:;;Via Roma 5;Roma;RM;00100;Italia")},
+             {QStringLiteral("ADR;TYPE=HOME:;;Via Milano 7;Roma;RM;00100;Italia")}},
+        };
+        for (const Step& step : steps) {
+            const QStringList before = serverLines();
+            driver.clickRow(1);
+            driver.click("cmdUpdate");
+            for (const char* field : step.fields) {
+                driver.type(field, step.text);
+            }
+            driver.click("cmdSave");
+            QVERIFY(driver.browsing());
+            boxes.expect(MessageBox::Ok);
+            QVERIFY(driver.window()->syncActions()->syncNow());
+            QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 1 modificato, 0 eliminati")),
+                     qPrintable(boxes.last().text));
+            const auto [gone, come] = changed(before, serverLines());
+            QCOMPARE(gone, step.gone);
+            QCOMPARE(come, step.come);
+        }
+    }
+
     // Last: the password it types stays with the process, as it does with the program until it ends.
     void withoutAKeyringThePasswordLastsTheRun()
     {
