@@ -48,6 +48,19 @@ QStringList valuesOf(const ContactFields& f)
     return {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber};
 }
 
+// The contact as its list row shows it.
+ContactFields shownFields(const QStringList& shown)
+{
+    const PhoneFields phone = SplitPhoneText(shown.at(phoneColumn));
+    return {shown.at(0),
+            shown.at(1),
+            shown.at(2),
+            shown.at(3),
+            shown.at(4),
+            shown.at(5),
+            JoinPhoneFields(phone.area, phone.prefix, phone.line)};
+}
+
 QString notFound()
 {
     return QStringLiteral("Il contatto non si trova più nel database: forse è stato eliminato da un altro programma.");
@@ -282,7 +295,7 @@ void CustomerStore::restoreUntouched(qint32 key, const StoredRow& before, const 
 
 // The card follows the fields: only the lines they came from change, everything else the card holds stays byte for
 // byte. A contact another program added has no row yet and gets one.
-void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
+void CustomerStore::keepCard(qint32 key, const ContactFields& before, const ContactFields& fields)
 {
     ContactCards::prepare(*this);
     ContactCard card = ContactCards::load(*this, key);
@@ -293,7 +306,7 @@ void CustomerStore::keepCard(qint32 key, const ContactFields& fields)
     if (card.card.isEmpty()) {
         return;
     }
-    const QByteArray edited = editedCard(card.card, fields);
+    const QByteArray edited = editedCard(card.card, before, fields);
     if (edited != card.card) {
         card.card = edited;
         ContactCards::save(*this, key, card);
@@ -325,7 +338,7 @@ void CustomerStore::update(qint32 key, const ContactFields& fields, const QStrin
                           .arg(changed));
         }
         restoreUntouched(key, stored.first(), fields);
-        keepCard(key, fields);
+        keepCard(key, shownFields(shown), fields);
     });
 }
 
@@ -346,20 +359,19 @@ void CustomerStore::updateDetails(qint32 key, const QStringList& shown, const Ca
     inTransaction([&] {
         checkShown(key, readStored(key), shown, true);
         // The fields as shown are the ones stored (the check says so): the card is made or edited against them.
-        const PhoneFields phone = SplitPhoneText(shown.at(phoneColumn));
-        const ContactFields fields {shown.at(0),
-                                    shown.at(1),
-                                    shown.at(2),
-                                    shown.at(3),
-                                    shown.at(4),
-                                    shown.at(5),
-                                    JoinPhoneFields(phone.area, phone.prefix, phone.line)};
+        const ContactFields fields = shownFields(shown);
         ContactCards::prepare(*this);
         ContactCard card = ContactCards::load(*this, key);
         if (card.uid.isEmpty()) {
             card.uid = ContactCards::newUid();
         }
-        card.card = withDetails(card.card.isEmpty() ? newCard(fields, card.uid) : card.card, fields, details);
+        // A card already written for these fields keeps its seven as it reads them: given again, a cleared number
+        // would take the card's next line of its kind.
+        ContactFields seven = fields;
+        if (!card.card.isEmpty() && !fieldsOfCard(card.card, seven)) {
+            seven = fields;
+        }
+        card.card = withDetails(card.card.isEmpty() ? newCard(fields, card.uid) : card.card, seven, details);
         ContactCards::save(*this, key, card);
     });
 }

@@ -94,7 +94,7 @@ private:
     // Refuses a change to a contact that is missing, shares its key, or differs from what was shown.
     void checkShown(qint32 key, const QList<StoredRow>& stored, const QStringList& shown, bool mustExist);
     void restoreUntouched(qint32 key, const StoredRow& before, const ContactFields& fields);
-    void keepCard(qint32 key, const ContactFields& fields);
+    void keepCard(qint32 key, const ContactFields& before, const ContactFields& fields);
     template<typename Fn>
     void inTransaction(Fn change);
 

@@ -527,6 +527,26 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFiel
     return out.isEmpty() ? newCard(fields, uid) : out;
 }
 
+QByteArray editedCard(const QByteArray& card, const ContactFields& before, const ContactFields& after)
+{
+    ContactFields wanted;
+    if (!fieldsOfCard(card, wanted)) {
+        return editedCard(card, after);
+    }
+    for (QString ContactFields::*field : {&ContactFields::firstName,
+                                          &ContactFields::lastName,
+                                          &ContactFields::address,
+                                          &ContactFields::city,
+                                          &ContactFields::state,
+                                          &ContactFields::zip,
+                                          &ContactFields::phoneNumber}) {
+        if (after.*field != before.*field) {
+            wanted.*field = after.*field;
+        }
+    }
+    return editedCard(card, wanted);
+}
+
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields)
 {
     const std::optional<ContactFields> read = firstVCardFields(vCardText(card));

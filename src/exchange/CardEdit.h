@@ -19,6 +19,10 @@ QByteArray newCard(const ContactFields& fields, const QString& uid);
 // it changed to the fields, where they stand; every other line is kept byte for byte, and what lies outside the card
 // is left out (a card on the server holds one contact). Reading the result gives the fields back.
 QByteArray editedCard(const QByteArray& card, const ContactFields& fields);
+// The card with the fields that differ between before and after applied, every other field left as the card reads
+// it. Cleared, a number lets the card read its next line of the same kind: an editor given the whole record again
+// would take that line too.
+QByteArray editedCard(const QByteArray& card, const ContactFields& before, const ContactFields& after);
 
 // The card as an export writes it: the fields applied as editedCard() applies them, the UID line the given uid
 // (added when missing), and whatever is not vCard 3.0 converted to it (VERSION, quoted-printable and character

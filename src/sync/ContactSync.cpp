@@ -409,7 +409,9 @@ bool ContactSync::Link::changedHere(const ContactFields& here) const
     return fieldsDigest(here) != (agreed ? fieldsDigest(*agreed) : digest);
 }
 
-// The card with the fields changed here since the last agreement applied; the others stay as the card has them.
+// The card with the fields changed here since the last agreement applied; the others stay as the card has them. A
+// field whose card line was already edited here (the window edits the card with the field) is left as the card has
+// it: cleared, a mobile number lets the card read the next one, which must stay.
 QByteArray ContactSync::cardToSend(const Link& link, const QByteArray& card, const ContactFields& local)
 {
     ContactFields wanted;
@@ -424,7 +426,7 @@ QByteArray ContactSync::cardToSend(const Link& link, const QByteArray& card, con
                                           &ContactFields::state,
                                           &ContactFields::zip,
                                           &ContactFields::phoneNumber}) {
-        if (local.*field != agreed.*field) {
+        if (local.*field != agreed.*field && wanted.*field == agreed.*field) {
             wanted.*field = local.*field;
         }
     }

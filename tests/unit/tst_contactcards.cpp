@@ -1,5 +1,6 @@
 // Each contact's whole card and UID beside it, through the store's changes, the import and the export's reading, on
 // real Cust.mdb files.
+#include "CardDetails.h"
 #include "CardEdit.h"
 #include "ContactCards.h"
 #include "ContactFile.h"
@@ -96,6 +97,7 @@ private slots:
     void uidsAreRandomAndNeverReused();
     void updateEditsOnlyTheLinesOfChangedFields_data();
     void updateEditsOnlyTheLinesOfChangedFields();
+    void aClearedNumberNeverTakesTheNextOne();
     void importKeepsCardsAndOwnUids();
     void exportReadsEveryCardAndUid();
 };
@@ -185,6 +187,38 @@ void TestContactCards::updateEditsOnlyTheLinesOfChangedFields()
         // The postal code and the country stand beside the address on its line; they are not the address.
         QVERIFY2(after.at(4).contains(";20121;Italia"), after.at(4).constData());
     }
+}
+
+// Cleared, the mobile lets the card read its second mobile; later saves of other fields, and the details, keep it.
+void TestContactCards::aClearedNumberNeverTakesTheNextOne()
+{
+    Book book;
+    book.store.insert(1, kAnna);
+    const QString uid = ContactCards::load(book.store, 1).uid;
+    QByteArray card = kAnnaCard;
+    card.replace("TEL;TYPE=CELL:3331234567\r\n", "TEL;TYPE=CELL:3331234567\r\nTEL;TYPE=CELL:3470000001\r\n");
+    ContactCards::save(book.store, 1, {uid, card});
+    const auto second = [&] { return ContactCards::load(book.store, 1).card.contains("TEL;TYPE=CELL:3470000001"); };
+
+    ContactFields fields = kAnna;
+    fields.zip.clear();
+    book.store.update(1, fields, annaShown());
+    QVERIFY(!ContactCards::load(book.store, 1).card.contains("3331234567"));
+    QVERIFY(second());
+
+    QStringList shown = annaShown();
+    shown[5].clear();
+    fields.city = QStringLiteral("Bergamo");
+    book.store.update(1, fields, shown);
+    QVERIFY(second());
+    QVERIFY(ContactCards::load(book.store, 1).card.contains(";Bergamo;"));
+
+    shown[3] = fields.city;
+    CardDetails details = cardDetails(ContactCards::load(book.store, 1).card);
+    details.emails.append(QStringLiteral("anna@lavoro.example"));
+    book.store.updateDetails(1, shown, details);
+    QVERIFY(second());
+    QVERIFY(ContactCards::load(book.store, 1).card.contains("anna@lavoro.example"));
 }
 
 // The import keeps each card whole and its UID, unless another contact of the book (or of the same import) holds it.
