@@ -634,6 +634,7 @@ QList<CardDavClient::Creation> CardDavClient::createCards(const QUrl& book, cons
                         = {normalizedHref(flight.url.path(QUrl::FullyEncoded)), QString::fromUtf8(reply.etag)};
                 }
             } catch (const CardDavError& error) {
+                creation.entry.href = normalizedHref(flight.url.path(QUrl::FullyEncoded));
                 creation.error = error;
                 failed = true;
             }

@@ -90,7 +90,8 @@ public:
     };
     struct Creation
     {
-        CardEntry entry;
+        CardEntry entry; // its path also on an error
+
         std::optional<CardDavError> error;
     };
     // Stores new cards as createCard does, several requests at a time. Returns, in the order given, a result for

@@ -433,6 +433,25 @@ QByteArray ContactSync::cardToSend(const Link& link, const QByteArray& card, con
     return editedCard(card, wanted);
 }
 
+// The card at href when it carries the contact's UID: linked as agreed, the contact's own card left as it is, so that
+// a change made here since it was sent goes up as a change.
+std::optional<ContactSync::Link> ContactSync::adoptedCard(qint32 custId, const QString& href, const QString& uid)
+{
+    const QList<Card> found = m_client.fetchCards(m_book, {href});
+    ContactFields server;
+    if (found.size() != 1 || cardUid(found.first().data) != uid || !fieldsOfCard(found.first().data, server)) {
+        return std::nullopt;
+    }
+    Link link;
+    link.custId = custId;
+    link.href = found.first().href;
+    link.etag = found.first().etag;
+    link.agree(server, found.first().data);
+    link.agreeCard(found.first().data);
+    link.written = true;
+    return link;
+}
+
 // The server's card becomes the contact's, under the card's UID (the contact's own when the card has none).
 void ContactSync::keepServerCard(qint32 custId, const QByteArray& card)
 {
@@ -812,6 +831,15 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             std::optional<CardDavError> failure;
             for (qsizetype i = 0; i < created.size(); ++i) {
                 if (created.at(i).error) {
+                    // The name is the contact's UID: a card there already is this contact's, sent by a sync cut short
+                    // before it could note it. It is linked, never sent twice.
+                    if (created.at(i).error->status() == 412) {
+                        if (std::optional<Link> link = adoptedCard(batch.at(i), created.at(i).entry.href, uids.at(i))) {
+                            saves.append(*link);
+                            ++outcome.linked;
+                            continue;
+                        }
+                    }
                     failure = failure ? failure : created.at(i).error;
                     continue;
                 }

@@ -5,6 +5,7 @@
 // must still carry the tag it expects.
 #include "CardDavClient.h"
 #include "CardEdit.h"
+#include "ContactCards.h"
 #include "ContactSync.h"
 #include "CustomerStore.h"
 #include "DavServer.h"
@@ -406,6 +407,41 @@ private slots:
         QVERIFY(card.data.contains("URL:https://example.org/a%2Cb%1%25"));
         QVERIFY(card.data.contains("UID:neri%2C1"));
         verifySettled(db, {QStringLiteral("Neri;Paolo;;Milano;;3331234567;")});
+    }
+
+    // A sync killed after the server took a new card and before it was noted: the card is there under the contact's
+    // UID, and the token kept already covers it. The next sync links it instead of stopping or sending it twice.
+    void aCardSentButNotNotedIsLinked()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kRossi)});
+        sync(db);
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer VALUES (2, 'Verdi', 'Ada', '', '', '', '', 'Asti')")),
+                 QString());
+        QString uid;
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            uid = ContactCards::load(store, 2).uid;
+            store.CloseDatabase();
+        }
+        QVERIFY(!uid.isEmpty());
+        phonePut(uid + QLatin1String(".vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + uid.toUtf8()
+                     + "\r\nN:Verdi;Ada;;;\r\nFN:Ada Verdi\r\nADR:;;;Asti;;;\r\nEND:VCARD\r\n");
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        QCOMPARE(db.exec(QStringLiteral("UPDATE CustomerSyncState SET Value = '%1' WHERE Name = 'token'")
+                             .arg(phone.syncToken(m_book))),
+                 QString());
+        // Changed here since: the change goes up over the card found.
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET State = 'AT' WHERE CustID = 2")), QString());
+
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.linked, 1);
+        QCOMPARE(outcome.addedThere, 0);
+        sync(db);
+        verifySettled(db, {kRossi, QStringLiteral("Verdi;Ada;;Asti;AT;;")});
+        QCOMPARE(m_server.cardFiles(QStringLiteral("rubrica%1").arg(m_books)).size(), 2);
     }
 
     // A book synced when the sync kept its own copy of each card: the cards become the contacts' cards in one go at
