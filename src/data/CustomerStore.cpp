@@ -218,8 +218,9 @@ QList<CustomerStore::StoredRow> CustomerStore::readStored(qint32 key)
     for (const char* column : contactColumns) {
         columns.append(QStringLiteral("typeof(%1), hex(%1)").arg(QLatin1String(column)));
     }
-    ado::Recordset& rs = openQuery(
-        QStringLiteral("SELECT %1 FROM Customer WHERE CustID = %2").arg(columns.join(QLatin1String(", "))).arg(key));
+    ado::Recordset& rs = openQuery(QLatin1String("SELECT ") + columns.join(QLatin1String(", "))
+                                       + QLatin1String(" FROM Customer WHERE CustID = ?"),
+                                   {key});
     QList<StoredRow> rows;
     for (; !rs.isEOF(); rs.MoveNext()) {
         StoredRow row;

@@ -533,6 +533,8 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& before, const
     if (!fieldsOfCard(card, wanted)) {
         return editedCard(card, after);
     }
+    const ContactFields read = importedFields(wanted);
+    const ContactFields was = importedFields(before);
     for (QString ContactFields::*field : {&ContactFields::firstName,
                                           &ContactFields::lastName,
                                           &ContactFields::address,
@@ -540,9 +542,14 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& before, const
                                           &ContactFields::state,
                                           &ContactFields::zip,
                                           &ContactFields::phoneNumber}) {
-        if (after.*field != before.*field) {
-            wanted.*field = after.*field;
+        if (after.*field == before.*field) {
+            continue;
         }
+        // Cleared already on the card (it now reads its next line of that kind): that line stays.
+        if ((after.*field).isEmpty() && read.*field != was.*field) {
+            continue;
+        }
+        wanted.*field = after.*field;
     }
     return editedCard(card, wanted);
 }

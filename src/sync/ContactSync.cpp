@@ -409,28 +409,10 @@ bool ContactSync::Link::changedHere(const ContactFields& here) const
     return fieldsDigest(here) != (agreed ? fieldsDigest(*agreed) : digest);
 }
 
-// The card with the fields changed here since the last agreement applied; the others stay as the card has them. A
-// field whose card line was already edited here (the window edits the card with the field) is left as the card has
-// it: cleared, a mobile number lets the card read the next one, which must stay.
+// The card with the fields changed here since the last agreement applied; the others stay as the card has them.
 QByteArray ContactSync::cardToSend(const Link& link, const QByteArray& card, const ContactFields& local)
 {
-    ContactFields wanted;
-    if (!link.agreed || !fieldsOfCard(card, wanted)) {
-        return editedCard(card, local);
-    }
-    const ContactFields& agreed = *link.agreed;
-    for (QString ContactFields::*field : {&ContactFields::firstName,
-                                          &ContactFields::lastName,
-                                          &ContactFields::address,
-                                          &ContactFields::city,
-                                          &ContactFields::state,
-                                          &ContactFields::zip,
-                                          &ContactFields::phoneNumber}) {
-        if (local.*field != agreed.*field && wanted.*field == agreed.*field) {
-            wanted.*field = local.*field;
-        }
-    }
-    return editedCard(card, wanted);
+    return link.agreed ? editedCard(card, *link.agreed, local) : editedCard(card, local);
 }
 
 // The card at href when it carries the contact's UID: linked as agreed, the contact's own card left as it is, so that
