@@ -129,14 +129,25 @@ QString ImportOutcome::summary() const
     return sentences.join(QLatin1Char(' '));
 }
 
-ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& files, const Progress& progress)
+namespace {
+
+// One file of an import: its contacts one at a time, and its size in the units of where a contact starts.
+struct ImportSource
+{
+    QString path;
+    ContactFormat format = ContactFormat::Unknown;
+    qint64 size = 0;
+    std::function<bool(const std::function<bool(const ReadContact&, qsizetype)>&, QList<int>&, QStringList&)> read;
+};
+
+ImportOutcome importSources(CustomerStore& store, const QList<ImportSource>& files, const Progress& progress)
 {
     if (!store.mcnnCust) {
         throw ado::Error(QStringLiteral("La connessione al database non è aperta."));
     }
     qint64 total = 0;
-    for (const FileReading& file : files) {
-        total += file.result.contacts.size();
+    for (const ImportSource& file : files) {
+        total += file.size;
     }
 
     ImportOutcome outcome;
@@ -152,26 +163,22 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
         // The key rule is the window's, largest plus one; under the transaction's write lock no other program can
         // add a contact, so each next key is the one before plus one.
         qint32 key = store.GetNextCustID();
-        qint64 done = 0;
-        for (const FileReading& file : files) {
+        qint64 count = 0;
+        qint64 before = 0; // the size of the files already read
+        for (const ImportSource& file : files) {
             FileOutcome result;
             result.path = file.path;
             result.format = file.format;
-            result.unreadableLines = file.result.unreadableLines;
-            result.unusedColumns = file.result.unusedColumns;
-            for (const ReadContact& contact : file.result.contacts) {
-                if (progress && done % 256 == 0 && !progress(done, total)) {
-                    connection.RollbackTrans();
-                    outcome.cancelled = true;
-                    outcome.addedKeys.clear();
-                    return outcome;
+            const auto add = [&](const ReadContact& contact, qsizetype position) {
+                if (progress && count % 256 == 0 && !progress(before + position, total)) {
+                    return false;
                 }
-                ++done;
+                ++count;
                 const ContactFields fields = importedFields(contact.fields);
                 const QString identity = duplicateKey(fields);
                 if (known.contains(identity)) {
                     ++result.duplicates;
-                    continue;
+                    return true;
                 }
                 if (!outcome.addedKeys.isEmpty()) {
                     if (key == std::numeric_limits<qint32>::max()) {
@@ -197,7 +204,15 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                 outcome.addedKeys.append(key);
                 ++result.added;
                 result.withDetails += contact.details;
+                return true;
+            };
+            if (!file.read(add, result.unreadableLines, result.unusedColumns)) {
+                connection.RollbackTrans();
+                outcome.cancelled = true;
+                outcome.addedKeys.clear();
+                return outcome;
             }
+            before += file.size;
             outcome.files.append(result);
         }
         ContactCards::saveAll(store, cards);
@@ -214,4 +229,39 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
         throw;
     }
     return outcome;
+}
+
+} // namespace
+
+ImportOutcome importContacts(CustomerStore& store, const QList<DecodedContactFile>& files, const Progress& progress)
+{
+    QList<ImportSource> sources;
+    for (const DecodedContactFile& file : files) {
+        sources.append(
+            {file.path, file.format, file.text.size(), [&file](const auto& contact, auto& lines, auto& columns) {
+                 return file.forEachContact(contact, lines, columns);
+             }});
+    }
+    return importSources(store, sources, progress);
+}
+
+ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& files, const Progress& progress)
+{
+    QList<ImportSource> sources;
+    for (const FileReading& file : files) {
+        sources.append({file.path,
+                        file.format,
+                        file.result.contacts.size(),
+                        [&file](const auto& contact, auto& lines, auto& columns) {
+                            lines = file.result.unreadableLines;
+                            columns = file.result.unusedColumns;
+                            for (qsizetype i = 0; i < file.result.contacts.size(); ++i) {
+                                if (!contact(file.result.contacts.at(i), i)) {
+                                    return false;
+                                }
+                            }
+                            return true;
+                        }});
+    }
+    return importSources(store, sources, progress);
 }
