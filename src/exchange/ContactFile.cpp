@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 
@@ -64,7 +65,8 @@ DecodedContactFile openContactFile(const QString& path)
                          .toString(megabytes, 'f', megabytes == std::floor(megabytes) ? 0 : 1))
                 .arg(kLargestContactFile / (1024 * 1024)));
     }
-    QByteArray bytes = file.read(kLargestContactFile + 1);
+    // As much as the file holds, not the limit: read(n) sets aside n bytes whatever the file's size.
+    QByteArray bytes = file.read(std::min(file.size(), kLargestContactFile) + 1);
     if (file.error() != QFileDevice::NoError) {
         throw ado::Error(
             QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), SystemText::fileError(file)));
