@@ -199,7 +199,7 @@ void benchFullImport(Report& report, const QString& folder)
         CustomerStore store;
         store.ConnectToDatabase(storeText(target));
         samples.append(timedMs([&] {
-            const ImportOutcome outcome = importContacts(store, {readContactFile(path)});
+            const ImportOutcome outcome = importContacts(store, {openContactFile(path)});
             added = outcome.files.first().added;
         }));
         store.CloseDatabase();

@@ -169,7 +169,7 @@ void benchImport(Report& report, const QString& folder)
         CustomerStore store;
         store.ConnectToDatabase(storeText(target));
         samples.append(timedMs([&] {
-            const ImportOutcome outcome = importContacts(store, {readContactFile(cards)});
+            const ImportOutcome outcome = importContacts(store, {openContactFile(cards)});
             added = outcome.files.first().added;
         }));
         store.CloseDatabase();

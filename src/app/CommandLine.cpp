@@ -58,9 +58,9 @@ int help(QTextStream& out)
 ImportOutcome runImport(CustomerStore& store, const QStringList& paths)
 {
     // Every file is read before the address book is touched: one bad file and nothing is added.
-    QList<FileReading> files;
+    QList<DecodedContactFile> files;
     for (const QString& path : paths) {
-        files.append(readContactFile(path));
+        files.append(openContactFile(path));
     }
     openAddressBook(store);
     return importContacts(store, files);

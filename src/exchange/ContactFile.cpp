@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 
@@ -37,7 +38,7 @@ ContactFormat formatOfPath(const QString& path)
     return ContactFormat::Unknown;
 }
 
-FileReading readContactFile(const QString& path)
+DecodedContactFile openContactFile(const QString& path)
 {
     QFile file(path);
     const QFileInfo info(path);
@@ -64,19 +65,22 @@ FileReading readContactFile(const QString& path)
                          .toString(megabytes, 'f', megabytes == std::floor(megabytes) ? 0 : 1))
                 .arg(kLargestContactFile / (1024 * 1024)));
     }
-    QByteArray bytes = file.read(kLargestContactFile + 1);
+    // As much as the file holds, not the limit: read(n) sets aside n bytes whatever the file's size.
+    QByteArray bytes = file.read(std::min(file.size(), kLargestContactFile) + 1);
     if (file.error() != QFileDevice::NoError) {
         throw ado::Error(
             QStringLiteral("Impossibile leggere il file '%1': %2.").arg(shown(path), SystemText::fileError(file)));
     }
     file.close();
-    FileReading reading;
+    DecodedContactFile reading;
     reading.path = path;
     reading.format = formatOfPath(path);
-    QString text = reading.format == ContactFormat::VCard ? vCardText(bytes) : decodeText(bytes);
+    QString& text = reading.text;
+    text = reading.format == ContactFormat::VCard ? vCardText(bytes) : decodeText(bytes);
     if (reading.format == ContactFormat::Unknown) {
         reading.format = holdsVCards(text) ? ContactFormat::VCard : ContactFormat::Csv;
         if (reading.format == ContactFormat::VCard) {
+            text = QString(); // not held beside the text that replaces it
             text = vCardText(bytes);
         }
     }
@@ -86,11 +90,10 @@ FileReading readContactFile(const QString& path)
         if (!holdsVCards(text)) {
             throw ado::Error(QStringLiteral("Il file '%1' non contiene schede vCard (BEGIN:VCARD).").arg(shown(path)));
         }
-        reading.result = readVCards(text);
     } else {
-        std::optional<ReadResult> rows;
+        bool understood = false;
         try {
-            rows = readCsv(text);
+            understood = checkCsv(text);
         } catch (const CsvTooWide& wide) {
             throw ado::Error(QStringLiteral("Il file '%1' ha più di %2 colonne alla riga %3: non è una rubrica che il "
                                             "programma possa leggere.")
@@ -98,13 +101,38 @@ FileReading readContactFile(const QString& path)
                                  .arg(QLocale(QLocale::Italian, QLocale::Italy).toString(kMostCsvColumns))
                                  .arg(wide.line));
         }
-        if (!rows) {
+        if (!understood) {
             throw ado::Error(QStringLiteral("Il file '%1' non ha una riga di intestazione con colonne riconosciute. "
                                             "Intestazioni comprese: %2.")
                                  .arg(shown(path), understoodHeadings().join(QLatin1String(", "))));
         }
-        reading.result = *rows;
     }
+    return reading;
+}
+
+bool DecodedContactFile::forEachContact(const std::function<bool(const ReadContact&, qsizetype)>& contact,
+                                        QList<int>& unreadable,
+                                        QStringList& unusedColumns) const
+{
+    if (format == ContactFormat::VCard) {
+        return forEachVCardContact(text, contact, unreadable);
+    }
+    return forEachCsvContact(text, contact, unreadable, unusedColumns);
+}
+
+FileReading readContactFile(const QString& path)
+{
+    const DecodedContactFile file = openContactFile(path);
+    FileReading reading;
+    reading.path = file.path;
+    reading.format = file.format;
+    file.forEachContact(
+        [&](const ReadContact& contact, qsizetype) {
+            reading.result.contacts.append(contact);
+            return true;
+        },
+        reading.result.unreadableLines,
+        reading.result.unusedColumns);
     return reading;
 }
 

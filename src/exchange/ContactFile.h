@@ -11,6 +11,26 @@ constexpr qint64 kLargestContactFile = 100 * 1024 * 1024;
 // ".vcf" and ".vcard" are vCard, ".csv" is CSV, without regard to case; anything else is Unknown.
 ContactFormat formatOfPath(const QString& path);
 
+// A file read and decoded for an import, every refusal made, its contacts not read yet: they are read one at a time,
+// so that memory holds the text and one contact, never a list of them all.
+struct DecodedContactFile
+{
+    QString path;
+    ContactFormat format = ContactFormat::Unknown;
+    QString text;
+
+    // Calls contact() for each contact in file order with where it starts in the text, until it returns false (and
+    // then so does this). The lines that could not be read and, of a CSV file, the unused columns are appended.
+    bool forEachContact(const std::function<bool(const ReadContact&, qsizetype)>& contact,
+                        QList<int>& unreadable,
+                        QStringList& unusedColumns) const;
+};
+
+// Reads and decodes a file by its extension, or by its content when the extension says nothing, and checks it whole.
+// Throws ado::Error, naming the file, when it cannot be read, is too large, is no regular file, holds no cards, or
+// (as CSV) has no heading the program understands or a row of too many cells.
+DecodedContactFile openContactFile(const QString& path);
+
 struct FileReading
 {
     QString path;
@@ -18,9 +38,7 @@ struct FileReading
     ReadResult result;
 };
 
-// Reads and decodes a file, then its cards or rows: by its extension, or by its content when the extension says
-// nothing. Throws ado::Error, naming the file, when it cannot be read, is too large, holds no cards, or (as CSV) has
-// no heading the program understands.
+// openContactFile(), then every contact read into one list: for a look at a file, not for an import.
 FileReading readContactFile(const QString& path);
 
 // Writes the contacts to path in the format of its extension, whole or not at all: a failure or a stop leaves any

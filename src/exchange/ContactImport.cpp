@@ -8,19 +8,90 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
-QSet<QString> storedKeys(CustomerStore& store)
+// The duplicate keys of an import, exact, kept as their UTF-8 bytes one after another in one array with a table of
+// where each starts: a set of strings would cost several times the keys themselves for every contact of a large file.
+class KeySet
 {
-    struct Release
+public:
+    // Adds the key; false when it was there already.
+    bool insert(const QString& key)
     {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {store};
+        const QByteArray bytes = key.toUtf8();
+        if (contains(bytes)) {
+            return false;
+        }
+        if ((m_count + 1) * 2 > m_slots.size()) {
+            grow();
+        }
+        const qint64 at = m_keys.size();
+        const quint32 size = quint32(bytes.size());
+        m_keys.append(reinterpret_cast<const char*>(&size), sizeof size).append(bytes);
+        place(at, qHash(QByteArrayView(bytes)));
+        ++m_count;
+        return true;
+    }
 
-    QSet<QString> keys;
+private:
+    QByteArrayView keyAt(qint64 at) const
+    {
+        quint32 size = 0;
+        std::memcpy(&size, m_keys.constData() + at, sizeof size);
+        return QByteArrayView(m_keys).sliced(at + qint64(sizeof size), size);
+    }
+
+    bool contains(QByteArrayView bytes) const
+    {
+        if (m_slots.isEmpty()) {
+            return false;
+        }
+        const qsizetype mask = m_slots.size() - 1;
+        for (qsizetype i = qsizetype(qHash(bytes)) & mask;; i = (i + 1) & mask) {
+            const qint64 at = m_slots.at(i);
+            if (at < 0) {
+                return false;
+            }
+            if (keyAt(at) == bytes) {
+                return true;
+            }
+        }
+    }
+
+    void place(qint64 at, size_t hash)
+    {
+        const qsizetype mask = m_slots.size() - 1;
+        qsizetype i = qsizetype(hash) & mask;
+        while (m_slots.at(i) >= 0) {
+            i = (i + 1) & mask;
+        }
+        m_slots[i] = at;
+    }
+
+    void grow()
+    {
+        const QList<qint64> old
+            = std::exchange(m_slots, QList<qint64>(std::max<qsizetype>(64, m_slots.size() * 2), -1));
+        for (const qint64 at : old) {
+            if (at >= 0) {
+                place(at, qHash(keyAt(at)));
+            }
+        }
+    }
+
+    QByteArray m_keys; // each key's length (4 bytes) and its bytes, one after another
+    QList<qint64> m_slots; // where each key starts in m_keys, -1 for an empty slot; a power of two, never half full
+    qsizetype m_count = 0;
+};
+
+void addStoredKeys(CustomerStore& store, KeySet& keys)
+{
+    RecordsetRelease release {store};
     ado::Recordset& rs = store.openQuery(ListQuery());
     while (!rs.isEOF()) {
         keys.insert(duplicateKey({textOf(rs.Fields(0)),
@@ -32,7 +103,6 @@ QSet<QString> storedKeys(CustomerStore& store)
                                   textOf(rs.Fields(6))}));
         rs.MoveNext();
     }
-    return keys;
 }
 
 // The card with its UID line saying uid: a card whose UID another contact holds must not carry it on.
@@ -129,21 +199,33 @@ QString ImportOutcome::summary() const
     return sentences.join(QLatin1Char(' '));
 }
 
-ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& files, const Progress& progress)
+namespace {
+
+// One file of an import: its contacts one at a time, and its size in the units of where a contact starts.
+struct ImportSource
+{
+    QString path;
+    ContactFormat format = ContactFormat::Unknown;
+    qint64 size = 0;
+    std::function<bool(const std::function<bool(const ReadContact&, qsizetype)>&, QList<int>&, QStringList&)> read;
+};
+
+ImportOutcome importSources(CustomerStore& store, const QList<ImportSource>& files, const Progress& progress)
 {
     if (!store.mcnnCust) {
         throw ado::Error(QStringLiteral("La connessione al database non è aperta."));
     }
     qint64 total = 0;
-    for (const FileReading& file : files) {
-        total += file.result.contacts.size();
+    for (const ImportSource& file : files) {
+        total += file.size;
     }
 
     ImportOutcome outcome;
     ado::Connection& connection = *store.mcnnCust;
     connection.BeginTrans();
     try {
-        QSet<QString> known = storedKeys(store);
+        KeySet known;
+        addStoredKeys(store, known);
         ContactCards::prepare(store);
         QSet<QString> uids = ContactCards::uids(store);
         // Cards go in a hundred at a time: one statement each would cost as much as the import's own work.
@@ -152,26 +234,21 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
         // The key rule is the window's, largest plus one; under the transaction's write lock no other program can
         // add a contact, so each next key is the one before plus one.
         qint32 key = store.GetNextCustID();
-        qint64 done = 0;
-        for (const FileReading& file : files) {
+        qint64 count = 0;
+        qint64 before = 0; // the size of the files already read
+        for (const ImportSource& file : files) {
             FileOutcome result;
             result.path = file.path;
             result.format = file.format;
-            result.unreadableLines = file.result.unreadableLines;
-            result.unusedColumns = file.result.unusedColumns;
-            for (const ReadContact& contact : file.result.contacts) {
-                if (progress && done % 256 == 0 && !progress(done, total)) {
-                    connection.RollbackTrans();
-                    outcome.cancelled = true;
-                    outcome.addedKeys.clear();
-                    return outcome;
+            const auto add = [&](const ReadContact& contact, qsizetype position) {
+                if (progress && count % 256 == 0 && !progress(before + position, total)) {
+                    return false;
                 }
-                ++done;
+                ++count;
                 const ContactFields fields = importedFields(contact.fields);
-                const QString identity = duplicateKey(fields);
-                if (known.contains(identity)) {
+                if (!known.insert(duplicateKey(fields))) {
                     ++result.duplicates;
-                    continue;
+                    return true;
                 }
                 if (!outcome.addedKeys.isEmpty()) {
                     if (key == std::numeric_limits<qint32>::max()) {
@@ -181,7 +258,9 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                 }
                 store.execute(InsertStatement(key, fields));
                 // The card keeps its UID unless another contact has it already: two contacts never share one.
-                const QString uid = ContactCards::uidFor(contact.uid, uids);
+                // A new random UID needs no place among those taken: only the files' own UIDs can meet again.
+                const QString uid = contact.uid.trimmed().isEmpty() ? ContactCards::newUid()
+                                                                    : ContactCards::uidFor(contact.uid, uids);
                 QByteArray card = contact.card;
                 if (card.isEmpty()) {
                     card = newCard(fields, uid);
@@ -193,11 +272,18 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
                     ContactCards::saveAll(store, cards);
                     cards.clear();
                 }
-                known.insert(identity);
                 outcome.addedKeys.append(key);
                 ++result.added;
                 result.withDetails += contact.details;
+                return true;
+            };
+            if (!file.read(add, result.unreadableLines, result.unusedColumns)) {
+                connection.RollbackTrans();
+                outcome.cancelled = true;
+                outcome.addedKeys.clear();
+                return outcome;
             }
+            before += file.size;
             outcome.files.append(result);
         }
         ContactCards::saveAll(store, cards);
@@ -214,4 +300,39 @@ ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& fil
         throw;
     }
     return outcome;
+}
+
+} // namespace
+
+ImportOutcome importContacts(CustomerStore& store, const QList<DecodedContactFile>& files, const Progress& progress)
+{
+    QList<ImportSource> sources;
+    for (const DecodedContactFile& file : files) {
+        sources.append(
+            {file.path, file.format, file.text.size(), [&file](const auto& contact, auto& lines, auto& columns) {
+                 return file.forEachContact(contact, lines, columns);
+             }});
+    }
+    return importSources(store, sources, progress);
+}
+
+ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& files, const Progress& progress)
+{
+    QList<ImportSource> sources;
+    for (const FileReading& file : files) {
+        sources.append({file.path,
+                        file.format,
+                        file.result.contacts.size(),
+                        [&file](const auto& contact, auto& lines, auto& columns) {
+                            lines = file.result.unreadableLines;
+                            columns = file.result.unusedColumns;
+                            for (qsizetype i = 0; i < file.result.contacts.size(); ++i) {
+                                if (!contact(file.result.contacts.at(i), i)) {
+                                    return false;
+                                }
+                            }
+                            return true;
+                        }});
+    }
+    return importSources(store, sources, progress);
 }

@@ -31,4 +31,9 @@ struct ImportOutcome
 // Adds the contacts of the files, the import rules applied, skipping every one whose seven fields equal those of a
 // contact already stored or added just before. Lands whole or not at all: on a failure the transaction is rolled
 // back and ado::Error thrown; when progress stops the work it is rolled back and the outcome says cancelled.
+// The contacts are read from each file's text one at a time, checked and added as they come. Progress goes by the
+// share of the files' text read.
+ImportOutcome
+importContacts(CustomerStore& store, const QList<DecodedContactFile>& files, const Progress& progress = {});
+// The same for contacts already read into lists; progress goes by contacts.
 ImportOutcome importContacts(CustomerStore& store, const QList<FileReading>& files, const Progress& progress = {});

@@ -304,6 +304,12 @@ public:
     {
     }
 
+    // Rows only counted from now on, their cells not kept: the check of a file's width costs no memory.
+    void countOnly() { m_keepCells = false; }
+
+    // Where the next row starts in the text.
+    qsizetype position() const { return m_at; }
+
     // The next row, false at the end; throws CsvTooWide for a row of more than kMostCsvColumns cells.
     bool next(Row& row)
     {
@@ -318,12 +324,15 @@ public:
         bool atCellStart = true;
         bool quoted = false;
         bool endOfRow = false;
+        int cells = 0;
         while (i < n && !endOfRow) {
             const QChar c = m_text.at(i);
             if (quoted) {
                 if (c == QLatin1Char('"')) {
                     if (i + 1 < n && m_text.at(i + 1) == QLatin1Char('"')) {
-                        value.append(c);
+                        if (m_keepCells) {
+                            value.append(c);
+                        }
                         ++i;
                     } else {
                         quoted = false;
@@ -333,17 +342,21 @@ public:
                         || (c == QLatin1Char('\r') && !(i + 1 < n && m_text.at(i + 1) == QLatin1Char('\n')))) {
                         ++m_line;
                     }
-                    value.append(c);
+                    if (m_keepCells) {
+                        value.append(c);
+                    }
                 }
             } else if (c == QLatin1Char('"') && atCellStart) {
                 quoted = true;
                 atCellStart = false;
             } else if (c == m_separator) {
-                if (row.cells.size() + 1 >= kMostCsvColumns) {
+                if (++cells >= kMostCsvColumns) {
                     throw CsvTooWide {row.line + m_skippedLines};
                 }
-                row.cells.append(value);
-                value.clear();
+                if (m_keepCells) {
+                    row.cells.append(value);
+                    value.clear();
+                }
                 atCellStart = true;
             } else if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
                 if (c == QLatin1Char('\r') && i + 1 < n && m_text.at(i + 1) == QLatin1Char('\n')) {
@@ -352,12 +365,16 @@ public:
                 ++m_line;
                 endOfRow = true;
             } else {
-                value.append(c);
+                if (m_keepCells) {
+                    value.append(c);
+                }
                 atCellStart = false;
             }
             ++i;
         }
-        row.cells.append(value);
+        if (m_keepCells) {
+            row.cells.append(value);
+        }
         row.complete = !quoted;
         m_at = i;
         return true;
@@ -367,6 +384,7 @@ private:
     QStringView m_text;
     QChar m_separator;
     int m_skippedLines;
+    bool m_keepCells = true;
     qsizetype m_at = 0;
     int m_line = 1;
 };
@@ -801,11 +819,21 @@ QByteArray writeCsv(const QList<ExportContact>& contacts, const Progress& progre
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }
 
-std::optional<ReadResult> readCsv(const QString& text)
+namespace {
+
+// The rows of a file from its heading row on: blank lines before it are passed over.
+struct CsvBody
+{
+    QStringView text;
+    qsizetype start = 0; // of text in the whole text
+    int skippedLines = 0;
+    QChar separator;
+};
+
+CsvBody csvBody(const QString& text)
 {
     qsizetype start = 0;
     int skippedLines = 0;
-    // Blank lines before the heading row are passed over.
     while (start < text.size()) {
         const qsizetype end = text.indexOf(QLatin1Char('\n'), start);
         const QStringView line = QStringView(text).mid(start, end < 0 ? -1 : end - start);
@@ -816,24 +844,52 @@ std::optional<ReadResult> readCsv(const QString& text)
         start = end < 0 ? text.size() : end + 1;
     }
     const QStringView body = QStringView(text).mid(start);
-    RowReader reader(body, separatorOf(body), skippedLines);
+    return {body, start, skippedLines, separatorOf(body)};
+}
+
+} // namespace
+
+bool checkCsv(const QString& text)
+{
+    const CsvBody body = csvBody(text);
+    RowReader reader(body.text, body.separator, body.skippedLines);
+    Row headingRow;
+    if (!reader.next(headingRow) || !ColumnMap(headingRow.cells).knowsContacts()) {
+        return false;
+    }
+    // The rest counted only: a row too wide is refused before anything is read from the file.
+    reader.countOnly();
+    Row row;
+    while (reader.next(row)) { }
+    return true;
+}
+
+bool forEachCsvContact(const QString& text,
+                       const std::function<bool(const ReadContact&, qsizetype)>& contact,
+                       QList<int>& unreadable,
+                       QStringList& unused)
+{
+    const CsvBody body = csvBody(text);
+    RowReader reader(body.text, body.separator, body.skippedLines);
     Row headingRow;
     if (!reader.next(headingRow)) {
-        return std::nullopt;
+        return true;
     }
     const QStringList& headings = headingRow.cells;
     const ColumnMap columns(headings);
     if (!columns.knowsContacts()) {
-        return std::nullopt;
+        return true;
     }
 
-    ReadResult result;
     QList<bool> unusedFilled(headings.size(), false);
     Row row;
+    qsizetype position = body.start + reader.position();
     while (reader.next(row)) {
-        const int line = row.line + skippedLines;
+        const qsizetype rowStart = position;
+        position = body.start + reader.position();
+        const int line = row.line + body.skippedLines;
         if (!row.complete) {
-            result.unreadableLines.append(line);
+            unreadable.append(line);
             continue;
         }
         if (isBlank(row.cells)) {
@@ -843,19 +899,38 @@ std::optional<ReadResult> readCsv(const QString& text)
             unusedFilled[c] = unusedFilled.at(c) || (!columns.isUsed(c) && !isUnsetCell(row.cells.value(c)));
         }
         RowValues values = columns.values(row.cells);
-        RowContact contact = contactOf(values);
-        if (isEmpty(importedFields(contact.fields))) {
+        RowContact read = contactOf(values);
+        if (isEmpty(importedFields(read.fields))) {
             // Cells only in columns that name no contact (a note alone): nothing to add.
-            result.unreadableLines.append(line);
+            unreadable.append(line);
             continue;
         }
-        result.contacts.append({contact.fields, line, contact.card, QString(), contact.details});
+        if (!contact({read.fields, line, read.card, QString(), read.details}, rowStart)) {
+            return false;
+        }
     }
     for (int c = 0; c < headings.size(); ++c) {
         if (unusedFilled.at(c)) {
-            result.unusedColumns.append(headings.at(c).trimmed());
+            unused.append(headings.at(c).trimmed());
         }
     }
+    return true;
+}
+
+std::optional<ReadResult> readCsv(const QString& text)
+{
+    if (!checkCsv(text)) {
+        return std::nullopt;
+    }
+    ReadResult result;
+    forEachCsvContact(
+        text,
+        [&](const ReadContact& contact, qsizetype) {
+            result.contacts.append(contact);
+            return true;
+        },
+        result.unreadableLines,
+        result.unusedColumns);
     return result;
 }
 

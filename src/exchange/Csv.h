@@ -29,5 +29,14 @@ struct CsvTooWide
 // whose quote never closes is unreadable. The headings of columns with values the import does not read are told.
 // Throws CsvTooWide for a row of more than kMostCsvColumns cells.
 std::optional<ReadResult> readCsv(const QString& text);
+// What readCsv() refuses, found without reading a contact: false when no column names a contact, CsvTooWide thrown
+// for a row too wide.
+bool checkCsv(const QString& text);
+// readCsv() one contact at a time, for a text checkCsv() accepted: contact() gets each with where its row starts in
+// the text, until it returns false (and then so does this). The unreadable lines and unused columns are appended.
+bool forEachCsvContact(const QString& text,
+                       const std::function<bool(const ReadContact&, qsizetype)>& contact,
+                       QList<int>& unreadable,
+                       QStringList& unused);
 // The headings readCsv() understands, for the message that refuses a file.
 QStringList understoodHeadings();

@@ -76,11 +76,11 @@ bool isLineFeed(char c)
 // where the one after it starts. The bytes and the text of a card are split by this one rule, so that their lines
 // are numbered alike.
 template<typename Text, typename Line>
-void forEachPhysicalLine(const Text& text, Line line)
+void forEachPhysicalLine(const Text& text, Line line, const bool* stop = nullptr)
 {
     const qsizetype n = text.size();
     qsizetype at = 0;
-    while (at < n) {
+    while (at < n && !(stop && *stop)) {
         qsizetype end = at;
         while (end < n && !isLineFeed(text.at(end)) && !isCarriageReturn(text.at(end))) {
             ++end;
@@ -127,36 +127,40 @@ bool isQuotedPrintable(const QString& line)
 
 // Calls line(LogicalLine) for every content line of the text: a physical line starting with a space or tab
 // continues the one before it, and so does the line after a quoted-printable soft break ("=" at the end).
+// Stops once *stop is true.
 template<typename Line>
-void forEachContentLine(const QString& text, Line line)
+void forEachContentLine(const QString& text, Line line, const bool* stop = nullptr)
 {
     std::optional<LogicalLine> current;
     bool softBreak = false;
     int number = 0;
-    forEachPhysicalLine(text, [&](qsizetype start, qsizetype length, qsizetype next) {
-        const QStringView physical = QStringView(text).mid(start, length);
-        ++number;
-        if (current && softBreak) {
-            current->text.append(physical);
-            ++current->lineCount;
-        } else if (current && !physical.isEmpty()
-                   && (physical.front() == QLatin1Char(' ') || physical.front() == QLatin1Char('\t'))) {
-            current->text.append(physical.mid(1));
-            ++current->lineCount;
-        } else {
-            if (current) {
-                line(std::as_const(*current));
+    forEachPhysicalLine(
+        text,
+        [&](qsizetype start, qsizetype length, qsizetype next) {
+            const QStringView physical = QStringView(text).mid(start, length);
+            ++number;
+            if (current && softBreak) {
+                current->text.append(physical);
+                ++current->lineCount;
+            } else if (current && !physical.isEmpty()
+                       && (physical.front() == QLatin1Char(' ') || physical.front() == QLatin1Char('\t'))) {
+                current->text.append(physical.mid(1));
+                ++current->lineCount;
+            } else {
+                if (current) {
+                    line(std::as_const(*current));
+                }
+                current = LogicalLine {physical.toString(), number, 1, false, start, next};
+                current->quotedPrintable = isQuotedPrintable(current->text);
             }
-            current = LogicalLine {physical.toString(), number, 1, false, start, next};
-            current->quotedPrintable = isQuotedPrintable(current->text);
-        }
-        current->next = next;
-        softBreak = current->quotedPrintable && current->text.endsWith(QLatin1Char('='));
-        if (softBreak) {
-            current->text.chop(1);
-        }
-    });
-    if (current) {
+            current->next = next;
+            softBreak = current->quotedPrintable && current->text.endsWith(QLatin1Char('='));
+            if (softBreak) {
+                current->text.chop(1);
+            }
+        },
+        stop);
+    if (current && !(stop && *stop)) {
         line(std::as_const(*current));
     }
 }
@@ -561,34 +565,37 @@ bool isCardBoundary(QStringView line, const char* keyword)
 }
 
 // Calls card(ReadCard) for every card of the text, whole or cut short, in order; without keepLines a card holds only
-// its BEGIN line.
+// its BEGIN line. Stops once *stop is true.
 template<typename Card>
-void forEachCard(const QString& text, bool keepLines, Card card)
+void forEachCard(const QString& text, bool keepLines, Card card, const bool* stop = nullptr)
 {
     std::optional<CardReader> reader;
     qsizetype start = 0;
-    forEachContentLine(text, [&](const LogicalLine& logical) {
-        if (isCardBoundary(logical.text, "BEGIN")) {
-            if (reader) {
-                // A new card before this one ended: this one is cut short.
-                card(reader->finished(false));
+    forEachContentLine(
+        text,
+        [&](const LogicalLine& logical) {
+            if (isCardBoundary(logical.text, "BEGIN")) {
+                if (reader) {
+                    // A new card before this one ended: this one is cut short.
+                    card(reader->finished(false));
+                }
+                reader.emplace(parsedLine(logical), keepLines);
+                start = logical.start;
+            } else if (reader) {
+                if (keepLines || reader->reads(logical.text)) {
+                    reader->add(parsedLine(logical));
+                } else {
+                    reader->skip(logical.text);
+                }
+                if (isCardBoundary(logical.text, "END")) {
+                    reader->setText(start, logical.next);
+                    card(reader->finished(true));
+                    reader.reset();
+                }
             }
-            reader.emplace(parsedLine(logical), keepLines);
-            start = logical.start;
-        } else if (reader) {
-            if (keepLines || reader->reads(logical.text)) {
-                reader->add(parsedLine(logical));
-            } else {
-                reader->skip(logical.text);
-            }
-            if (isCardBoundary(logical.text, "END")) {
-                reader->setText(start, logical.next);
-                card(reader->finished(true));
-                reader.reset();
-            }
-        }
-    });
-    if (reader) {
+        },
+        stop);
+    if (reader && !(stop && *stop)) {
         card(reader->finished(false));
     }
 }
@@ -912,20 +919,40 @@ std::optional<ContactFields> firstVCardFields(const QString& text)
     return first;
 }
 
-ReadResult readVCards(const QString& text)
+bool forEachVCardContact(const QString& text,
+                         const std::function<bool(const ReadContact&, qsizetype)>& contact,
+                         QList<int>& unreadable)
 {
-    ReadResult result;
-    forEachCard(text, false, [&](const ReadCard& card) {
-        const int line = card.lines.first().line;
-        if (card.ended && !isEmpty(importedFields(card.fields))) {
-            result.contacts.append({card.fields,
+    bool stopped = false;
+    forEachCard(
+        text,
+        false,
+        [&](const ReadCard& card) {
+            const int line = card.lines.first().line;
+            if (card.ended && !isEmpty(importedFields(card.fields))) {
+                stopped = !contact({card.fields,
                                     line,
                                     QStringView(text).sliced(card.textStart, card.textEnd - card.textStart).toUtf8(),
                                     card.uid,
-                                    card.details});
-        } else {
-            result.unreadableLines.append(line);
-        }
-    });
+                                    card.details},
+                                   card.textStart);
+            } else {
+                unreadable.append(line);
+            }
+        },
+        &stopped);
+    return !stopped;
+}
+
+ReadResult readVCards(const QString& text)
+{
+    ReadResult result;
+    forEachVCardContact(
+        text,
+        [&](const ReadContact& contact, qsizetype) {
+            result.contacts.append(contact);
+            return true;
+        },
+        result.unreadableLines);
     return result;
 }

@@ -91,3 +91,8 @@ std::optional<ContactFields> firstVCardFields(const QString& text);
 // The contacts of every card in the text, fields as the cards give them (the import rules are not applied yet).
 // A card without END:VCARD, or one with nothing the program keeps, is unreadable.
 ReadResult readVCards(const QString& text);
+// readVCards() one contact at a time: contact() gets each with where its card starts in the text, until it returns
+// false (and then so does this). The lines of unreadable cards are appended.
+bool forEachVCardContact(const QString& text,
+                         const std::function<bool(const ReadContact&, qsizetype)>& contact,
+                         QList<int>& unreadable);

@@ -185,9 +185,9 @@ void ContactExchange::importFiles(const QStringList& paths)
     try {
         ProgressBox progress(m_window.widget, QStringLiteral("Importazione dei contatti…"), m_progressDelay);
         const Progress step = progress.callback();
-        QList<FileReading> files;
+        QList<DecodedContactFile> files;
         for (const QString& path : paths) {
-            files.append(readContactFile(path));
+            files.append(openContactFile(path));
             if (!step(0, 1)) {
                 return;
             }

@@ -1,5 +1,6 @@
 #include "CardDetails.h"
 #include "CardEdit.h"
+#include "ContactCards.h"
 #include "ContactImport.h"
 #include "Csv.h"
 #include "CustDatabase.h"
@@ -50,6 +51,7 @@ private slots:
     void skipsDuplicatesAndSaysWhatHappened();
     void importLandsWholeOrNotAtAll_data();
     void importLandsWholeOrNotAtAll();
+    void importReadsFilesOneContactAtATime();
 
 private:
     QString databasePath() const { return m_dir->filePath(QStringLiteral("Cust.mdb")); }
@@ -303,6 +305,9 @@ void TestExchange::refusesFiles_data()
     QTest::newRow("1,001 cells on a later row, blank lines first")
         << "riga.csv"
         << "\r\n\r\nCognome;Nome\r\nRossi;Anna\r\n" + wide << "più di 1.000 colonne alla riga 5";
+    QTest::newRow("1,001 cells after a cell of two lines")
+        << "righe.csv"
+        << "Cognome;Nome\r\n\"Rossi\r\nBis\";Anna\r\n" + wide << "più di 1.000 colonne alla riga 4";
 }
 
 void TestExchange::refusesFiles()
@@ -772,6 +777,57 @@ void TestExchange::importLandsWholeOrNotAtAll()
     // The store is still usable: the next import lands.
     QCOMPARE(QSqlQuery(m_store.mcnnCust->database()).exec(QStringLiteral("DROP TRIGGER IF EXISTS full")), true);
     QCOMPARE(importContacts(m_store, files).files.first().added, 600);
+}
+
+// Two files read from their text one contact at a time in one import: every duplicate found (in the book, in the
+// same file, in the file before), enough keys for the duplicate set to grow many times, the summary whole.
+void TestExchange::importReadsFilesOneContactAtATime()
+{
+    openStore({rowOf(1, QStringLiteral("Cognome7|Nome|||||7"))});
+    constexpr int rows = 1500;
+    QByteArray csv = "Cognome;Nome;Telefono;Soprannome\r\n";
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < rows; ++i) {
+            csv += "Cognome" + QByteArray::number(i) + ";Nome;" + QByteArray::number(i) + (i == 3 ? ";Bubi" : ";")
+                + "\r\n";
+        }
+    }
+    csv += "\"Mai chiusa;Nome\r\n";
+    QByteArray cards;
+    for (int i = rows - 100; i < rows + 100; ++i) {
+        cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Cognome" + QByteArray::number(i)
+            + ";Nome;;;\r\nTEL:" + QByteArray::number(i) + "\r\nUID:u" + QByteArray::number(i) + "\r\nEND:VCARD\r\n";
+    }
+    cards += "BEGIN:VCARD\r\nNOTE:niente\r\nEND:VCARD\r\n";
+    const QList<DecodedContactFile> files {openContactFile(writeFile(QStringLiteral("tanti.csv"), csv)),
+                                           openContactFile(writeFile(QStringLiteral("tanti.vcf"), cards))};
+
+    QList<QPair<qint64, qint64>> steps;
+    const ImportOutcome outcome = importContacts(m_store, files, [&steps](qint64 done, qint64 total) {
+        steps.append({done, total});
+        return true;
+    });
+    QCOMPARE(outcome.summary(),
+             QStringLiteral("Importati 1499 contatti da tanti.csv; 1501 già presenti; 1 riga non leggibile (riga "
+                            "3002); colonna non importata: Soprannome. Importati 100 contatti da tanti.vcf; 100 già "
+                            "presenti; 1 scheda non leggibile (riga 1201)."));
+    QCOMPARE(outcome.addedKeys.size(), 1599);
+    QCOMPARE(outcome.addedKeys.first(), 2);
+    QCOMPARE(outcome.addedKeys.last(), 1600);
+    const QList<QStringList> stored = storedRows();
+    QCOMPARE(stored.size(), 1600);
+    QCOMPARE(stored.at(1).join(QLatin1Char('|')), QStringLiteral("2|Cognome0|Nome|||||0"));
+    QCOMPARE(stored.last().join(QLatin1Char('|')), QStringLiteral("1600|Cognome1599|Nome|||||1599"));
+    QCOMPARE(ContactCards::loadAll(m_store).value(1600).uid, QStringLiteral("u1599"));
+
+    // The share of text read only grows and ends whole.
+    QVERIFY(steps.size() > 2);
+    for (qsizetype i = 1; i < steps.size(); ++i) {
+        QVERIFY2(steps.at(i - 1).first <= steps.at(i).first && steps.at(i).first <= steps.at(i).second,
+                 qPrintable(QStringLiteral("%1 then %2").arg(steps.at(i - 1).first).arg(steps.at(i).first)));
+    }
+    QCOMPARE(steps.last().first, steps.last().second);
+    QCOMPARE(steps.last().second, qint64(files.at(0).text.size() + files.at(1).text.size()));
 }
 
 QTEST_GUILESS_MAIN(TestExchange)
