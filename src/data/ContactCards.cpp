@@ -1,12 +1,17 @@
 #include "ContactCards.h"
 
+#include "CardEdit.h"
+
 #include <QFileInfo>
 #include <QUuid>
 
 namespace {
 
 const QString kTable = QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerCard ("
-                                      "CustID INTEGER PRIMARY KEY, Uid TEXT NOT NULL, Card BLOB NOT NULL)");
+                                      "CustID INTEGER PRIMARY KEY, Uid TEXT NOT NULL, Card BLOB NOT NULL, "
+                                      "Agrees BLOB NOT NULL DEFAULT X'')");
+// A book whose table came before the agreements.
+const QString kAgreesColumn = QStringLiteral("ALTER TABLE CustomerCard ADD COLUMN Agrees BLOB NOT NULL DEFAULT X''");
 const QString kTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardDeleted AFTER DELETE ON Customer "
                                         "BEGIN DELETE FROM CustomerCard WHERE CustID = OLD.CustID; END");
 
@@ -23,25 +28,53 @@ const QString kAddedTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS Custo
                                              "(CustID, Uid, Card) SELECT NEW.CustID, ")
     + kUuidOfH + QStringLiteral(", X'' FROM (SELECT hex(randomblob(16)) AS h); END");
 
-const QStringList kSchemaNames {
-    QStringLiteral("CustomerCard"), QStringLiteral("CustomerCardDeleted"), QStringLiteral("CustomerCardAdded")};
+// A card written behind the program's back (by another program, or by hand) no longer has the agreement worked out
+// for the old one: it is forgotten, and the export reads the card.
+const QString kRewrittenTrigger
+    = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardRewritten AFTER UPDATE OF Card ON CustomerCard "
+                     "WHEN NEW.Card IS NOT OLD.Card AND NEW.Agrees IS OLD.Agrees AND length(NEW.Agrees) > 0 "
+                     "BEGIN UPDATE CustomerCard SET Agrees = X'' WHERE CustID = NEW.CustID; END");
+
+const QStringList kSchemaNames {QStringLiteral("CustomerCard"),
+                                QStringLiteral("CustomerCardDeleted"),
+                                QStringLiteral("CustomerCardAdded"),
+                                QStringLiteral("CustomerCardRewritten")};
+
+enum class Table { Missing, WithoutAgreements, Whole };
+
+Table tableOf(CustomerStore& store)
+{
+    RecordsetRelease release {store};
+    ado::Recordset& rs = store.openQuery(
+        QStringLiteral("SELECT count(*), coalesce(sum(name = 'Agrees'), 0) FROM pragma_table_info(?)"),
+        {kSchemaNames.at(0)});
+    return rs.Fields(0).toInt() == 0 ? Table::Missing
+        : rs.Fields(1).toInt() == 0  ? Table::WithoutAgreements
+                                     : Table::Whole;
+}
 
 bool hasTable(CustomerStore& store)
 {
-    RecordsetRelease release {store};
-    return !store
-                .openQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?"),
-                           {kSchemaNames.at(0)})
-                .isEOF();
+    return tableOf(store) != Table::Missing;
 }
 
-// The table and both triggers are there.
+// The columns read beside the key: a book whose table came before the agreements (and that could not be written
+// since) reads an empty one for each card.
+QString cardColumns(Table table)
+{
+    return table == Table::Whole ? QStringLiteral("Uid, Card, Agrees") : QStringLiteral("Uid, Card, X''");
+}
+
+// The table with all its columns and the triggers are there.
 bool prepared(CustomerStore& store)
 {
+    if (tableOf(store) != Table::Whole) {
+        return false;
+    }
     RecordsetRelease release {store};
     return store
-               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (?, ?, ?)"),
-                          {kSchemaNames.at(0), kSchemaNames.at(1), kSchemaNames.at(2)})
+               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (?, ?, ?, ?)"),
+                          {kSchemaNames.at(0), kSchemaNames.at(1), kSchemaNames.at(2), kSchemaNames.at(3)})
                .Fields(0)
                .toInt()
         == kSchemaNames.size();
@@ -73,8 +106,12 @@ void prepare(CustomerStore& store)
     }
     try {
         store.execute(kTable, QVariantList());
+        if (tableOf(store) == Table::WithoutAgreements) {
+            store.execute(kAgreesColumn, QVariantList());
+        }
         store.execute(kTrigger, QVariantList());
         store.execute(kAddedTrigger, QVariantList());
+        store.execute(kRewrittenTrigger, QVariantList());
         fill(store);
         if (own) {
             connection->CommitTrans();
@@ -89,28 +126,34 @@ void prepare(CustomerStore& store)
 
 ContactCard load(CustomerStore& store, qint32 custId)
 {
-    if (!hasTable(store)) {
+    const Table table = tableOf(store);
+    if (table == Table::Missing) {
         return {};
     }
+    const QString columns = cardColumns(table);
     RecordsetRelease release {store};
-    ado::Recordset& rs
-        = store.openQuery(QStringLiteral("SELECT Uid, Card FROM CustomerCard WHERE CustID = ?"), {custId});
+    ado::Recordset& rs = store.openQuery(
+        QStringLiteral("SELECT ") + columns + QStringLiteral(" FROM CustomerCard WHERE CustID = ?"), {custId});
     if (rs.isEOF()) {
         return {};
     }
-    return {rs.Fields(0).toString(), rs.Fields(1).toByteArray()};
+    return {rs.Fields(0).toString(), rs.Fields(1).toByteArray(), rs.Fields(2).toByteArray()};
 }
 
 QHash<qint32, ContactCard> loadAll(CustomerStore& store)
 {
     QHash<qint32, ContactCard> cards;
-    if (!hasTable(store)) {
+    const Table table = tableOf(store);
+    if (table == Table::Missing) {
         return cards;
     }
+    const QString columns = cardColumns(table);
     RecordsetRelease release {store};
-    ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT CustID, Uid, Card FROM CustomerCard"), QVariantList());
+    ado::Recordset& rs = store.openQuery(
+        QStringLiteral("SELECT CustID, ") + columns + QStringLiteral(" FROM CustomerCard"), QVariantList());
     for (; !rs.isEOF(); rs.MoveNext()) {
-        cards.insert(rs.Fields(0).toInt(), {rs.Fields(1).toString(), rs.Fields(2).toByteArray()});
+        cards.insert(rs.Fields(0).toInt(),
+                     {rs.Fields(1).toString(), rs.Fields(2).toByteArray(), rs.Fields(3).toByteArray()});
     }
     return cards;
 }
@@ -129,11 +172,26 @@ QSet<QString> uids(CustomerStore& store)
     return found;
 }
 
+namespace {
+
+// The values of one row: key, UID, card and its agreement.
+void appendRow(QVariantList& values, qint32 custId, const ContactCard& card)
+{
+    const QString uid = card.uid.isEmpty() ? newUid() : card.uid;
+    // A card is bytes: bound as a blob, so no text conversion touches it.
+    const QByteArray bytes = card.card.isNull() ? QByteArray("") : card.card;
+    const QByteArray agreement = exportAgreement(bytes, uid);
+    values << custId << uid << bytes << (agreement.isNull() ? QByteArray("") : agreement);
+}
+
+} // namespace
+
 void save(CustomerStore& store, qint32 custId, const ContactCard& card)
 {
-    // A card is bytes: bound as a blob, so no text conversion touches it.
-    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) VALUES (?, ?, ?)"),
-                  {custId, card.uid.isEmpty() ? newUid() : card.uid, card.card.isNull() ? QByteArray("") : card.card});
+    QVariantList values;
+    appendRow(values, custId, card);
+    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card, Agrees) VALUES (?, ?, ?, ?)"),
+                  values);
 }
 
 void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards)
@@ -141,15 +199,13 @@ void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& card
     constexpr qsizetype rowsPerStatement = 100;
     for (qsizetype first = 0; first < cards.size(); first += rowsPerStatement) {
         const qsizetype count = qMin(rowsPerStatement, cards.size() - first);
-        QStringList rows(count, QStringLiteral("(?, ?, ?)"));
+        QStringList rows(count, QStringLiteral("(?, ?, ?, ?)"));
         QVariantList values;
-        values.reserve(3 * count);
+        values.reserve(4 * count);
         for (qsizetype i = first; i < first + count; ++i) {
-            const ContactCard& card = cards.at(i).second;
-            values << cards.at(i).first << (card.uid.isEmpty() ? newUid() : card.uid)
-                   << (card.card.isNull() ? QByteArray("") : card.card);
+            appendRow(values, cards.at(i).first, cards.at(i).second);
         }
-        store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) VALUES ")
+        store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card, Agrees) VALUES ")
                           + rows.join(QLatin1String(", ")),
                       values);
     }

@@ -445,25 +445,92 @@ std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& u
     return core;
 }
 
-QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFields, const QString& uid)
+namespace {
+
+// A number the export writes is an Italian number with +39 in front, so that a phone abroad dials it; the reader
+// takes it for the same digits, so a card that agrees is left as it is.
+ContactFields exportedFields(const ContactFields& contactFields)
 {
-    // A number the export writes is an Italian number with +39 in front, so that a phone abroad dials it; the reader
-    // takes it for the same digits, so a card that agrees is left as it is.
     ContactFields fields = contactFields;
     fields.zip = internationalPhone(fields.zip);
     fields.phoneNumber = internationalPhone(fields.phoneNumber);
+    return fields;
+}
+
+// The key of the fields a card reads to, when the export may copy the card as it is.
+std::optional<QString> copiedCardKey(const QByteArray& card, const QString& uid)
+{
+    const std::optional<QByteArray> core = plainCardCore(card, uid);
+    if (!core) {
+        return std::nullopt;
+    }
+    ContactFields read;
+    const auto has = [&core](const char* line) { return core->contains(line); };
+    if ((has("\nN:") || has("\nN;")) && (has("\nFN:") || has("\nFN;")) && fieldsOfCard(*core, read)) {
+        return duplicateKey(read);
+    }
+    return std::nullopt;
+}
+
+// The key's length prefixes tell where it ends, so the uid after it cannot make two pairs alike.
+QByteArray agreementOf(const QString& key, const QString& uid)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(key.utf16()), key.size() * 2));
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(uid.utf16()), uid.size() * 2));
+    return hash.result();
+}
+
+QByteArray copiedCard(const QByteArray& card)
+{
+    return card.endsWith('\n') ? card : card + "\r\n";
+}
+
+QByteArray editedForExport(const QByteArray& card, const ContactFields& fields, const QString& uid);
+
+} // namespace
+
+QByteArray exportAgreement(const QByteArray& card, const QString& uid)
+{
+    if (card.isEmpty()) {
+        return {};
+    }
+    const std::optional<QString> key = copiedCardKey(card, uid);
+    return key ? agreementOf(*key, uid) : QByteArray();
+}
+
+QByteArray exportedCard(const QByteArray& card,
+                        const ContactFields& contactFields,
+                        const QString& uid,
+                        const QByteArray& agreement)
+{
+    if (!agreement.isEmpty() && !card.isEmpty()
+        && agreementOf(duplicateKey(importedFields(exportedFields(contactFields))), uid) == agreement) {
+        return copiedCard(card);
+    }
+    // Another program changed the contact (or its card) since the card was stored: it is read.
+    return exportedCard(card, contactFields, uid);
+}
+
+QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFields, const QString& uid)
+{
+    const ContactFields fields = exportedFields(contactFields);
     if (card.isEmpty()) {
         return newCard(fields, uid);
     }
     // Most cards are already what the export writes: their lines are copied, not read and edited.
-    if (const std::optional<QByteArray> core = plainCardCore(card, uid)) {
-        ContactFields read;
-        const auto has = [&core](const char* line) { return core->contains(line); };
-        if ((has("\nN:") || has("\nN;")) && (has("\nFN:") || has("\nFN;")) && fieldsOfCard(*core, read)
-            && duplicateKey(read) == duplicateKey(importedFields(fields))) {
-            return card.endsWith('\n') ? card : card + "\r\n";
+    if (const std::optional<QString> key = copiedCardKey(card, uid)) {
+        if (*key == duplicateKey(importedFields(fields))) {
+            return copiedCard(card);
         }
     }
+    return editedForExport(card, fields, uid);
+}
+
+namespace {
+
+QByteArray editedForExport(const QByteArray& card, const ContactFields& fields, const QString& uid)
+{
     const QByteArray out = withLineEdits(card, [&](const ReadCard& read, QStringList& added) {
         QList<Edit> edits = CardEditor(read, fields).edits(added);
         const auto nameOf = [](const QString& line) {
@@ -526,6 +593,8 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFiel
     });
     return out.isEmpty() ? newCard(fields, uid) : out;
 }
+
+} // namespace
 
 bool fieldsOfCard(const QByteArray& card, ContactFields& fields)
 {

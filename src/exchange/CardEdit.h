@@ -25,6 +25,16 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& fields);
 // sets, bare 2.1 types, N and FN added when missing), every property kept. An empty card becomes newCard(fields, uid).
 QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid);
 
+// Whether the export copies a card as it is can be told once, when the card is stored, instead of at every export:
+// for a card it would copy (whole 3.0 in UTF-8, with N, FN and the given uid), a digest of the fields it reads to and
+// of the uid; empty for any other card.
+QByteArray exportAgreement(const QByteArray& card, const QString& uid);
+
+// exportedCard() for a card stored with its exportAgreement(): when the contact's fields agree with it the card is
+// copied without being read, otherwise it is read and edited as above. An empty agreement says nothing.
+QByteArray
+exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid, const QByteArray& agreement);
+
 // When the card is one whole vCard 3.0 card in UTF-8 that an export writes as it is (parameters in 3.0 form, its UID
 // the given one unless that is empty, nothing after END), the lines the fields and the details are read from, with
 // their folds; nothing otherwise. Reading these few lines is reading the card, for a fraction of the work.
