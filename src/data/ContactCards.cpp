@@ -1,6 +1,7 @@
 #include "ContactCards.h"
 
 #include "CardEdit.h"
+#include "Contact.h"
 
 #include <QFileInfo>
 #include <QUuid>
@@ -174,41 +175,78 @@ QSet<QString> uids(CustomerStore& store)
 
 namespace {
 
-// The values of one row: key, UID, card and its agreement.
-void appendRow(QVariantList& values, qint32 custId, const ContactCard& card)
+// The seven fields of the given contacts as the book holds them, read as the export reads them.
+QHash<qint32, ContactFields> storedFields(CustomerStore& store, const QList<qint32>& keys)
 {
-    const QString uid = card.uid.isEmpty() ? newUid() : card.uid;
-    // A card is bytes: bound as a blob, so no text conversion touches it.
-    const QByteArray bytes = card.card.isNull() ? QByteArray("") : card.card;
-    const QByteArray agreement = exportAgreement(bytes, uid);
-    values << custId << uid << bytes << (agreement.isNull() ? QByteArray("") : agreement);
+    QHash<qint32, ContactFields> found;
+    QStringList marks(keys.size(), QStringLiteral("?"));
+    QVariantList values;
+    values.reserve(keys.size());
+    for (const qint32 key : keys) {
+        values << key;
+    }
+    RecordsetRelease release {store};
+    ado::Recordset& rs
+        = store.openQuery(QStringLiteral("SELECT CustID, FirstName, LastName, Address, City, State, Zip, "
+                                         "PhoneNumber FROM Customer WHERE CustID IN (")
+                              + marks.join(QLatin1String(", ")) + QLatin1Char(')'),
+                          values);
+    for (; !rs.isEOF(); rs.MoveNext()) {
+        found.insert(rs.Fields(0).toInt(),
+                     {textOf(rs.Fields(1)),
+                      textOf(rs.Fields(2)),
+                      textOf(rs.Fields(3)),
+                      textOf(rs.Fields(4)),
+                      textOf(rs.Fields(5)),
+                      textOf(rs.Fields(6)),
+                      textOf(rs.Fields(7))});
+    }
+    return found;
+}
+
+// The rows of the given cards, a hundred to a statement: an import of 10,000 cards sends 100 statements. Each card
+// goes with its agreement with the contact as it stands (none when the contact is not stored yet).
+void saveRows(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards)
+{
+    constexpr qsizetype rowsPerStatement = 100;
+    for (qsizetype first = 0; first < cards.size(); first += rowsPerStatement) {
+        const qsizetype count = qMin(rowsPerStatement, cards.size() - first);
+        QList<qint32> keys;
+        keys.reserve(count);
+        for (qsizetype i = first; i < first + count; ++i) {
+            keys.append(cards.at(i).first);
+        }
+        const QHash<qint32, ContactFields> fields = storedFields(store, keys);
+        QStringList rows(count, QStringLiteral("(?, ?, ?, ?)"));
+        QVariantList values;
+        values.reserve(4 * count);
+        for (qsizetype i = first; i < first + count; ++i) {
+            const qint32 custId = cards.at(i).first;
+            const ContactCard& card = cards.at(i).second;
+            const QString uid = card.uid.isEmpty() ? newUid() : card.uid;
+            // A card is bytes: bound as a blob, so no text conversion touches it.
+            const QByteArray bytes = card.card.isNull() ? QByteArray("") : card.card;
+            const auto stored = fields.constFind(custId);
+            const QByteArray agreement
+                = stored == fields.cend() ? QByteArray() : exportAgreement(bytes, stored.value(), uid);
+            values << custId << uid << bytes << (agreement.isNull() ? QByteArray("") : agreement);
+        }
+        store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card, Agrees) VALUES ")
+                          + rows.join(QLatin1String(", ")),
+                      values);
+    }
 }
 
 } // namespace
 
 void save(CustomerStore& store, qint32 custId, const ContactCard& card)
 {
-    QVariantList values;
-    appendRow(values, custId, card);
-    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card, Agrees) VALUES (?, ?, ?, ?)"),
-                  values);
+    saveRows(store, {{custId, card}});
 }
 
 void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards)
 {
-    constexpr qsizetype rowsPerStatement = 100;
-    for (qsizetype first = 0; first < cards.size(); first += rowsPerStatement) {
-        const qsizetype count = qMin(rowsPerStatement, cards.size() - first);
-        QStringList rows(count, QStringLiteral("(?, ?, ?, ?)"));
-        QVariantList values;
-        values.reserve(4 * count);
-        for (qsizetype i = first; i < first + count; ++i) {
-            appendRow(values, cards.at(i).first, cards.at(i).second);
-        }
-        store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card, Agrees) VALUES ")
-                          + rows.join(QLatin1String(", ")),
-                      values);
-    }
+    saveRows(store, cards);
 }
 
 void remove(CustomerStore& store, qint32 custId)

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QStringList>
+#include <QtEndian>
 
 #include <cstring>
 #include <optional>
@@ -472,15 +473,6 @@ std::optional<QString> copiedCardKey(const QByteArray& card, const QString& uid)
     return std::nullopt;
 }
 
-// The key's length prefixes tell where it ends, so the uid after it cannot make two pairs alike.
-QByteArray agreementOf(const QString& key, const QString& uid)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArrayView(reinterpret_cast<const char*>(key.utf16()), key.size() * 2));
-    hash.addData(QByteArrayView(reinterpret_cast<const char*>(uid.utf16()), uid.size() * 2));
-    return hash.result();
-}
-
 QByteArray copiedCard(const QByteArray& card)
 {
     return card.endsWith('\n') ? card : card + "\r\n";
@@ -490,13 +482,44 @@ QByteArray editedForExport(const QByteArray& card, const ContactFields& fields, 
 
 } // namespace
 
-QByteArray exportAgreement(const QByteArray& card, const QString& uid)
+QByteArray exportAgreement(const QByteArray& card, const ContactFields& fields, const QString& uid)
 {
     if (card.isEmpty()) {
         return {};
     }
     const std::optional<QString> key = copiedCardKey(card, uid);
-    return key ? agreementOf(*key, uid) : QByteArray();
+    return key && *key == duplicateKey(importedFields(exportedFields(fields))) ? storedContactDigest(fields, uid)
+                                                                               : QByteArray();
+}
+
+QByteArray storedContactDigest(const ContactFields& fields, const QString& uid)
+{
+    // Two 64-bit hashes of every text preceded by its length, so no text can make two contacts alike; the texts
+    // are hashed where they lie, nothing is built.
+    quint64 first = 0xcbf29ce484222325ULL;
+    quint64 second = 0x9e3779b97f4a7c15ULL;
+    const auto add = [&](quint64 unit) {
+        first = (first ^ unit) * 0x100000001b3ULL;
+        second = (second ^ unit) * 0xff51afd7ed558ccdULL;
+        second ^= second >> 32;
+    };
+    for (const QString* text : {&fields.firstName,
+                                &fields.lastName,
+                                &fields.address,
+                                &fields.city,
+                                &fields.state,
+                                &fields.zip,
+                                &fields.phoneNumber,
+                                &uid}) {
+        add(quint64(text->size()) | (quint64(1) << 63));
+        for (const QChar c : *text) {
+            add(c.unicode());
+        }
+    }
+    QByteArray digest(16, Qt::Uninitialized);
+    qToLittleEndian(first, digest.data());
+    qToLittleEndian(second, digest.data() + 8);
+    return digest;
 }
 
 QByteArray exportedCard(const QByteArray& card,
@@ -504,8 +527,7 @@ QByteArray exportedCard(const QByteArray& card,
                         const QString& uid,
                         const QByteArray& agreement)
 {
-    if (!agreement.isEmpty() && !card.isEmpty()
-        && agreementOf(duplicateKey(importedFields(exportedFields(contactFields))), uid) == agreement) {
+    if (!agreement.isEmpty() && !card.isEmpty() && storedContactDigest(contactFields, uid) == agreement) {
         return copiedCard(card);
     }
     // Another program changed the contact (or its card) since the card was stored: it is read.

@@ -26,12 +26,16 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& fields);
 QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid);
 
 // Whether the export copies a card as it is can be told once, when the card is stored, instead of at every export:
-// for a card it would copy (whole 3.0 in UTF-8, with N, FN and the given uid), a digest of the fields it reads to and
-// of the uid; empty for any other card.
-QByteArray exportAgreement(const QByteArray& card, const QString& uid);
+// for a card it would copy for a contact with these fields (as the book holds them) and this uid, the contact's
+// storedContactDigest(); empty for any other card.
+QByteArray exportAgreement(const QByteArray& card, const ContactFields& fields, const QString& uid);
 
-// exportedCard() for a card stored with its exportAgreement(): when the contact's fields agree with it the card is
-// copied without being read, otherwise it is read and edited as above. An empty agreement says nothing.
+// A digest of a contact as the book holds it, its seven fields and its UID: equal digests, the same texts. Cheap
+// enough to take for every contact of an export.
+QByteArray storedContactDigest(const ContactFields& fields, const QString& uid);
+
+// exportedCard() for a card stored with its exportAgreement(): while the contact is the one it was made for, the card
+// is copied without being read, otherwise it is read and edited as above. An empty agreement says nothing.
 QByteArray
 exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid, const QByteArray& agreement);
 
