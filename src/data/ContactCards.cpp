@@ -1,12 +1,18 @@
 #include "ContactCards.h"
 
+#include "CardEdit.h"
+#include "Contact.h"
+
 #include <QFileInfo>
 #include <QUuid>
 
 namespace {
 
 const QString kTable = QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerCard ("
-                                      "CustID INTEGER PRIMARY KEY, Uid TEXT NOT NULL, Card BLOB NOT NULL)");
+                                      "CustID INTEGER PRIMARY KEY, Uid TEXT NOT NULL, Card BLOB NOT NULL, "
+                                      "Agrees BLOB NOT NULL DEFAULT X'')");
+// A book whose table came before the agreements.
+const QString kAgreesColumn = QStringLiteral("ALTER TABLE CustomerCard ADD COLUMN Agrees BLOB NOT NULL DEFAULT X''");
 const QString kTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardDeleted AFTER DELETE ON Customer "
                                         "BEGIN DELETE FROM CustomerCard WHERE CustID = OLD.CustID; END");
 
@@ -23,25 +29,53 @@ const QString kAddedTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS Custo
                                              "(CustID, Uid, Card) SELECT NEW.CustID, ")
     + kUuidOfH + QStringLiteral(", X'' FROM (SELECT hex(randomblob(16)) AS h); END");
 
-const QStringList kSchemaNames {
-    QStringLiteral("CustomerCard"), QStringLiteral("CustomerCardDeleted"), QStringLiteral("CustomerCardAdded")};
+// A card written behind the program's back (by another program, or by hand) no longer has the agreement worked out
+// for the old one: it is forgotten, and the export reads the card.
+const QString kRewrittenTrigger
+    = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardRewritten AFTER UPDATE OF Card ON CustomerCard "
+                     "WHEN NEW.Card IS NOT OLD.Card AND NEW.Agrees IS OLD.Agrees AND length(NEW.Agrees) > 0 "
+                     "BEGIN UPDATE CustomerCard SET Agrees = X'' WHERE CustID = NEW.CustID; END");
+
+const QStringList kSchemaNames {QStringLiteral("CustomerCard"),
+                                QStringLiteral("CustomerCardDeleted"),
+                                QStringLiteral("CustomerCardAdded"),
+                                QStringLiteral("CustomerCardRewritten")};
+
+enum class Table { Missing, WithoutAgreements, Whole };
+
+Table tableOf(CustomerStore& store)
+{
+    RecordsetRelease release {store};
+    ado::Recordset& rs = store.openQuery(
+        QStringLiteral("SELECT count(*), coalesce(sum(name = 'Agrees'), 0) FROM pragma_table_info(?)"),
+        {kSchemaNames.at(0)});
+    return rs.Fields(0).toInt() == 0 ? Table::Missing
+        : rs.Fields(1).toInt() == 0  ? Table::WithoutAgreements
+                                     : Table::Whole;
+}
 
 bool hasTable(CustomerStore& store)
 {
-    RecordsetRelease release {store};
-    return !store
-                .openQuery(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?"),
-                           {kSchemaNames.at(0)})
-                .isEOF();
+    return tableOf(store) != Table::Missing;
 }
 
-// The table and both triggers are there.
+// The columns read beside the key: a book whose table came before the agreements (and that could not be written
+// since) reads an empty one for each card.
+QString cardColumns(Table table)
+{
+    return table == Table::Whole ? QStringLiteral("Uid, Card, Agrees") : QStringLiteral("Uid, Card, X''");
+}
+
+// The table with all its columns and the triggers are there.
 bool prepared(CustomerStore& store)
 {
+    if (tableOf(store) != Table::Whole) {
+        return false;
+    }
     RecordsetRelease release {store};
     return store
-               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (?, ?, ?)"),
-                          {kSchemaNames.at(0), kSchemaNames.at(1), kSchemaNames.at(2)})
+               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (?, ?, ?, ?)"),
+                          {kSchemaNames.at(0), kSchemaNames.at(1), kSchemaNames.at(2), kSchemaNames.at(3)})
                .Fields(0)
                .toInt()
         == kSchemaNames.size();
@@ -73,8 +107,12 @@ void prepare(CustomerStore& store)
     }
     try {
         store.execute(kTable, QVariantList());
+        if (tableOf(store) == Table::WithoutAgreements) {
+            store.execute(kAgreesColumn, QVariantList());
+        }
         store.execute(kTrigger, QVariantList());
         store.execute(kAddedTrigger, QVariantList());
+        store.execute(kRewrittenTrigger, QVariantList());
         fill(store);
         if (own) {
             connection->CommitTrans();
@@ -89,28 +127,34 @@ void prepare(CustomerStore& store)
 
 ContactCard load(CustomerStore& store, qint32 custId)
 {
-    if (!hasTable(store)) {
+    const Table table = tableOf(store);
+    if (table == Table::Missing) {
         return {};
     }
+    const QString columns = cardColumns(table);
     RecordsetRelease release {store};
-    ado::Recordset& rs
-        = store.openQuery(QStringLiteral("SELECT Uid, Card FROM CustomerCard WHERE CustID = ?"), {custId});
+    ado::Recordset& rs = store.openQuery(
+        QStringLiteral("SELECT ") + columns + QStringLiteral(" FROM CustomerCard WHERE CustID = ?"), {custId});
     if (rs.isEOF()) {
         return {};
     }
-    return {rs.Fields(0).toString(), rs.Fields(1).toByteArray()};
+    return {rs.Fields(0).toString(), rs.Fields(1).toByteArray(), rs.Fields(2).toByteArray()};
 }
 
 QHash<qint32, ContactCard> loadAll(CustomerStore& store)
 {
     QHash<qint32, ContactCard> cards;
-    if (!hasTable(store)) {
+    const Table table = tableOf(store);
+    if (table == Table::Missing) {
         return cards;
     }
+    const QString columns = cardColumns(table);
     RecordsetRelease release {store};
-    ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT CustID, Uid, Card FROM CustomerCard"), QVariantList());
+    ado::Recordset& rs = store.openQuery(
+        QStringLiteral("SELECT CustID, ") + columns + QStringLiteral(" FROM CustomerCard"), QVariantList());
     for (; !rs.isEOF(); rs.MoveNext()) {
-        cards.insert(rs.Fields(0).toInt(), {rs.Fields(1).toString(), rs.Fields(2).toByteArray()});
+        cards.insert(rs.Fields(0).toInt(),
+                     {rs.Fields(1).toString(), rs.Fields(2).toByteArray(), rs.Fields(3).toByteArray()});
     }
     return cards;
 }
@@ -129,30 +173,80 @@ QSet<QString> uids(CustomerStore& store)
     return found;
 }
 
-void save(CustomerStore& store, qint32 custId, const ContactCard& card)
+namespace {
+
+// The seven fields of the given contacts as the book holds them, read as the export reads them.
+QHash<qint32, ContactFields> storedFields(CustomerStore& store, const QList<qint32>& keys)
 {
-    // A card is bytes: bound as a blob, so no text conversion touches it.
-    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) VALUES (?, ?, ?)"),
-                  {custId, card.uid.isEmpty() ? newUid() : card.uid, card.card.isNull() ? QByteArray("") : card.card});
+    QHash<qint32, ContactFields> found;
+    QStringList marks(keys.size(), QStringLiteral("?"));
+    QVariantList values;
+    values.reserve(keys.size());
+    for (const qint32 key : keys) {
+        values << key;
+    }
+    RecordsetRelease release {store};
+    ado::Recordset& rs
+        = store.openQuery(QStringLiteral("SELECT CustID, FirstName, LastName, Address, City, State, Zip, "
+                                         "PhoneNumber FROM Customer WHERE CustID IN (")
+                              + marks.join(QLatin1String(", ")) + QLatin1Char(')'),
+                          values);
+    for (; !rs.isEOF(); rs.MoveNext()) {
+        found.insert(rs.Fields(0).toInt(),
+                     {textOf(rs.Fields(1)),
+                      textOf(rs.Fields(2)),
+                      textOf(rs.Fields(3)),
+                      textOf(rs.Fields(4)),
+                      textOf(rs.Fields(5)),
+                      textOf(rs.Fields(6)),
+                      textOf(rs.Fields(7))});
+    }
+    return found;
 }
 
-void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards)
+// The rows of the given cards, a hundred to a statement: an import of 10,000 cards sends 100 statements. Each card
+// goes with its agreement with the contact as it stands (none when the contact is not stored yet).
+void saveRows(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards)
 {
     constexpr qsizetype rowsPerStatement = 100;
     for (qsizetype first = 0; first < cards.size(); first += rowsPerStatement) {
         const qsizetype count = qMin(rowsPerStatement, cards.size() - first);
-        QStringList rows(count, QStringLiteral("(?, ?, ?)"));
-        QVariantList values;
-        values.reserve(3 * count);
+        QList<qint32> keys;
+        keys.reserve(count);
         for (qsizetype i = first; i < first + count; ++i) {
-            const ContactCard& card = cards.at(i).second;
-            values << cards.at(i).first << (card.uid.isEmpty() ? newUid() : card.uid)
-                   << (card.card.isNull() ? QByteArray("") : card.card);
+            keys.append(cards.at(i).first);
         }
-        store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) VALUES ")
+        const QHash<qint32, ContactFields> fields = storedFields(store, keys);
+        QStringList rows(count, QStringLiteral("(?, ?, ?, ?)"));
+        QVariantList values;
+        values.reserve(4 * count);
+        for (qsizetype i = first; i < first + count; ++i) {
+            const qint32 custId = cards.at(i).first;
+            const ContactCard& card = cards.at(i).second;
+            const QString uid = card.uid.isEmpty() ? newUid() : card.uid;
+            // A card is bytes: bound as a blob, so no text conversion touches it.
+            const QByteArray bytes = card.card.isNull() ? QByteArray("") : card.card;
+            const auto stored = fields.constFind(custId);
+            const QByteArray agreement
+                = stored == fields.cend() ? QByteArray() : exportAgreement(bytes, stored.value(), uid, card.inStep);
+            values << custId << uid << bytes << (agreement.isNull() ? QByteArray("") : agreement);
+        }
+        store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card, Agrees) VALUES ")
                           + rows.join(QLatin1String(", ")),
                       values);
     }
+}
+
+} // namespace
+
+void save(CustomerStore& store, qint32 custId, const ContactCard& card)
+{
+    saveRows(store, {{custId, card}});
+}
+
+void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards)
+{
+    saveRows(store, cards);
 }
 
 void remove(CustomerStore& store, qint32 custId)

@@ -9,15 +9,33 @@
 #include <QSet>
 #include <QString>
 
-// Each contact's whole card, beside Customer in table CustomerCard (CustID, Uid, Card): the vCard as it came (import,
-// sync) or as the program made it, and the contact's own random UID. Customer keeps its designed columns; its seven
-// fields stay the truth for what they show, the card keeps everything else. Triggers give an added contact its row
-// and delete a deleted contact's, whichever program adds or deletes it.
+#include <utility>
+
+// Each contact's whole card, beside Customer in table CustomerCard (CustID, Uid, Card, Agrees): the vCard as it came
+// (import, sync) or as the program made it, and the contact's own random UID. Customer keeps its designed columns; its
+// seven fields stay the truth for what they show, the card keeps everything else. Triggers give an added contact its
+// row and delete a deleted contact's, whichever program adds or deletes it.
 
 struct ContactCard
 {
+    ContactCard() = default;
+    ContactCard(QString uid, QByteArray card = {}, QByteArray agreement = {})
+        : uid(std::move(uid))
+        , card(std::move(card))
+        , agreement(std::move(agreement))
+    {
+    }
+
     QString uid; // empty: the contact has no row here
     QByteArray card; // empty: no card kept yet; one is made from the seven fields when needed
+    // As read from the book (column Agrees): the card's exportAgreement() with the contact's row as it stood when
+    // the card was saved, which save() works out itself (what is given here is not used). Empty: the export reads
+    // the card.
+    QByteArray agreement;
+    // Given to save(): the card was just written together with the contact's seven fields as stored (a save in the
+    // window, its details), so no field is applied to it again on export, even where the card reads another value
+    // (a cleared number lets it read the next one of its kind).
+    bool inStep = false;
     bool isNull() const { return uid.isEmpty(); }
 };
 
@@ -34,7 +52,9 @@ ContactCard load(CustomerStore& store, qint32 custId);
 QHash<qint32, ContactCard> loadAll(CustomerStore& store);
 // Every UID the book holds.
 QSet<QString> uids(CustomerStore& store);
-// Writes the contact's row, replacing the one it had; a card without a UID gets a new one.
+// Writes the contact's row, replacing the one it had; a card without a UID gets a new one. The card's export
+// agreement with the contact's row as Customer holds it now is stored beside it, so that an export copies a card
+// that agrees with the contact without reading it: save the card after the contact's row, not before.
 void save(CustomerStore& store, qint32 custId, const ContactCard& card);
 // The same for many contacts, a hundred rows to a statement: an import of 10,000 cards sends 100 statements.
 void saveAll(CustomerStore& store, const QList<QPair<qint32, ContactCard>>& cards);

@@ -307,11 +307,10 @@ void CustomerStore::keepCard(qint32 key, const ContactFields& before, const Cont
     if (card.card.isEmpty()) {
         return;
     }
-    const QByteArray edited = editedCard(card.card, before, fields);
-    if (edited != card.card) {
-        card.card = edited;
-        ContactCards::save(*this, key, card);
-    }
+    // Saved even when its bytes stay: what it agrees with is the contact as it is now.
+    card.card = editedCard(card.card, before, fields);
+    card.inStep = true;
+    ContactCards::save(*this, key, card);
 }
 
 // A new contact gets its own random UID, never one derived from its key: a key freed by a delete is given again.
@@ -372,6 +371,9 @@ void CustomerStore::updateDetails(qint32 key, const QStringList& shown, const Ca
         if (!card.card.isEmpty() && !fieldsOfCard(card.card, seven)) {
             seven = fields;
         }
+        // Still in step with the contact if it was; one another program changed meanwhile gets its fields applied
+        // on export as before.
+        card.inStep = card.card.isEmpty() || card.agreement.startsWith(storedContactDigest(fields, card.uid));
         card.card = withDetails(card.card.isEmpty() ? newCard(fields, card.uid) : card.card, seven, details);
         ContactCards::save(*this, key, card);
     });

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QStringList>
+#include <QtEndian>
 
 #include <cstring>
 #include <optional>
@@ -445,25 +446,128 @@ std::optional<QByteArray> plainCardCore(const QByteArray& card, const QString& u
     return core;
 }
 
-QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFields, const QString& uid)
+namespace {
+
+// A number the export writes is an Italian number with +39 in front, so that a phone abroad dials it; the reader
+// takes it for the same digits, so a card that agrees is left as it is.
+ContactFields exportedFields(const ContactFields& contactFields)
 {
-    // A number the export writes is an Italian number with +39 in front, so that a phone abroad dials it; the reader
-    // takes it for the same digits, so a card that agrees is left as it is.
     ContactFields fields = contactFields;
     fields.zip = internationalPhone(fields.zip);
     fields.phoneNumber = internationalPhone(fields.phoneNumber);
+    return fields;
+}
+
+// The key of the fields a card reads to, when the export may copy the card as it is.
+std::optional<QString> copiedCardKey(const QByteArray& card, const QString& uid)
+{
+    const std::optional<QByteArray> core = plainCardCore(card, uid);
+    if (!core) {
+        return std::nullopt;
+    }
+    ContactFields read;
+    const auto has = [&core](const char* line) { return core->contains(line); };
+    if ((has("\nN:") || has("\nN;")) && (has("\nFN:") || has("\nFN;")) && fieldsOfCard(*core, read)) {
+        return duplicateKey(read);
+    }
+    return std::nullopt;
+}
+
+QByteArray copiedCard(const QByteArray& card)
+{
+    return card.endsWith('\n') ? card : card + "\r\n";
+}
+
+QByteArray editedForExport(const QByteArray& card, const ContactFields& fields, const QString& uid);
+
+// The mark after the digest of a card written in step with its contact: copied as it is, or converted.
+constexpr qsizetype kDigestSize = 16;
+const QByteArray kCopied = QByteArrayLiteral("c");
+const QByteArray kConverted = QByteArrayLiteral("v");
+
+} // namespace
+
+QByteArray exportAgreement(const QByteArray& card, const ContactFields& fields, const QString& uid, bool inStep)
+{
+    if (card.isEmpty()) {
+        return {};
+    }
+    const std::optional<QString> key = copiedCardKey(card, uid);
+    if (inStep) {
+        return storedContactDigest(fields, uid) + (key ? kCopied : kConverted);
+    }
+    return key && *key == duplicateKey(importedFields(exportedFields(fields))) ? storedContactDigest(fields, uid)
+                                                                               : QByteArray();
+}
+
+QByteArray storedContactDigest(const ContactFields& fields, const QString& uid)
+{
+    // Two 64-bit hashes of every text preceded by its length, so no text can make two contacts alike; the texts
+    // are hashed where they lie, nothing is built.
+    quint64 first = 0xcbf29ce484222325ULL;
+    quint64 second = 0x9e3779b97f4a7c15ULL;
+    const auto add = [&](quint64 unit) {
+        first = (first ^ unit) * 0x100000001b3ULL;
+        second = (second ^ unit) * 0xff51afd7ed558ccdULL;
+        second ^= second >> 32;
+    };
+    for (const QString* text : {&fields.firstName,
+                                &fields.lastName,
+                                &fields.address,
+                                &fields.city,
+                                &fields.state,
+                                &fields.zip,
+                                &fields.phoneNumber,
+                                &uid}) {
+        add(quint64(text->size()) | (quint64(1) << 63));
+        for (const QChar c : *text) {
+            add(c.unicode());
+        }
+    }
+    QByteArray digest(16, Qt::Uninitialized);
+    qToLittleEndian(first, digest.data());
+    qToLittleEndian(second, digest.data() + 8);
+    return digest;
+}
+
+QByteArray exportedCard(const QByteArray& card,
+                        const ContactFields& contactFields,
+                        const QString& uid,
+                        const QByteArray& agreement)
+{
+    if (!agreement.isEmpty() && !card.isEmpty() && agreement.startsWith(storedContactDigest(contactFields, uid))) {
+        if (agreement.size() == kDigestSize || agreement.endsWith(kCopied)) {
+            return copiedCard(card);
+        }
+        // In step but not in vCard 3.0 form: converted, its seven read as they stand.
+        ContactFields read;
+        if (fieldsOfCard(card, read)) {
+            return editedForExport(card, read, uid);
+        }
+    }
+    // Another program changed the contact (or its card) since the card was stored: it is read.
+    return exportedCard(card, contactFields, uid);
+}
+
+QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFields, const QString& uid)
+{
+    const ContactFields fields = exportedFields(contactFields);
     if (card.isEmpty()) {
         return newCard(fields, uid);
     }
     // Most cards are already what the export writes: their lines are copied, not read and edited.
-    if (const std::optional<QByteArray> core = plainCardCore(card, uid)) {
-        ContactFields read;
-        const auto has = [&core](const char* line) { return core->contains(line); };
-        if ((has("\nN:") || has("\nN;")) && (has("\nFN:") || has("\nFN;")) && fieldsOfCard(*core, read)
-            && duplicateKey(read) == duplicateKey(importedFields(fields))) {
-            return card.endsWith('\n') ? card : card + "\r\n";
+    if (const std::optional<QString> key = copiedCardKey(card, uid)) {
+        if (*key == duplicateKey(importedFields(fields))) {
+            return copiedCard(card);
         }
     }
+    return editedForExport(card, fields, uid);
+}
+
+namespace {
+
+QByteArray editedForExport(const QByteArray& card, const ContactFields& fields, const QString& uid)
+{
     const QByteArray out = withLineEdits(card, [&](const ReadCard& read, QStringList& added) {
         QList<Edit> edits = CardEditor(read, fields).edits(added);
         const auto nameOf = [](const QString& line) {
@@ -526,6 +630,8 @@ QByteArray exportedCard(const QByteArray& card, const ContactFields& contactFiel
     });
     return out.isEmpty() ? newCard(fields, uid) : out;
 }
+
+} // namespace
 
 QByteArray editedCard(const QByteArray& card, const ContactFields& before, const ContactFields& after)
 {

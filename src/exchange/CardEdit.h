@@ -29,6 +29,22 @@ QByteArray editedCard(const QByteArray& card, const ContactFields& before, const
 // sets, bare 2.1 types, N and FN added when missing), every property kept. An empty card becomes newCard(fields, uid).
 QByteArray exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid);
 
+// Whether the export copies a card as it is can be told once, when the card is stored, instead of at every export:
+// for a card it would copy for a contact with these fields (as the book holds them) and this uid, the contact's
+// storedContactDigest(); empty for any other card. A card written in step with the fields (inStep) agrees with them
+// whatever it reads: its digest is kept, marked as copied or, for a card not in vCard 3.0 form, converted only.
+QByteArray
+exportAgreement(const QByteArray& card, const ContactFields& fields, const QString& uid, bool inStep = false);
+
+// A digest of a contact as the book holds it, its seven fields and its UID: equal digests, the same texts. Cheap
+// enough to take for every contact of an export.
+QByteArray storedContactDigest(const ContactFields& fields, const QString& uid);
+
+// exportedCard() for a card stored with its exportAgreement(): while the contact is the one it was made for, the card
+// is copied without being read, otherwise it is read and edited as above. An empty agreement says nothing.
+QByteArray
+exportedCard(const QByteArray& card, const ContactFields& fields, const QString& uid, const QByteArray& agreement);
+
 // When the card is one whole vCard 3.0 card in UTF-8 that an export writes as it is (parameters in 3.0 form, its UID
 // the given one unless that is empty, nothing after END), the lines the fields and the details are read from, with
 // their folds; nothing otherwise. Reading these few lines is reading the card, for a fraction of the work.

@@ -191,7 +191,8 @@ QList<ExportContact> storedContacts(CustomerStore& store)
                           textOf(rs.Fields(6))},
                          key,
                          card.card,
-                         card.isNull() ? ContactCards::newUid() : card.uid});
+                         card.isNull() ? ContactCards::newUid() : card.uid,
+                         card.agreement});
         rs.MoveNext();
     }
     return contacts;

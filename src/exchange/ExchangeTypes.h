@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 // What the vCard and CSV readers and writers pass around: the seven fields of a contact as the program stores them
 // (ContactFields: FirstName is the surname, LastName the given name, State the province, Zip the mobile number).
@@ -37,10 +38,22 @@ struct ReadResult
 // UID as stored beside it (the card may be empty for a contact that has none yet).
 struct ExportContact
 {
+    ExportContact() = default;
+    ExportContact(
+        ContactFields fields, qint32 custId = 0, QByteArray card = {}, QString uid = {}, QByteArray agreement = {})
+        : fields(std::move(fields))
+        , custId(custId)
+        , card(std::move(card))
+        , uid(std::move(uid))
+        , agreement(std::move(agreement))
+    {
+    }
+
     ContactFields fields;
     qint32 custId = 0;
     QByteArray card;
     QString uid;
+    QByteArray agreement; // the card's export agreement as stored beside it; empty: the card is read
 };
 
 // Told how far a long piece of work has got; returns false to stop it.

@@ -814,7 +814,7 @@ void appendVCardLine(QByteArray& out, const QByteArray& bytes, QByteArrayView li
 
 void appendVCard(QByteArray& out, const ExportContact& contact)
 {
-    out.append(exportedCard(contact.card, contact.fields, contact.uid));
+    out.append(exportedCard(contact.card, contact.fields, contact.uid, contact.agreement));
 }
 
 void appendVCard(QByteArray& out, const ContactFields& f, const QString& uid)

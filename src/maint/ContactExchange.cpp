@@ -262,7 +262,8 @@ QList<ExportContact> ContactExchange::shownContacts() const
                           JoinPhoneFields(phone.area, phone.prefix, phone.line)},
                          key,
                          card.card,
-                         card.isNull() ? ContactCards::newUid() : card.uid});
+                         card.isNull() ? ContactCards::newUid() : card.uid,
+                         card.agreement});
     }
     return contacts;
 }

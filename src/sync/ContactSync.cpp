@@ -689,7 +689,10 @@ void ContactSync::flush(QList<Link>& saves, QStringList& drops)
     for (const Link& link : std::as_const(saves)) {
         saveLink(link);
         if (!link.sent.isNull()) {
-            ContactCards::save(m_store, link.custId, link.sent);
+            // The card sent carries the contact's fields as they stand here.
+            ContactCard sent = link.sent;
+            sent.inStep = true;
+            ContactCards::save(m_store, link.custId, sent);
         }
     }
     commit();

@@ -7,6 +7,8 @@
 #include "ContactImport.h"
 #include "CustDatabase.h"
 #include "CustomerStore.h"
+#include "ImportRules.h"
+#include "VCard.h"
 
 #include <QSet>
 #include <QSqlDatabase>
@@ -100,6 +102,8 @@ private slots:
     void aClearedNumberNeverTakesTheNextOne();
     void importKeepsCardsAndOwnUids();
     void exportReadsEveryCardAndUid();
+    void exportCopiesOnlyCardsThatAgree_data();
+    void exportCopiesOnlyCardsThatAgree();
 };
 
 // Two books made the same way never share a UID, and a key freed by a delete comes back with a new one.
@@ -198,7 +202,11 @@ void TestContactCards::aClearedNumberNeverTakesTheNextOne()
     QByteArray card = kAnnaCard;
     card.replace("TEL;TYPE=CELL:3331234567\r\n", "TEL;TYPE=CELL:3331234567\r\nTEL;TYPE=CELL:3470000001\r\n");
     ContactCards::save(book.store, 1, {uid, card});
-    const auto second = [&] { return ContactCards::load(book.store, 1).card.contains("TEL;TYPE=CELL:3470000001"); };
+    // Kept in the card, and in what the export writes of it.
+    const auto second = [&] {
+        return ContactCards::load(book.store, 1).card.contains("TEL;TYPE=CELL:3470000001")
+            && writeVCards(storedContacts(book.store)).contains("3470000001");
+    };
 
     ContactFields fields = kAnna;
     fields.zip.clear();
@@ -287,6 +295,70 @@ void TestContactCards::exportReadsEveryCardAndUid()
     QVERIFY(!first.at(0).uid.isEmpty());
     QVERIFY(first.at(0).card.isEmpty());
     QCOMPARE(storedContacts(book.store).at(0).uid, first.at(0).uid);
+}
+
+void TestContactCards::exportCopiesOnlyCardsThatAgree_data()
+{
+    QTest::addColumn<QStringList>("otherProgram");
+    QTest::addColumn<QString>("surname");
+    QTest::addColumn<QString>("uid");
+    QTest::addColumn<bool>("copied"); // the card written as it was stored
+
+    const QString rossi = QStringLiteral("Rossi");
+    const QString anna = QStringLiteral("anna-1");
+    QTest::newRow("nothing changed") << QStringList() << rossi << anna << true;
+    QTest::newRow("surname changed behind the card")
+        << QStringList {"UPDATE Customer SET FirstName = 'Bianchi' WHERE CustID = 1"} << QStringLiteral("Bianchi")
+        << anna << false;
+    QTest::newRow("mobile changed behind the card")
+        << QStringList {"UPDATE Customer SET Zip = '347 0000000' WHERE CustID = 1"} << rossi << anna << false;
+    // The card now says Gialli and Modena, the contact still Rossi.
+    QTest::newRow("card rewritten behind the program")
+        << QStringList {"UPDATE CustomerCard SET Card = replace(replace(Card, 'N:Rossi;', 'N:Gialli;'), 'Bologna', "
+                        "'Modena') WHERE CustID = 1"}
+        << rossi << anna << false;
+    QTest::newRow("UID changed behind the program")
+        << QStringList {"UPDATE CustomerCard SET Uid = 'altro' WHERE CustID = 1"} << rossi << QStringLiteral("altro")
+        << false;
+    QTest::newRow("table from before the agreements")
+        << QStringList {"DROP TRIGGER CustomerCardRewritten", "ALTER TABLE CustomerCard DROP COLUMN Agrees"} << rossi
+        << anna << true;
+}
+
+// A stored card is copied into the export only while the contact and the card are as they were when it was stored;
+// whatever another program changed since, the export writes what reading the card the long way writes.
+void TestContactCards::exportCopiesOnlyCardsThatAgree()
+{
+    QFETCH(QStringList, otherProgram);
+    QFETCH(QString, surname);
+    QFETCH(QString, uid);
+    QFETCH(bool, copied);
+    Book book({{1, "Rossi", "Anna", "Via Roma 1", "Milano", "MI", "3331234567", ""}});
+    ContactCards::save(book.store, 1, {QStringLiteral("anna-1"), kAnnaCard});
+    QVERIFY(!ContactCards::load(book.store, 1).agreement.isEmpty());
+    for (const QString& sql : std::as_const(otherProgram)) {
+        book.otherProgram(sql);
+    }
+    // As on the next opening.
+    ContactCards::prepare(book.store);
+
+    const QList<ExportContact> contacts = storedContacts(book.store);
+    QCOMPARE(contacts.size(), 1);
+    const ExportContact& contact = contacts.first();
+    const QByteArray exported = writeVCards(contacts);
+    QCOMPARE(exported, exportedCard(contact.card, contact.fields, contact.uid));
+    ContactFields read;
+    QVERIFY(fieldsOfCard(exported, read));
+    QCOMPARE(duplicateKey(importedFields(read)), duplicateKey(importedFields(contact.fields)));
+    QCOMPARE(read.firstName, surname);
+    QVERIFY(exported.contains("\r\nUID:" + uid.toUtf8() + "\r\n"));
+    QVERIFY(exported.contains("\r\nEMAIL;TYPE=INTERNET:anna@example.org\r\n"));
+    QCOMPARE(exported == kAnnaCard, copied);
+
+    // A card saved again gets its agreement back.
+    ContactCards::save(book.store, 1, {uid, exported});
+    QVERIFY(!ContactCards::load(book.store, 1).agreement.isEmpty());
+    QCOMPARE(writeVCards(storedContacts(book.store)), exported);
 }
 
 QTEST_GUILESS_MAIN(TestContactCards)
