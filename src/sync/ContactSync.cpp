@@ -171,8 +171,8 @@ void requireOpen(CustomerStore& store)
 
 QString count(int n, const char* one, const char* many)
 {
-    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
-                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
+    return n == 1 ? QStringLiteral("1 %1").arg(QString::fromUtf8(one))
+                  : QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(many));
 }
 
 } // namespace

@@ -249,6 +249,8 @@ private slots:
         QCOMPARE(outcome.addedHere, 2);
         QCOMPARE(outcome.linked, 1);
         QCOMPARE(outcome.addedThere, 2); // Rossi and the second Bianchi
+        QVERIFY2(outcome.summary().contains(QStringLiteral("; 1 contatto già presente su entrambi")),
+                 qPrintable(outcome.summary()));
         verifySettled(db,
                       {kRossi, twin, twin, QStringLiteral("Giulia;Neri;;;;3337778888;"), QStringLiteral("x;;;;;;")});
         QCOMPARE(m_server.cardFiles(QStringLiteral("rubrica%1").arg(m_books)).size(), 5);
