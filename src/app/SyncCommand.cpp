@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "DataLocation.h"
+#include "Startup.h"
 #include "SyncSession.h"
 
 #include <QTextStream>
@@ -66,6 +67,8 @@ int runSyncCommand(const QStringList& arguments, QTextStream& out, QTextStream& 
     try {
         DataLocation::createIfInstalled();
         store.ConnectToDatabase(DataLocation::connectionText());
+        // A sync may change or delete many contacts: the day's copy comes first, as when the window starts.
+        backUpAddressBook(store.mcnnCust->filePath());
         SyncSettings settings = loadSyncSettings(store);
         if (!arguments.isEmpty()) {
             settings = settingsFor(arguments.first(), settings);

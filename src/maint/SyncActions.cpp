@@ -2,6 +2,7 @@
 
 #include "DataLocation.h"
 #include "MessageBox.h"
+#include "Startup.h"
 #include "SyncSession.h"
 
 #include <QAction>
@@ -132,6 +133,8 @@ bool SyncActions::syncNow(bool quiet)
             }
             throw;
         }
+        // The day's copy before the sync changes anything, also when the window has stayed open since yesterday.
+        backUpAddressBook(open.store.mcnnCust->filePath());
         DialogResolver resolver(m_window);
         const SyncOutcome outcome = runSync(open.store, settings, password, &resolver, [&](qint64 done, qint64 total) {
             progress.setMaximum(int(total));

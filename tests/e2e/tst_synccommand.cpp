@@ -1,12 +1,15 @@
 // velmarin --sync as a user runs it: the real program beside a real Cust.mdb, against a real Radicale. The address
 // is kept for the next run, failures give one line and a non-zero status, and a sync killed at any moment neither
 // loses nor doubles a contact once a later one completes.
+#include "DailyBackup.h"
 #include "DavServer.h"
 #include "TestDatabase.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 namespace {
@@ -94,6 +97,19 @@ private slots:
                  QStringLiteral("Sincronizzazione completata: in rubrica 0 aggiunti, 0 modificati, 0 eliminati; sul "
                                 "server 1 aggiunto, 0 modificati, 0 eliminati.\n"));
         QCOMPARE(m_server.cardFiles(QStringLiteral("rubrica")).size(), 1);
+        // The day's copy was made before the sync, holding the book as it was.
+        const QStringList copies = DailyBackup::copiesIn(DailyBackup::folderFor(db.path()));
+        QCOMPARE(copies.size(), 1);
+        QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+        copy.setDatabaseName(copies.first());
+        QVERIFY(copy.open());
+        QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'CustomerSync'"), copy);
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 0);
+        query.finish();
+        copy.close();
+        copy = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
 
         QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
         const Run second = run(db, {QStringLiteral("--sync")});
