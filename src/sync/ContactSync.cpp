@@ -243,6 +243,13 @@ QString SyncOutcome::summary() const
         text += QStringLiteral("; %1 alla prossima sincronizzazione")
                     .arg(count(pending, "modifica rimandata", "modifiche rimandate"));
     }
+    if (!undecided.isEmpty()) {
+        text += QStringLiteral("; %1: %2; aprire Velmarin per scegliere")
+                    .arg(count(int(undecided.size()),
+                               "contatto cambiato su entrambi i lati",
+                               "contatti cambiati su entrambi i lati"),
+                         undecided.join(QLatin1String(", ")));
+    }
     return text + QLatin1Char('.');
 }
 
@@ -591,6 +598,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
 
         Link& link = found.value();
         const auto local = contacts.find(link.custId);
+        const QString etagBefore = link.etag;
         link.etag = card.etag;
         // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
         // bytes, not the contact.
@@ -631,9 +639,19 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 takeServerCard();
                 ++outcome.changedHere;
             } else {
-                ++outcome.conflicts;
                 const ConflictChoice choice
-                    = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::KeepBoth;
+                    = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::Later;
+                if (choice == ConflictChoice::Later) {
+                    // Both stay as they are; the link keeps its old version, so the next sync, which starts from the
+                    // same token, finds the conflict again.
+                    link.etag = etagBefore;
+                    m_undecided.insert(link.custId);
+                    outcome.undecided.append(
+                        (local.value().firstName + QLatin1Char(' ') + local.value().lastName).trimmed());
+                    next();
+                    continue;
+                }
+                ++outcome.conflicts;
                 if (choice == ConflictChoice::KeepBoth) {
                     // The version here becomes a contact of its own with its card under a UID of its own, sent as a
                     // new card further on.
@@ -670,9 +688,12 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         // A contact changed here after its card was deleted there stays, and goes up as a new card.
         next();
     }
-    // The new token covers every card written before it.
-    m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"), QVariantList());
-    setStateValue(m_store, QStringLiteral("token"), newToken);
+    // The new token covers every card written before it. With a conflict left undecided the old one is kept, so that
+    // the next sync reads that card again.
+    if (m_undecided.isEmpty()) {
+        m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"), QVariantList());
+        setStateValue(m_store, QStringLiteral("token"), newToken);
+    }
     commit();
     step(total, total);
 }
@@ -718,6 +739,9 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             continue;
         }
         linkedIds.insert(link.custId);
+        if (m_undecided.contains(link.custId)) {
+            continue;
+        }
         const KeptCard card = kept.value(link.custId);
         takenUids.insert(card.uid);
         // A card changed here beyond the seven fields (a mail, a note) goes up as well.

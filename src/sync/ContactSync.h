@@ -5,6 +5,7 @@
 #include "CustomerStore.h"
 #include "ExchangeTypes.h"
 
+#include <QSet>
 #include <QUrl>
 
 #include <optional>
@@ -34,7 +35,9 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings);
 void clearSyncSettings(CustomerStore& store);
 
 // A contact changed both here and on the server since the last sync.
-enum class ConflictChoice { KeepHere, KeepServer, KeepBoth };
+// Later: nothing is decided, both sides stay as they are and the next sync asks again (the command line has nobody to
+// ask).
+enum class ConflictChoice { KeepHere, KeepServer, KeepBoth, Later };
 
 class ConflictResolver
 {
@@ -54,6 +57,7 @@ struct SyncOutcome
     int linked = 0; // contacts found on both sides at a first sync
     int conflicts = 0;
     int pending = 0; // changed on the server while this sync ran: taken up by the next one
+    QStringList undecided; // changed on both sides, left for the window to ask: "Rossi Mario"
 
     // "Sincronizzazione completata: qui 3 nuovi, 1 modificato, 0 eliminati; sul server 2 nuovi, ..."
     QString summary() const;
@@ -64,7 +68,7 @@ class ContactSync
 public:
     ContactSync(CustomerStore& store, CardDavClient& client, const QUrl& book);
 
-    // Without a resolver a conflict keeps both versions.
+    // Without a resolver a conflict is left undecided (ConflictChoice::Later).
     void setResolver(ConflictResolver* resolver) { m_resolver = resolver; }
     // How many contacts go into one transaction, and how many steps on the server are noted at once.
     void setBatchSize(int size) { m_batch = qMax(1, size); }
@@ -126,6 +130,7 @@ private:
     CardDavClient& m_client;
     QUrl m_book;
     ConflictResolver* m_resolver = nullptr;
+    QSet<qint32> m_undecided; // contacts whose conflict waits for the window: not sent this time
     Progress m_progress;
     // Small enough to lose little work to a failure, large enough not to wait on the disk for every card.
     int m_batch = 100;

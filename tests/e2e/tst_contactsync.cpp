@@ -318,7 +318,8 @@ private slots:
         } else if (thereOp == QLatin1String("delete")) {
             phoneDelete(QStringLiteral("Rossi"));
         }
-        sync(db);
+        ScriptedResolver keepBoth(ConflictChoice::KeepBoth);
+        sync(db, &keepBoth);
         verifySettled(db, expected);
         if (hereOp == QLatin1String("delete+add")) {
             // The new contact is a card of its own, not the deleted one's card (with its mail and photo) rewritten.
@@ -347,6 +348,21 @@ private slots:
         sync(db);
         QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 1")), QString());
         phoneEdit(QStringLiteral("Rossi"), ";;Via Po 1;", ";;Corso Francia 9;");
+        const QString changedHere = QString(kRossi).replace(QLatin1String("Torino"), QLatin1String("Milano"));
+        const QString changedThere
+            = QString(kRossi).replace(QLatin1String("Via Po 1"), QLatin1String("Corso Francia 9"));
+
+        // Nobody to ask (the command line): nothing is decided, twice over, and the summary names the contact.
+        for (int run = 0; run < 2; ++run) {
+            const SyncOutcome undecided = sync(db);
+            QCOMPARE(undecided.undecided, QStringList {QStringLiteral("Rossi Mario")});
+            QCOMPARE(undecided.conflicts, 0);
+            QVERIFY2(undecided.summary().endsWith(QStringLiteral(
+                         "; 1 contatto cambiato su entrambi i lati: Rossi Mario; aprire Velmarin per scegliere.")),
+                     qPrintable(undecided.summary()));
+            QCOMPARE(here(db), QStringList {changedHere});
+            QCOMPARE(there(), QStringList {changedThere});
+        }
 
         ScriptedResolver resolver(choice);
         const SyncOutcome outcome = sync(db, &resolver);
