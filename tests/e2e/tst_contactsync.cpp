@@ -462,6 +462,29 @@ private slots:
         QCOMPARE(m_server.cardFiles(QStringLiteral("rubrica%1").arg(m_books)).size(), 2);
     }
 
+    // Cards with a photo of about a megabyte: the book growing inside the sync's own transaction is no other program.
+    void largeCardsSync()
+    {
+        freshBook();
+        TestDatabase db;
+        const QByteArray photo = QByteArray(750 * 1024, 'A').toBase64();
+        QByteArray folded;
+        for (qsizetype i = 0; i < photo.size(); i += 74) {
+            folded += (i ? " " : "") + photo.mid(i, 74) + "\r\n";
+        }
+        for (const char* name : {"Bruni", "Conti"}) {
+            phonePut(QString::fromLatin1(name) + QLatin1String(".vcf"),
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + QByteArray(name) + "\r\nN:" + name + ";Lia;;;\r\nFN:Lia "
+                         + name + "\r\nPHOTO;ENCODING=b;TYPE=JPEG:" + folded + "END:VCARD\r\n");
+        }
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.addedHere, 2);
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Lecce'")), QString());
+        QCOMPARE(sync(db).changedThere, 2);
+        verifySettled(db, {QStringLiteral("Bruni;Lia;;Lecce;;;"), QStringLiteral("Conti;Lia;;Lecce;;;")});
+        QVERIFY(cardOf(QStringLiteral("Conti")).data.contains(photo.left(74)));
+    }
+
     // A book synced when the sync kept its own copy of each card: the cards become the contacts' cards in one go at
     // the next sync, which then finds nothing to do; a failure in the middle leaves the book as it was.
     void anOldBookIsMovedOverWhole()
