@@ -192,14 +192,7 @@ QHash<qint32, ContactFields> storedFields(CustomerStore& store, const QList<qint
                               + marks.join(QLatin1String(", ")) + QLatin1Char(')'),
                           values);
     for (; !rs.isEOF(); rs.MoveNext()) {
-        found.insert(rs.Fields(0).toInt(),
-                     {textOf(rs.Fields(1)),
-                      textOf(rs.Fields(2)),
-                      textOf(rs.Fields(3)),
-                      textOf(rs.Fields(4)),
-                      textOf(rs.Fields(5)),
-                      textOf(rs.Fields(6)),
-                      textOf(rs.Fields(7))});
+        found.insert(rs.Fields(0).toInt(), contactFieldsAt(rs, 1));
     }
     return found;
 }

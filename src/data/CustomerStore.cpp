@@ -68,6 +68,17 @@ QString notFound()
 
 } // namespace
 
+ContactFields contactFieldsAt(const ado::Recordset& rs, int first)
+{
+    return {textOf(rs.Fields(first)),
+            textOf(rs.Fields(first + 1)),
+            textOf(rs.Fields(first + 2)),
+            textOf(rs.Fields(first + 3)),
+            textOf(rs.Fields(first + 4)),
+            textOf(rs.Fields(first + 5)),
+            textOf(rs.Fields(first + 6))};
+}
+
 RecordsetRelease::~RecordsetRelease()
 {
     store.releaseRecordset();

@@ -30,6 +30,10 @@ struct RecordsetRelease
     ~RecordsetRelease();
 };
 
+// The seven fields of the record set's current row, from column first on in the list's order (FirstName to
+// PhoneNumber), NULL read as empty.
+ContactFields contactFieldsAt(const ado::Recordset& rs, int first = 0);
+
 // The main window's access to Cust.mdb: one connection and one reused command object, opened at load and closed
 // at unload. Every failure throws ado::Error with a description.
 class CustomerStore

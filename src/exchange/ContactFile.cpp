@@ -182,17 +182,8 @@ QList<ExportContact> storedContacts(CustomerStore& store)
     while (!rs.isEOF()) {
         const qint32 key = rs.Fields(7).toInt();
         const ContactCard card = cards.value(key);
-        contacts.append({{textOf(rs.Fields(0)),
-                          textOf(rs.Fields(1)),
-                          textOf(rs.Fields(2)),
-                          textOf(rs.Fields(3)),
-                          textOf(rs.Fields(4)),
-                          textOf(rs.Fields(5)),
-                          textOf(rs.Fields(6))},
-                         key,
-                         card.card,
-                         card.isNull() ? ContactCards::newUid() : card.uid,
-                         card.agreement});
+        contacts.append(
+            {contactFieldsAt(rs), key, card.card, card.isNull() ? ContactCards::newUid() : card.uid, card.agreement});
         rs.MoveNext();
     }
     return contacts;

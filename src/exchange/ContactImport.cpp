@@ -94,13 +94,7 @@ void addStoredKeys(CustomerStore& store, KeySet& keys)
     RecordsetRelease release {store};
     ado::Recordset& rs = store.openQuery(ListQuery());
     while (!rs.isEOF()) {
-        keys.insert(duplicateKey({textOf(rs.Fields(0)),
-                                  textOf(rs.Fields(1)),
-                                  textOf(rs.Fields(2)),
-                                  textOf(rs.Fields(3)),
-                                  textOf(rs.Fields(4)),
-                                  textOf(rs.Fields(5)),
-                                  textOf(rs.Fields(6))}));
+        keys.insert(duplicateKey(contactFieldsAt(rs)));
         rs.MoveNext();
     }
 }

@@ -351,14 +351,7 @@ QMap<qint32, ContactFields> ContactSync::loadContacts()
     QMap<qint32, ContactFields> contacts;
     ado::Recordset& rs = m_store.openQuery(ListQuery());
     while (!rs.isEOF()) {
-        contacts.insert(rs.Fields(7).toInt(),
-                        {textOf(rs.Fields(0)),
-                         textOf(rs.Fields(1)),
-                         textOf(rs.Fields(2)),
-                         textOf(rs.Fields(3)),
-                         textOf(rs.Fields(4)),
-                         textOf(rs.Fields(5)),
-                         textOf(rs.Fields(6))});
+        contacts.insert(rs.Fields(7).toInt(), contactFieldsAt(rs));
         rs.MoveNext();
     }
     return contacts;
