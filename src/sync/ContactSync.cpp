@@ -542,13 +542,42 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
             linkedIds.insert(link.custId);
         }
     }
-    // A first sync links a card to a contact here with the same seven fields instead of adding it twice.
+    // A first sync links a card to a contact here with the same seven fields instead of adding it twice. Another
+    // computer's contact comes back as its card reads ("333 123 4567" as "3331234567"), so a contact here is also
+    // found by the fields its own card would read as; those are worked out only when a card needs them.
     QMultiHash<QString, qint32> unlinked;
     for (auto contact = contacts.cbegin(); contact != contacts.cend(); ++contact) {
         if (!linkedIds.contains(contact.key())) {
             unlinked.insert(duplicateKey(contact.value()), contact.key());
         }
     }
+    std::optional<QMultiHash<QString, qint32>> unlinkedAsRead;
+    QSet<qint32> twinned;
+    const auto takeTwin = [&](const ContactFields& server) -> std::optional<qint32> {
+        const QString key = duplicateKey(server);
+        for (auto twin = unlinked.find(key); twin != unlinked.end() && twin.key() == key; ++twin) {
+            if (!twinned.contains(twin.value())) {
+                twinned.insert(twin.value());
+                return twin.value();
+            }
+        }
+        if (!unlinkedAsRead) {
+            unlinkedAsRead.emplace();
+            for (auto id = unlinked.cbegin(); id != unlinked.cend(); ++id) {
+                ContactFields read;
+                if (fieldsOfCard(newCard(contacts.value(id.value()), QStringLiteral("x")), read)) {
+                    unlinkedAsRead->insert(duplicateKey(read), id.value());
+                }
+            }
+        }
+        for (auto twin = unlinkedAsRead->find(key); twin != unlinkedAsRead->end() && twin.key() == key; ++twin) {
+            if (!twinned.contains(twin.value())) {
+                twinned.insert(twin.value());
+                return twin.value();
+            }
+        }
+        return std::nullopt;
+    };
 
     qint64 done = 0;
     const auto next = [&] {
@@ -571,10 +600,10 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 link.etag = card.etag;
                 link.agree(server, card.data);
                 link.agreeCard(card.data);
-                const auto twin = unlinked.find(duplicateKey(server));
-                if (twin != unlinked.end()) {
-                    link.custId = twin.value();
-                    unlinked.erase(twin);
+                if (const std::optional<qint32> twin = takeTwin(server)) {
+                    link.custId = *twin;
+                    // Agreed as written here: the same contact, nothing to send back.
+                    link.agree(contacts.value(link.custId), card.data);
                     ++outcome.linked;
                 } else {
                     link.custId = insertContact(server);
