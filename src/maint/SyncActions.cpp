@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -221,9 +222,21 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
 {
     setObjectName(QStringLiteral("dlgSyncSetup"));
     setWindowTitle(kTitle);
+    lblIntro = new QLabel(QStringLiteral("Tiene uguali i contatti di questa rubrica e quelli di una rubrica su un "
+                                         "server CardDAV, condivisa con il telefono o con altri computer: ciò che si "
+                                         "aggiunge, cambia o elimina da una parte passa anche dall'altra, all'avvio e "
+                                         "con «Sincronizza ora» (Ctrl+R)."),
+                          this);
+    lblIntro->setObjectName(QStringLiteral("lblIntro"));
+    lblIntro->setWordWrap(true);
     txtServer = new QLineEdit(settings.server.toString(), this);
     txtServer->setObjectName(QStringLiteral("txtServer"));
     txtServer->setPlaceholderText(QStringLiteral("https://server.esempio.it/"));
+    txtServer->setToolTip(QStringLiteral("L'indirizzo del server o della rubrica, come lo indica il fornitore"));
+    // Room for a whole address as providers give them, the path to the user's address book included.
+    txtServer->setMinimumWidth(txtServer->fontMetrics().horizontalAdvance(QStringLiteral(
+                                   "https://dav.esempio.it/remote/dav/addressbooks/users/nome.cognome/contatti/"))
+                               + 2 * txtServer->fontMetrics().averageCharWidth());
     txtUser = new QLineEdit(settings.user, this);
     txtUser->setObjectName(QStringLiteral("txtUser"));
     txtPassword = new QLineEdit(this);
@@ -233,6 +246,7 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     cmdFind->setObjectName(QStringLiteral("cmdFind"));
     cboBook = new QComboBox(this);
     cboBook->setObjectName(QStringLiteral("cboBook"));
+    cboBook->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     if (settings.isSet()) {
         cboBook->addItem(settings.book.toDisplayString(), settings.book);
     }
@@ -244,8 +258,52 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     cmdDisable->setObjectName(QStringLiteral("cmdDisable"));
     cmdDisable->setToolTip(QStringLiteral("Non sincronizzare più: i contatti restano qui e sul server"));
     cmdDisable->setVisible(settings.isSet());
+    lblLastSync = new QLabel(this);
+    lblLastSync->setObjectName(QStringLiteral("lblLastSync"));
+    lblLastSync->setWordWrap(true);
+    lblLastSync->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblPassword = new QLabel(this);
+    lblPassword->setObjectName(QStringLiteral("lblPassword"));
+    lblPassword->setWordWrap(true);
+    if (settings.isSet()) {
+        LastSync last;
+        try {
+            OpenStore open;
+            last = loadLastSync(open.store);
+        } catch (const ado::Error& error) {
+            last.result = error.description();
+        }
+        const QLocale italian(QLocale::Italian, QLocale::Italy);
+        lblLastSync->setText(
+            !last.when.isValid()
+                ? QStringLiteral("Ultima sincronizzazione: nessuna finora.")
+                : QStringLiteral("Ultima sincronizzazione: %1, %2\n%3")
+                      .arg(italian.toString(last.when.toLocalTime(), QStringLiteral("d/M/yyyy 'alle' HH:mm")),
+                           last.ok ? QStringLiteral("riuscita.") : QStringLiteral("non riuscita:"),
+                           last.result));
+        switch (syncPasswordPlace(settings)) {
+        case PasswordPlace::Keyring:
+            lblPassword->setText(QStringLiteral("La password è conservata nel portachiavi del sistema."));
+            break;
+        case PasswordPlace::ThisRun:
+            lblPassword->setText(QStringLiteral("La password è tenuta solo fino alla chiusura del programma (il "
+                                                "portachiavi non l'ha accettata): al prossimo avvio andrà inserita "
+                                                "di nuovo."));
+            break;
+        case PasswordPlace::Environment:
+            lblPassword->setText(QStringLiteral("La password è presa da VELMARIN_CARDDAV_PASSWORD."));
+            break;
+        case PasswordPlace::None:
+            lblPassword->setText(QStringLiteral("Nessuna password conservata: inserirla qui per sincronizzare."));
+            break;
+        }
+    }
+    lblLastSync->setVisible(settings.isSet());
+    lblPassword->setVisible(settings.isSet());
 
     auto* form = new QFormLayout;
+    // Fields take the width the dialog gives them, also where the style would keep them at their size hint.
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->addRow(QStringLiteral("Server:"), txtServer);
     form->addRow(QStringLiteral("Utente:"), txtUser);
     form->addRow(QStringLiteral("Password:"), txtPassword);
@@ -257,8 +315,14 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     buttons->addWidget(cmdOK);
     buttons->addWidget(cmdCancel);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblIntro);
+    layout->addSpacing(fontMetrics().height() / 2);
     layout->addLayout(form);
+    layout->addWidget(lblLastSync);
+    layout->addWidget(lblPassword);
     layout->addLayout(buttons);
+    // Word-wrapped labels take their height from the width; without this the dialog opens squeezed.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
 
     const auto update = [this] { cmdOK->setEnabled(cboBook->currentIndex() >= 0 && !txtPassword->text().isEmpty()); };
     update();

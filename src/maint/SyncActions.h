@@ -41,7 +41,8 @@ private:
     bool m_running = false;
 };
 
-// Server, user and password; "Cerca rubriche" lists the user's address books to pick one.
+// Server, user and password; "Cerca rubriche" lists the user's address books to pick one. Once set up it also shows
+// the last sync's time and result and where the password is kept.
 class SyncSetupDialog : public QDialog
 {
     Q_OBJECT
@@ -59,6 +60,9 @@ public:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     QPushButton* cmdDisable; // shown when a sync is set up
+    QLabel* lblIntro; // what the sync does
+    QLabel* lblLastSync; // once set up: when the last sync ended and how
+    QLabel* lblPassword; // once set up: where the password is kept
 
     // The dialog's result when "Disattiva" ends it.
     static constexpr int Disabled = 2;

@@ -207,6 +207,36 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings)
     }
 }
 
+LastSync loadLastSync(CustomerStore& store)
+{
+    requireOpen(store);
+    LastSync last;
+    if (!hasStateTable(store)) {
+        return last;
+    }
+    last.when = QDateTime::fromString(stateValue(store, QStringLiteral("lastSync")), Qt::ISODate);
+    last.ok = stateValue(store, QStringLiteral("lastSyncOk")) == QLatin1String("1");
+    last.result = stateValue(store, QStringLiteral("lastSyncResult"));
+    return last;
+}
+
+void saveLastSync(CustomerStore& store, const LastSync& last)
+{
+    requireOpen(store);
+    ado::Connection& connection = *store.mcnnCust;
+    connection.BeginTrans();
+    try {
+        createTables(store);
+        setStateValue(store, QStringLiteral("lastSync"), last.when.toUTC().toString(Qt::ISODate));
+        setStateValue(store, QStringLiteral("lastSyncOk"), last.ok ? QStringLiteral("1") : QStringLiteral("0"));
+        setStateValue(store, QStringLiteral("lastSyncResult"), last.result);
+        connection.CommitTrans();
+    } catch (...) {
+        connection.RollbackTrans();
+        throw;
+    }
+}
+
 void clearSyncSettings(CustomerStore& store)
 {
     requireOpen(store);

@@ -5,6 +5,7 @@
 #include "CustomerStore.h"
 #include "ExchangeTypes.h"
 
+#include <QDateTime>
 #include <QSet>
 #include <QUrl>
 
@@ -33,6 +34,16 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings);
 // same address book, the sync starts as a first sync: it links and adds, and what was deleted on either side in
 // between deletes nothing on the other.
 void clearSyncSettings(CustomerStore& store);
+
+// When the last sync ended and how, kept in CustomerSyncState beside the settings for the set-up dialog to show.
+struct LastSync
+{
+    QDateTime when; // invalid: no sync since the sync was set up
+    bool ok = false;
+    QString result; // the summary, or what went wrong
+};
+LastSync loadLastSync(CustomerStore& store);
+void saveLastSync(CustomerStore& store, const LastSync& last);
 
 // A contact changed both here and on the server since the last sync.
 // Later: nothing is decided, both sides stay as they are and the next sync asks again (the command line has nobody to

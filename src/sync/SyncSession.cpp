@@ -61,6 +61,22 @@ void forgetSyncPassword(const SyncSettings& settings)
     PasswordStore::current().removePassword(account);
 }
 
+PasswordPlace syncPasswordPlace(const SyncSettings& settings)
+{
+    if (!qEnvironmentVariable("VELMARIN_CARDDAV_PASSWORD").isEmpty()) {
+        return PasswordPlace::Environment;
+    }
+    const QString account = syncAccount(settings);
+    if (passwordsOfThisRun().contains(account)) {
+        return PasswordPlace::ThisRun;
+    }
+    try {
+        return PasswordStore::current().password(account).isEmpty() ? PasswordPlace::None : PasswordPlace::Keyring;
+    } catch (const ado::Error&) {
+        return PasswordPlace::None;
+    }
+}
+
 SyncOutcome runSync(CustomerStore& store,
                     const SyncSettings& settings,
                     const QString& password,
@@ -71,5 +87,21 @@ SyncOutcome runSync(CustomerStore& store,
     ContactSync sync(store, client, settings.book);
     sync.setResolver(resolver);
     sync.setProgress(progress);
-    return sync.run();
+    // Noting the result never hides the sync's own: a book that cannot take it is reported by the sync itself.
+    const auto note = [&](bool ok, const QString& result) {
+        try {
+            saveLastSync(store, {QDateTime::currentDateTimeUtc(), ok, result});
+        } catch (const ado::Error&) {
+        }
+    };
+    try {
+        const SyncOutcome outcome = sync.run();
+        note(true, outcome.summary());
+        return outcome;
+    } catch (const ado::FileReplaced&) {
+        throw; // another book is there now: nothing is written into it
+    } catch (const ado::Error& error) {
+        note(false, error.description());
+        throw;
+    }
 }

@@ -18,7 +18,13 @@ bool keepSyncPassword(const SyncSettings& settings, const QString& password, QSt
 // Forgets the account's password, in the keyring and in this run.
 void forgetSyncPassword(const SyncSettings& settings);
 
-// Syncs the open store with the address book of the settings.
+// Where the account's password is found: VELMARIN_CARDDAV_PASSWORD, the keyring, kept in memory until the program
+// closes (the keyring could not take it), or nowhere (a keyring out of reach counts as nowhere).
+enum class PasswordPlace { Environment, Keyring, ThisRun, None };
+PasswordPlace syncPasswordPlace(const SyncSettings& settings);
+
+// Syncs the open store with the address book of the settings. When it ends, well or not, its time and result are
+// kept beside the settings (loadLastSync).
 SyncOutcome runSync(CustomerStore& store,
                     const SyncSettings& settings,
                     const QString& password,

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 
 namespace {
@@ -345,6 +346,56 @@ private slots:
         QCOMPARE(DailyBackup::copiesIn(DailyBackup::folderFor(db.path())).size(), 1);
     }
 
+    // Once set up, the dialog says when the last sync ended, how, and where the password is.
+    void theDialogShowsTheLastSync_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("a sync that worked")
+            << QStringLiteral("segreta") << QStringLiteral(", riuscita.\nSincronizzazione completata: in rubrica ");
+        QTest::newRow("a sync the server refused")
+            << QStringLiteral("sbagliata") << QStringLiteral(", non riuscita:\n");
+    }
+    void theDialogShowsTheLastSync()
+    {
+        QFETCH(QString, password);
+        QFETCH(QString, result);
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db;
+        setUpSync(db, {m_server.url(), m_server.user(), m_book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), password);
+        if (password != m_server.password()) {
+            boxes.expect(MessageBox::Ok); // a refusal at start is shown
+        }
+        MainWindowDriver driver;
+        auto* setup = driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"));
+        // The sync at start ends: the contact from the server shown, or the refusal.
+        if (password == m_server.password()) {
+            QTRY_VERIFY(listed(driver).contains(QStringLiteral("Neri|Giulia||")));
+        } else {
+            QTRY_COMPARE(boxes.pending(), 0);
+        }
+        QString lastSync;
+        QString kept;
+        whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
+            lastSync = dialog->lblLastSync->isVisibleTo(dialog) ? dialog->lblLastSync->text() : QString();
+            kept = dialog->lblPassword->text();
+            dialog->cmdCancel->click();
+        });
+        setup->trigger();
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^Ultima sincronizzazione: \\d{1,2}/\\d{1,2}/\\d{4} alle \\d\\d:\\d\\d"))
+                .match(lastSync)
+                .hasMatch(),
+            qPrintable(lastSync));
+        QVERIFY2(lastSync.contains(result), qPrintable(lastSync));
+        if (password != m_server.password()) {
+            QVERIFY2(lastSync.endsWith(boxes.last().text), qPrintable(lastSync));
+        }
+        QCOMPARE(kept, QStringLiteral("La password è conservata nel portachiavi del sistema."));
+    }
+
     // Last: the password it types stays with the process, as it does with the program until it ends.
     void withoutAKeyringThePasswordLastsTheRun()
     {
@@ -381,6 +432,15 @@ private slots:
         QVERIFY(driver.window()->syncActions()->syncNow());
         QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione completata")),
                  qPrintable(boxes.last().text));
+
+        // The dialog says so.
+        QString kept;
+        whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
+            kept = dialog->lblPassword->text();
+            dialog->cmdCancel->click();
+        });
+        driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        QVERIFY2(kept.contains(QLatin1String("solo fino alla chiusura del programma")), qPrintable(kept));
     }
 
 private:
