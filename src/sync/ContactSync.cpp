@@ -1,5 +1,6 @@
 #include "ContactSync.h"
 
+#include "CardDetails.h"
 #include "CardEdit.h"
 #include "Contact.h"
 #include "ContactCards.h"
@@ -474,6 +475,58 @@ void ContactSync::keepServerCard(qint32 custId, const QByteArray& card)
     ContactCards::save(m_store, custId, {uid.isEmpty() ? ContactCards::newUid() : uid, card});
 }
 
+// A contact here found on the server at a first sync (another computer's, or the phone's) takes the server's card;
+// the details only this one has (a mail, a number, a note typed here) are added to it, and go up with it as a change
+// made here, instead of being lost with the card they were on.
+QByteArray ContactSync::withDetailsKeptHere(qint32 custId, const QByteArray& card, const ContactFields& server)
+{
+    const QByteArray mine = ContactCards::load(m_store, custId).card;
+    if (mine.isEmpty()) {
+        return card;
+    }
+    const CardDetails here = cardDetails(mine);
+    const CardDetails there = cardDetails(card);
+    if (!hasDetails(here) || here == there) {
+        return card;
+    }
+    CardDetails merged = there;
+    for (const QString& email : here.emails) {
+        if (!merged.emails.contains(email, Qt::CaseInsensitive)) {
+            merged.emails.append(email);
+        }
+    }
+    const auto digits = [](const QString& number) {
+        QString only;
+        for (const QChar c : number) {
+            if (c.isDigit()) {
+                only += c;
+            }
+        }
+        return only.startsWith(QLatin1String("39")) && only.size() > 10 ? only.mid(2) : only;
+    };
+    QSet<QString> numbers {digits(server.zip), digits(server.phoneNumber)};
+    for (const CardPhone& phone : std::as_const(there.otherPhones)) {
+        numbers.insert(digits(phone.number));
+    }
+    for (const CardPhone& phone : here.otherPhones) {
+        if (!numbers.contains(digits(phone.number))) {
+            numbers.insert(digits(phone.number));
+            merged.otherPhones.append(phone);
+        }
+    }
+    // One value each: the server's stands, this one fills it only where the server has none.
+    for (const auto& [value, mineValue] : {std::pair {&merged.postalCode, here.postalCode},
+                                           std::pair {&merged.country, here.country},
+                                           std::pair {&merged.organisation, here.organisation},
+                                           std::pair {&merged.birthday, here.birthday},
+                                           std::pair {&merged.note, here.note}}) {
+        if (value->isEmpty()) {
+            *value = mineValue;
+        }
+    }
+    return merged == there ? card : withDetails(card, server, merged);
+}
+
 // Read a row at a time: only the UID and a digest of each card stay in memory, whatever the cards hold.
 QHash<qint32, ContactSync::KeptCard> ContactSync::loadKeptCards()
 {
@@ -634,13 +687,14 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                     link.custId = *twin;
                     // Agreed as written here: the same contact, nothing to send back.
                     link.agree(contacts.value(link.custId), card.data);
+                    keepServerCard(link.custId, withDetailsKeptHere(link.custId, card.data, server));
                     ++outcome.linked;
                 } else {
                     link.custId = insertContact(server);
                     contacts.insert(link.custId, server);
+                    keepServerCard(link.custId, card.data);
                     ++outcome.addedHere;
                 }
-                keepServerCard(link.custId, card.data);
                 saveLink(link);
                 links.insert(link.href, link);
             }

@@ -131,6 +131,7 @@ private:
     void flush(QList<Link>& saves, QStringList& drops);
     qint32 insertContact(const ContactFields& fields);
     void keepServerCard(qint32 custId, const QByteArray& card);
+    QByteArray withDetailsKeptHere(qint32 custId, const QByteArray& card, const ContactFields& server);
     std::optional<Link> adoptedCard(qint32 custId, const QString& href, const QString& uid);
     QByteArray cardToSend(const Link& link, const QByteArray& card, const ContactFields& local);
     QHash<qint32, KeptCard> loadKeptCards();

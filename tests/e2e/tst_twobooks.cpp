@@ -3,6 +3,7 @@
 // linked to one card; changes and deletions pass from one to the other through the server, and a contact changed on
 // both is a conflict, never two silent copies.
 #include "CardDavClient.h"
+#include "CardDetails.h"
 #include "CardEdit.h"
 #include "ContactCards.h"
 #include "ContactSync.h"
@@ -160,6 +161,28 @@ private:
         QCOMPARE(sync(b).summary(), SyncOutcome().summary());
     }
 
+    // The details of the book's only contact.
+    static void setDetails(const TestDatabase& db, const CardDetails& details)
+    {
+        CustomerStore store;
+        store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+        const ContactCard kept = ContactCards::load(store, 1);
+        const QStringList row = db.rows().first();
+        const ContactFields fields {
+            row.value(1), row.value(2), row.value(3), row.value(4), row.value(5), row.value(6), row.value(7)};
+        ContactCards::save(store, 1, {kept.uid, withDetails(kept.card, fields, details)});
+        store.CloseDatabase();
+    }
+
+    static CardDetails detailsOf(const TestDatabase& db)
+    {
+        CustomerStore store;
+        store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+        const CardDetails details = cardDetails(ContactCards::load(store, db.rows().first().first().toInt()).card);
+        store.CloseDatabase();
+        return details;
+    }
+
 private slots:
     void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.error())); }
 
@@ -196,6 +219,37 @@ private slots:
             sync(b);
         }
         verifySame(a, b, expected);
+    }
+
+    // A contact both computers have, with details typed on each: linked, and the details of both kept on both.
+    void detailsOfBothAreKept()
+    {
+        m_book = m_server.addAddressBook(QStringLiteral("famiglia%1").arg(++m_books), QStringLiteral("Famiglia"));
+        TestDatabase a({rowOf(1, kRossi)});
+        TestDatabase b({rowOf(1, kRossi)});
+        CardDetails onA;
+        onA.emails = QStringList {QStringLiteral("mario@casa.it")};
+        onA.birthday = QStringLiteral("1970-01-01");
+        CardDetails onB;
+        onB.emails = QStringList {QStringLiteral("M.Rossi@lavoro.it"), QStringLiteral("MARIO@casa.it")};
+        onB.note = QStringLiteral("Cugino di Anna");
+        onB.birthday = QStringLiteral("1971-02-02");
+        onB.otherPhones = {{QStringLiteral("work"), QStringLiteral("02 555 1234")},
+                           {QStringLiteral("cell"), QStringLiteral("+39 333 123 4567")}};
+        setDetails(a, onA);
+        setDetails(b, onB);
+        sync(a);
+        sync(b);
+        sync(a);
+        verifySame(a, b, {kRossi});
+        for (TestDatabase* db : {&a, &b}) {
+            const CardDetails details = detailsOf(*db);
+            QCOMPARE(details.emails,
+                     QStringList({QStringLiteral("mario@casa.it"), QStringLiteral("M.Rossi@lavoro.it")}));
+            QCOMPARE(details.note, onB.note);
+            QCOMPARE(details.birthday, onA.birthday); // the first on the server stands
+            QCOMPARE(details.otherPhones, QList<CardPhone>({onB.otherPhones.first()}));
+        }
     }
 
     // Everything one computer does reaches the other through the server; a change made on both is never decided
