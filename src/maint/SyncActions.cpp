@@ -244,6 +244,7 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     txtPassword->setEchoMode(QLineEdit::Password);
     cmdFind = new QPushButton(QStringLiteral("Cerca rubriche"), this);
     cmdFind->setObjectName(QStringLiteral("cmdFind"));
+    cmdFind->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     cboBook = new QComboBox(this);
     cboBook->setObjectName(QStringLiteral("cboBook"));
     cboBook->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -318,6 +319,9 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     layout->addWidget(lblIntro);
     layout->addSpacing(fontMetrics().height() / 2);
     layout->addLayout(form);
+    if (settings.isSet()) {
+        layout->addSpacing(fontMetrics().height() / 2);
+    }
     layout->addWidget(lblLastSync);
     layout->addWidget(lblPassword);
     layout->addLayout(buttons);

@@ -378,9 +378,15 @@ private slots:
         }
         QString lastSync;
         QString kept;
+        int room = 0;
+        int needed = 0;
         whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
             lastSync = dialog->lblLastSync->isVisibleTo(dialog) ? dialog->lblLastSync->text() : QString();
             kept = dialog->lblPassword->text();
+            // A whole usual address fits in the field.
+            room = dialog->txtServer->contentsRect().width();
+            needed = dialog->txtServer->fontMetrics().horizontalAdvance(
+                QStringLiteral("https://dav.example.org/remote.php/dav/addressbooks/users/anna/contacts/"));
             dialog->cmdCancel->click();
         });
         setup->trigger();
@@ -394,6 +400,7 @@ private slots:
             QVERIFY2(lastSync.endsWith(boxes.last().text), qPrintable(lastSync));
         }
         QCOMPARE(kept, QStringLiteral("La password è conservata nel portachiavi del sistema."));
+        QVERIFY2(room > needed, qPrintable(QStringLiteral("%1 px for %2").arg(room).arg(needed)));
     }
 
     // Last: the password it types stays with the process, as it does with the program until it ends.
