@@ -124,12 +124,22 @@ int contactsIn(const QString& path)
 // A copy that is an address book the program can open: SQLite's own check, and the contacts' table.
 void checkCopy(const QString& copyPath)
 {
-    Database db(copyPath, true);
-    QSqlQuery check = db.run(QStringLiteral("PRAGMA quick_check"));
-    if (!check.next() || check.value(0).toString() != QLatin1String("ok") || !db.hasTable("main", "Customer")) {
-        throw ado::Error(QStringLiteral("La copia '%1' è danneggiata o non è una rubrica: la rubrica non è stata "
-                                        "modificata.")
-                             .arg(shown(copyPath)));
+    QString why;
+    try {
+        Database db(copyPath, true);
+        QSqlQuery check = db.run(QStringLiteral("PRAGMA quick_check"));
+        if (!check.next() || check.value(0).toString() != QLatin1String("ok")) {
+            why = check.value(0).toString();
+        } else if (!db.hasTable(QStringLiteral("main"), QStringLiteral("Customer"))) {
+            why = QStringLiteral("non contiene contatti");
+        }
+    } catch (const ado::Error& error) {
+        why = error.description();
+    }
+    if (!why.isEmpty()) {
+        throw ado::Error(QStringLiteral("La copia '%1' è danneggiata o non è una rubrica (%2): la rubrica non è "
+                                        "stata modificata.")
+                             .arg(shown(copyPath), why));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "CardEdit.h"
 #include "ContactCards.h"
 #include "ContactSync.h"
+#include "ContactUndo.h"
 #include "CustomerStore.h"
 #include "DavServer.h"
 #include "TestDatabase.h"
@@ -282,6 +283,12 @@ private slots:
         QTest::newRow("deleted here, its key given to a new contact")
             << "delete+add"
             << "" << QStringList {QStringLiteral("Gialli;Ugo;;;;;"), kVerdi};
+        // An undone delete is a new contact to the sync: its old card goes, it goes up again, never doubled.
+        QTest::newRow("deleted here, then undone") << "delete+undo"
+                                                   << "" << QStringList {kRossi, kVerdi};
+        QTest::newRow("deleted here, undone; changed there meanwhile: both kept")
+            << "delete+undo"
+            << "edit" << QStringList {kRossi, rossiNewCell, kVerdi};
         QTest::newRow("changed both sides alike") << "edit-cell"
                                                   << "edit" << QStringList {rossiNewCell, kVerdi};
         QTest::newRow("changed both sides differently: both kept")
@@ -304,6 +311,13 @@ private slots:
             QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 2")), QString());
         } else if (hereOp == QLatin1String("edit-cell")) {
             QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3339999999' WHERE CustID = 2")), QString());
+        } else if (hereOp == QLatin1String("delete+undo")) {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            const QList<KeptContact> kept = ContactUndo::keep(store, {2});
+            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+            QCOMPARE(ContactUndo::bringBack(store, kept).first().key, 2);
+            store.CloseDatabase();
         } else if (hereOp.startsWith(QLatin1String("delete"))) {
             QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
             if (hereOp.endsWith(QLatin1String("+add"))) {
