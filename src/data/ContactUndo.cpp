@@ -206,6 +206,7 @@ UndoEntry deleteEntry(const KeptContact& contact)
             .arg(QString::number(contact.key), contact.name(), QString::number(*key));
     };
     entry.keysToSelect = [key] { return QList<qint32> {*key}; };
+    entry.onlyAdds = true;
     return entry;
 }
 
@@ -234,7 +235,7 @@ void UndoStack::push(UndoEntry entry)
     }
 }
 
-QString UndoStack::undo(CustomerStore& store, QList<qint32>* select)
+QString UndoStack::undo(CustomerStore& store, QList<qint32>* select, bool* onlyAdds)
 {
     if (m_entries.isEmpty()) {
         return QString();
@@ -252,6 +253,9 @@ QString UndoStack::undo(CustomerStore& store, QList<qint32>* select)
     }
     if (select) {
         *select = entry.keysToSelect ? entry.keysToSelect() : QList<qint32>();
+    }
+    if (onlyAdds) {
+        *onlyAdds = entry.onlyAdds;
     }
     m_entries.removeLast();
     return said;

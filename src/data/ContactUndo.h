@@ -62,6 +62,8 @@ struct UndoEntry
     std::function<QString(CustomerStore&)> undo;
     // Keys to select in the list after the undo (the first found is selected).
     std::function<QList<qint32>()> keysToSelect;
+    // The undo only adds the contacts keysToSelect() names: the list takes their rows without being read again.
+    bool onlyAdds = false;
     // Holds only until the book changes again (an import: what it added may since have been edited).
     bool untilNextChange = false;
 };
@@ -86,9 +88,9 @@ public:
     bool isEmpty() const { return m_entries.isEmpty(); }
     int size() const { return int(m_entries.size()); }
     QString label() const { return m_entries.isEmpty() ? QString() : m_entries.last().label; }
-    // Undoes the newest step; it leaves the stack only when it succeeded. Returns what undo() said and the keys to
-    // select.
-    QString undo(CustomerStore& store, QList<qint32>* select = nullptr);
+    // Undoes the newest step; it leaves the stack only when it succeeded. Returns what undo() said, the keys to
+    // select and whether it only added those.
+    QString undo(CustomerStore& store, QList<qint32>* select = nullptr, bool* onlyAdds = nullptr);
     // The book changed: the steps that hold only until then are dropped.
     void bookChanged();
     void clear() { m_entries.clear(); }

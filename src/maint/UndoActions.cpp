@@ -98,9 +98,10 @@ void UndoActions::undo()
         return;
     }
     QList<qint32> select;
+    bool onlyAdds = false;
     QString said;
     try {
-        said = m_stack.undo(*m_window.store, &select);
+        said = m_stack.undo(*m_window.store, &select, &onlyAdds);
     } catch (const ado::Error& error) {
         refresh();
         QString text = QStringLiteral("Impossibile annullare.\n") + error.description();
@@ -117,7 +118,17 @@ void UndoActions::undo()
     // Undoing is a change too: an import's step does not outlive it.
     m_stack.bookChanged();
     refresh();
-    m_window.reloadSelecting(select.isEmpty() ? 0 : select.first());
+    // A few rows are placed in the list as a save places one; anything more reads the list again.
+    constexpr qsizetype fewRows = 20;
+    try {
+        if (onlyAdds && !select.isEmpty() && select.size() <= fewRows) {
+            m_window.showAdded(select);
+        } else {
+            m_window.reloadSelecting(select.isEmpty() ? 0 : select.first());
+        }
+    } catch (const ado::Error&) {
+        m_window.reloadSelecting(select.isEmpty() ? 0 : select.first());
+    }
     if (!said.isEmpty()) {
         MessageBox::show(m_window.widget, said, kUndoTitle, MessageBox::OkOnly, MessageBox::Information);
     }

@@ -20,13 +20,16 @@ class UndoActions : public QObject
     Q_OBJECT
 public:
     // What the window lends: its widget, the open store, whether it browses, how to read the list again with a key
-    // selected (0: the first row) and how to open the book again after it was replaced.
+    // selected (0: the first row), how to show a few contacts added without reading it all again, and how to open the
+    // book again after it was replaced.
     struct Window
     {
         QWidget* widget = nullptr;
         CustomerStore* store = nullptr;
         std::function<bool()> browsing;
         std::function<void(qint32)> reloadSelecting;
+        // Puts the rows of the contacts added under keys in the list, in their places, the first selected.
+        std::function<void(const QList<qint32>&)> showAdded;
         std::function<void()> reconnect;
     };
 

@@ -139,6 +139,7 @@ frmCustMaint::frmCustMaint(QWidget* parent)
                               &m_store,
                               [this] { return mblnActivated && cmdAdd->isEnabled(); },
                               [this](qint32 key) { reloadSelecting(key); },
+                              [this](const QList<qint32>& keys) { showAdded(keys); },
                               [this] {
                                   CloseDatabase();
                                   ConnectToDatabase();
@@ -687,6 +688,55 @@ void frmCustMaint::reloadSelecting(qint32 key)
             lvwCustomer_ItemClick(i);
             break;
         }
+    }
+    focusListOnSelection();
+}
+
+void frmCustMaint::showAdded(const QList<qint32>& keys)
+{
+    if (lvwCustomer->filtered()) {
+        txtFind->closeFind();
+    }
+    int first = 0;
+    for (const qint32 key : keys) {
+        QStringList texts;
+        {
+            RecordsetRelease release {m_store};
+            ado::Recordset& rs = m_store.openQuery(QStringLiteral("SELECT FirstName, LastName, Address, City, State, "
+                                                                  "Zip, PhoneNumber FROM Customer WHERE CustID = ?"),
+                                                   {key});
+            if (rs.isEOF()) {
+                continue;
+            }
+            for (int k = 0; k < 6; ++k) {
+                texts.append(textOf(rs.Fields(k)));
+            }
+            texts.append(FormatStoredPhone(rs.Fields(6)));
+        }
+        int added = lvwCustomer->addItem(texts.at(0), kRowIcon);
+        for (int k = 1; k < 7; ++k) {
+            lvwCustomer->setSubItem(added, k, texts.at(k));
+        }
+        lvwCustomer->setSubItem(added, 7, QString::number(key));
+        if (lvwCustomer->sorted()) {
+            added = lvwCustomer->refreshFollowing(added);
+        }
+        if (first == 0) {
+            first = added;
+        }
+    }
+    if (first > 0) {
+        // Rows placed after the first may have moved it down.
+        const QString wanted = QString::number(keys.first());
+        for (int i = 1; keys.size() > 1 && i <= lvwCustomer->itemCount(); ++i) {
+            if (lvwCustomer->subItem(i, 7) == wanted) {
+                first = i;
+                break;
+            }
+        }
+        lvwCustomer->setSelectedIndex(first);
+        lvwCustomer->ensureVisible(first);
+        lvwCustomer_ItemClick(first);
     }
     focusListOnSelection();
 }

@@ -93,6 +93,8 @@ private:
     void focusListOnSelection();
     // Reads the list again, the find closed, with the contact under key selected (the first row when none).
     void reloadSelecting(qint32 key);
+    // Adds the rows of the stored contacts under keys to the list, each in its place, and selects the first.
+    void showAdded(const QList<qint32>& keys);
     // "Dettagli…": the selected contact's card beyond the seven fields, in a dialog; OK saves it as "Salva" would.
     void showDetails();
     void saveDetails(qint32 key, const QStringList& shown);
