@@ -349,9 +349,10 @@ void TestUndo::restoreFromACopy()
     const QString folder = DailyBackup::folderFor(db.path());
     const QString copy = QDir(folder).filePath(QStringLiteral("Cust-2026-12-01.mdb"));
     const QMap<int, QString> cards = storedCards(db.path());
-    // Since the copy: one deleted, one changed only in case, one added.
+    // Since the copy: one deleted, one changed only in case, one only in its card, one added.
     QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
     QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET LastName = 'ANNA' WHERE CustID = 3")), QString());
+    keepCard(db, 4, cardOf(QStringLiteral("Altro")));
     QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (5, 'Gialli')")), QString());
 
     ScriptedMessageBox boxes;
@@ -370,7 +371,7 @@ void TestUndo::restoreFromACopy()
         return keys;
     };
     QCOMPARE(keysOf(BookRestore::Difference::DeletedSince), QStringList {"2"});
-    QCOMPARE(keysOf(BookRestore::Difference::ChangedSince), QStringList {"3"});
+    QCOMPARE(keysOf(BookRestore::Difference::ChangedSince), (QStringList {"3", "4"}));
     QCOMPARE(keysOf(BookRestore::Difference::AddedSince), QStringList {"5"});
 
     // Chosen contacts.
