@@ -302,6 +302,11 @@ QString replaceBook(const QString& bookPath, const QString& copyPath, const QDat
         throw ado::Error(QStringLiteral("La copia indicata è la rubrica stessa."));
     }
     checkCopy(copyPath);
+    if (!QFileInfo(book).isWritable() || !QFileInfo(QFileInfo(book).absolutePath()).isWritable()) {
+        throw ado::Error(QStringLiteral("La rubrica '%1' o la sua cartella non si possono modificare: la rubrica non "
+                                        "è stata sostituita.")
+                             .arg(shown(book)));
+    }
 
     // Holding the write lock keeps every other program's change out until the copy is in place.
     Database lock(book, false, 0);

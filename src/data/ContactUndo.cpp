@@ -92,7 +92,14 @@ QList<KeptContact> keep(CustomerStore& store, const QList<qint32>& keys)
 QList<BroughtBack> bringBack(CustomerStore& store, const QList<KeptContact>& contacts)
 {
     QList<BroughtBack> brought;
-    store.inChange([&] {
+    store.inChange([&] { brought = addBack(store, contacts); });
+    return brought;
+}
+
+QList<BroughtBack> addBack(CustomerStore& store, const QList<KeptContact>& contacts)
+{
+    QList<BroughtBack> brought;
+    {
         ContactCards::prepare(store);
         const bool cards = hasCards(store);
         for (const KeptContact& contact : contacts) {
@@ -126,8 +133,32 @@ QList<BroughtBack> bringBack(CustomerStore& store, const QList<KeptContact>& con
             }
             brought.append({contact.key, key});
         }
-    });
+    }
     return brought;
+}
+
+void putBack(CustomerStore& store, const KeptContact& contact)
+{
+    QVariantList values;
+    for (int i = 0; i < 7; ++i) {
+        values << (i < contact.columns.size() ? contact.columns.at(i) : QVariant());
+    }
+    values << contact.key;
+    const int changed = store.execute(QStringLiteral("UPDATE Customer SET FirstName = ?, LastName = ?, Address = ?, "
+                                                     "City = ?, State = ?, Zip = ?, PhoneNumber = ? WHERE CustID = ?"),
+                                      values);
+    if (changed != 1) {
+        throw ado::Error(QStringLiteral("Il contatto %1 non si trova più nella rubrica: nulla è stato modificato.")
+                             .arg(contact.name()));
+    }
+    if (!contact.uid.isEmpty() && hasCards(store)) {
+        store.execute(
+            QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card, Agrees) VALUES (?, ?, ?, ?)"),
+            {contact.key,
+             contact.uid,
+             contact.card.isNull() ? QByteArray("") : contact.card,
+             contact.agrees.isNull() ? QByteArray("") : contact.agrees});
+    }
 }
 
 QByteArray digest(CustomerStore& store, const QList<qint32>& keys)

@@ -41,6 +41,13 @@ QList<KeptContact> keep(CustomerStore& store, const QList<qint32>& keys);
 // holds its own. Throws ado::Error and changes nothing on a failure.
 QList<BroughtBack> bringBack(CustomerStore& store, const QList<KeptContact>& contacts);
 
+// The same inside a transaction the caller has opened with CustomerStore::inChange(), for a step that changes more
+// (a merge taken back brings back the contacts merged away and puts back the one kept).
+QList<BroughtBack> addBack(CustomerStore& store, const QList<KeptContact>& contacts);
+// Inside the caller's transaction: the contact under contact.key gets back the seven columns and the card row kept.
+// Throws ado::Error when no contact holds the key.
+void putBack(CustomerStore& store, const KeptContact& contact);
+
 // Deletes exactly the contacts added under keys, in one transaction, when each is still as digest() read it after
 // they were added; refused (ado::Error, nothing changed) when another program changed or removed one meanwhile.
 void takeAway(CustomerStore& store, const QList<qint32>& keys, const QByteArray& digest);
