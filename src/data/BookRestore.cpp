@@ -318,6 +318,15 @@ QString replaceBook(const QString& bookPath, const QString& copyPath, const QDat
                              .arg(shown(book)));
     }
 
+    // Another file put under a write-ahead log's name would be read with the old book's log.
+    QSqlQuery mode = lock.run(QStringLiteral("PRAGMA journal_mode"));
+    if (mode.next() && mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0) {
+        throw ado::Error(QStringLiteral("La rubrica '%1' è tenuta da SQLite in modalità WAL: non può essere sostituita "
+                                        "mentre la usa. La rubrica non è stata modificata.")
+                             .arg(shown(book)));
+    }
+    mode.finish();
+
     const QString folder = DailyBackup::folderFor(book);
     if (!QFileInfo(folder).isDir()
         && (!QDir().mkpath(folder)

@@ -97,6 +97,8 @@ private slots:
                                                  << "lock" << 1 << "Un altro programma sta modificando la rubrica";
         QTest::newRow("a damaged copy") << "Cust-2026-12-01.mdb"
                                         << "damage" << 1 << "è danneggiata o non è una rubrica";
+        QTest::newRow("a book in WAL mode") << "Cust-2026-12-01.mdb"
+                                            << "wal" << 1 << "modalità WAL";
         QTest::newRow("no such copy") << "Cust-2020-01-01.mdb"
                                       << "" << 1 << "non esiste";
     }
@@ -113,6 +115,9 @@ private slots:
         QVERIFY(DailyBackup::run(db.path(), QDate(2026, 12, 1)).error.isEmpty());
         const QList<QStringList> inCopy = db.rows();
         QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (2, 'Neri')")), QString());
+        if (meanwhile == QLatin1String("wal")) {
+            QCOMPARE(db.exec(QStringLiteral("PRAGMA journal_mode = WAL")), QString());
+        }
         const QList<QStringList> before = db.rows();
         const QByteArray digest = digestOf(db.path());
         const QString folder = DailyBackup::folderFor(db.path());
