@@ -46,7 +46,8 @@ void UndoActions::setBrowsing(bool browsing)
 void UndoActions::refresh()
 {
     const QString label = m_stack.label();
-    actUndo->setText(label.isEmpty() ? kUndoTitle : label);
+    // A name's "&" is no mnemonic.
+    actUndo->setText(label.isEmpty() ? kUndoTitle : QString(label).replace(QLatin1Char('&'), QLatin1String("&&")));
     actUndo->setToolTip((label.isEmpty() ? QStringLiteral("Niente da annullare") : label)
                         + QStringLiteral(" (Ctrl+Z)"));
     actUndo->setEnabled(m_browsing && !m_stack.isEmpty());

@@ -190,11 +190,8 @@ void TestUndo::deletesComeBackInOrder()
     QCOMPARE(boxes.pending(), 0);
     QCOMPARE(undo->text(), QStringLiteral("Annulla eliminazione di Bianchi Bruno"));
 
-    QList<QStringList> expected;
-    for (const QStringList& row : db.rows()) {
-        expected.append(row);
-    }
-    QCOMPARE(db.count(), 3);
+    const QList<QStringList> expected = db.rows();
+    QCOMPARE(expected.size(), 3);
     QCOMPARE(expected.at(0).mid(0, 2), (QStringList {QStringLiteral("1"), QStringLiteral("Verdi")}));
     QCOMPARE(expected.at(1).mid(0, 2), (QStringList {QStringLiteral("3"), QStringLiteral("Rossi")}));
     QCOMPARE(expected.at(2), (QStringList {"4", "Neri", "Dario", "Via 4", "Roma", "RM", "<null>", "0612345678"}));
