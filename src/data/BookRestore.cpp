@@ -162,6 +162,20 @@ void vacuumInto(const QString& source, const QString& target)
     }
 }
 
+// The copy's links to the server's cards are from its day: a sync would delete again, as deleted there, the contacts
+// the restore brought back. Without them the next sync pairs the contacts on both sides as a first sync does, and
+// deletes nothing.
+void forgetSyncState(const QString& path)
+{
+    Database db(path, false);
+    if (db.hasTable(QStringLiteral("main"), QStringLiteral("CustomerSync"))) {
+        db.run(QStringLiteral("DELETE FROM CustomerSync"));
+    }
+    if (db.hasTable(QStringLiteral("main"), QStringLiteral("CustomerSyncState"))) {
+        db.run(QStringLiteral("DELETE FROM CustomerSyncState WHERE Name = ?"), {QStringLiteral("token")});
+    }
+}
+
 // The one step that changes the book: the new file takes its name at once, or nothing happens.
 bool renameOver(const QString& from, const QString& to)
 {
@@ -344,7 +358,9 @@ QString replaceBook(const QString& bookPath, const QString& copyPath, const QDat
     const QString beside = book + QStringLiteral(".ripristino-") + pid;
     try {
         vacuumInto(copyPath, beside);
+        forgetSyncState(beside);
     } catch (...) {
+        QFile::remove(beside);
         QFile::remove(saved);
         throw;
     }

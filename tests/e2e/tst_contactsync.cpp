@@ -3,12 +3,14 @@
 // stop at any step. After each, a sync again leaves both sides equal and a further one finds nothing to do. All of it
 // runs on Radicale, then on Xandikos behind a proxy that answers writes without their version tag: every later write
 // must still carry the tag it expects.
+#include "BookRestore.h"
 #include "CardDavClient.h"
 #include "CardEdit.h"
 #include "ContactCards.h"
 #include "ContactSync.h"
 #include "ContactUndo.h"
 #include "CustomerStore.h"
+#include "DailyBackup.h"
 #include "DavServer.h"
 #include "TestDatabase.h"
 
@@ -341,6 +343,23 @@ private slots:
                 QVERIFY(card.href != rossiCard);
             }
         }
+    }
+
+    // A whole book restored from a copy made before a deletion that the sync already carried to the server: the
+    // contact stays, and goes up again; nothing is doubled.
+    void aRestoredBookLosesNothing()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi), rowOf(2, kRossi)});
+        sync(db);
+        const QString copy = DailyBackup::run(db.path(), QDate(2026, 12, 1)).made;
+        QVERIFY(!copy.isEmpty());
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+        sync(db);
+        QCOMPARE(there(), QStringList {kVerdi});
+        QVERIFY(!BookRestore::replaceBook(db.path(), copy, QDate(2026, 12, 2)).isEmpty());
+        sync(db);
+        verifySettled(db, {kRossi, kVerdi});
     }
 
     void aConflictIsResolvedAsTheUserChooses_data()
