@@ -140,5 +140,7 @@ void benchExchange(Report& report, const GeneratedDatabase& db);
 // Each contact's whole card: the import of 10,000 full cards, the export of 100,000, the main window's fill with
 // 100,000 cards stored beside it (against the same fill without them) and "Dettagli…" opening.
 void benchCards(Report& report, const GeneratedDatabase& db);
+// Ctrl+Z after a delete in the window, and the restore dialog's comparison of a copy with the book.
+void benchUndo(Report& report, const GeneratedDatabase& db);
 // Against a Radicale on this machine: the first sync each way and a sync with nothing to do.
 void benchSync(Report& report);

@@ -37,6 +37,7 @@ int main(int argc, char** argv)
                "  main       the main window alone: fill, memory, header clicks, find, row selection, save, delete\n"
                "  exchange   the export and import of contacts alone\n"
                "  cards      the whole cards alone: import, export, the window's fill beside them, Dettagli…\n"
+               "  undo       the undo of a delete and the comparison of a copy with the book alone\n"
                "  --sync     the sync against a Radicale on this machine alone\n";
         return 0;
     }
@@ -66,6 +67,11 @@ int main(int argc, char** argv)
         benchCards(report, db);
         return report.print(out) > 0 ? 1 : 0;
     }
+    // "velmarin-bench undo" measures the undo and the restore's comparison alone.
+    if (arguments.contains(QLatin1String("undo"))) {
+        benchUndo(report, db);
+        return report.print(out) > 0 ? 1 : 0;
+    }
     // "velmarin-bench main" measures the main window alone: the fill, the header clicks, the find, save and delete.
     if (arguments.contains(QLatin1String("main"))) {
         benchMainWindow(report, db);
@@ -77,6 +83,7 @@ int main(int argc, char** argv)
     benchPrint(report);
     benchExchange(report, db);
     benchCards(report, db);
+    benchUndo(report, db);
     benchSync(report);
     return report.print(out) > 0 ? 1 : 0;
 }

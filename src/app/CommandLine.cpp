@@ -2,11 +2,16 @@
 
 #include "AppInfo.h"
 
+#include "BookRestore.h"
 #include "ContactImport.h"
+#include "DailyBackup.h"
 #include "DataLocation.h"
 #include "Startup.h"
 #include "SyncCommand.h"
 
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstring>
@@ -31,7 +36,8 @@ void openAddressBook(CustomerStore& store)
 }
 
 const char* const kUsage
-    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --help | --version]\n";
+    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --backups | --restore FILE | --help |\n"
+      "                --version]\n";
 
 int usage(QTextStream& err, const QString& reason)
 {
@@ -49,6 +55,10 @@ int help(QTextStream& out)
            "  --sync [INDIRIZZO]   sincronizza con la rubrica CardDAV impostata, o con quella indicata\n"
            "                       (https://utente@server/percorso/); la password viene dal portachiavi\n"
            "                       o da VELMARIN_CARDDAV_PASSWORD\n"
+           "  --backups            elenca le copie della rubrica nella cartella Backup, la più recente per prima\n"
+           "  --restore FILE       sostituisce la rubrica con la copia FILE (un percorso, o un nome della cartella\n"
+           "                       Backup); la rubrica attuale viene prima salvata come\n"
+           "                       Backup/Cust-AAAA-MM-GG-prima-del-ripristino.mdb\n"
            "  --help               mostra questo aiuto\n"
            "  --version            mostra la versione\n";
     out.flush();
@@ -79,6 +89,51 @@ QString runExport(CustomerStore& store, const QString& path)
     return exportSummary(contacts.size(), path);
 }
 
+int listBackups(QTextStream& out)
+{
+    const QString book = DataLocation::filePath();
+    const QList<BookRestore::Copy> copies = BookRestore::copies(book);
+    if (copies.isEmpty()) {
+        out << "Nessuna copia in '" << QDir::toNativeSeparators(DailyBackup::folderFor(book)) << "'.\n";
+    }
+    for (const BookRestore::Copy& copy : copies) {
+        out << QFileInfo(copy.path).fileName() << '\t' << BookRestore::describe(copy) << '\n';
+    }
+    out.flush();
+    return 0;
+}
+
+int restore(const QStringList& paths, QTextStream& out, QTextStream& err)
+{
+    if (paths.size() != 1) {
+        return usage(err, QStringLiteral("--restore richiede il nome di una sola copia."));
+    }
+    const QString book = DataLocation::filePath();
+    QString copy = paths.first();
+    // A bare name, as --backups lists them, is looked for in the Backup folder.
+    if (!QFileInfo::exists(copy) && QFileInfo(copy).fileName() == copy) {
+        copy = QDir(DailyBackup::folderFor(book)).filePath(copy);
+    }
+    try {
+        if (!QFileInfo(book).isFile()) {
+            throw ado::Error(QStringLiteral("La rubrica '%1' non esiste.").arg(QDir::toNativeSeparators(book)));
+        }
+        if (!QFileInfo(copy).isFile()) {
+            throw ado::Error(QStringLiteral("La copia '%1' non esiste.").arg(QDir::toNativeSeparators(copy)));
+        }
+        const QString saved = BookRestore::replaceBook(book, copy, QDate::currentDate());
+        out << oneLine(QStringLiteral("Rubrica sostituita con '%1'; quella di prima è salvata in '%2'.")
+                           .arg(QDir::toNativeSeparators(copy), QDir::toNativeSeparators(saved)))
+            << '\n';
+        out.flush();
+        return 0;
+    } catch (const ado::Error& error) {
+        err << "velmarin: " << commandFailure(error) << '\n';
+        err.flush();
+        return 1;
+    }
+}
+
 } // namespace
 
 QString commandFailure(const ado::Error& error)
@@ -93,7 +148,8 @@ QString commandFailure(const ado::Error& error)
 bool isExchangeCommand(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* command : {"--import", "--export", "--sync", "--help", "-h", "--version"}) {
+        for (const char* command :
+             {"--import", "--export", "--sync", "--backups", "--restore", "--help", "-h", "--version"}) {
             if (std::strcmp(argv[i], command) == 0) {
                 return true;
             }
@@ -116,8 +172,15 @@ int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStre
         out.flush();
         return 0;
     }
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("--backups")) {
+        return arguments.size() == 1 ? listBackups(out)
+                                     : usage(err, QStringLiteral("--backups non vuole altri argomenti."));
+    }
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("--restore")) {
+        return restore(arguments.mid(1), out, err);
+    }
     if (arguments.isEmpty() || (arguments.first() != kImport && arguments.first() != kExport)) {
-        return usage(err, QStringLiteral("indicare --import, --export o --sync per primo."));
+        return usage(err, QStringLiteral("indicare --import, --export, --sync, --backups o --restore per primo."));
     }
     const QString command = arguments.first();
     const QStringList paths = arguments.mid(1);

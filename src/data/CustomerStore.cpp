@@ -220,6 +220,11 @@ void CustomerStore::inTransaction(Fn change)
     }
 }
 
+void CustomerStore::inChange(const std::function<void()>& change)
+{
+    inTransaction(change);
+}
+
 QList<CustomerStore::StoredRow> CustomerStore::readStored(qint32 key)
 {
     QStringList columns;
@@ -353,10 +358,13 @@ void CustomerStore::update(qint32 key, const ContactFields& fields, const QStrin
     });
 }
 
-void CustomerStore::remove(qint32 key, const QStringList& shown)
+void CustomerStore::remove(qint32 key, const QStringList& shown, const std::function<void()>& kept)
 {
     inTransaction([&] {
         checkShown(key, readStored(key), shown, false);
+        if (kept) {
+            kept();
+        }
         const int deleted = execute(DeleteStatement(key));
         if (deleted > 1) {
             throw ado::Error(

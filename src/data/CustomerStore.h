@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 struct CardDetails;
@@ -69,10 +70,16 @@ public:
     // fields came from, a delete takes it away (the trigger).
     void insert(qint32 key, const ContactFields& fields);
     void update(qint32 key, const ContactFields& fields, const QStringList& shown);
-    void remove(qint32 key, const QStringList& shown);
+    // kept runs inside the delete's transaction, after the checks and before the delete: what the undo needs is read
+    // there, as the contact is when it goes.
+    void remove(qint32 key, const QStringList& shown, const std::function<void()>& kept = {});
     // Writes the details into the contact's card (a new card when it has none), with the same checks as update();
     // the seven fields and every other line of the card stay as they are.
     void updateDetails(qint32 key, const QStringList& shown, const CardDetails& details);
+
+    // Runs change in one transaction with the same checks as the changes above (a replaced file is refused with
+    // ado::FileReplaced); anything change throws rolls it back.
+    void inChange(const std::function<void()>& change);
 
     // Sends an insert, update or delete; returns the number of rows it changed.
     int execute(const QString& statement);

@@ -204,6 +204,7 @@ void ContactExchange::importFiles(const QStringList& paths)
         tell(QStringLiteral("Importazione annullata: la rubrica non è stata modificata."), kImportTitle, false);
         return;
     }
+    emit imported(paths, outcome.addedKeys);
     try {
         m_window.reloadList();
     } catch (const ado::Error& error) {

@@ -48,6 +48,10 @@ public:
     // Work longer than this shows the progress dialog (tests make it 0).
     void setProgressDelay(int milliseconds) { m_progressDelay = milliseconds; }
 
+signals:
+    // An import landed: the files and the keys of the contacts it added.
+    void imported(const QStringList& paths, const QList<qint32>& keys);
+
 public slots:
     void chooseAndImport();
     void chooseAndExport();

@@ -7,6 +7,7 @@
 #include "ContactCards.h"
 #include "ContactDetailsDialog.h"
 #include "ContactExchange.h"
+#include "ContactUndo.h"
 #include "DataLocation.h"
 #include "FindField.h"
 #include "ListContextMenu.h"
@@ -16,6 +17,7 @@
 #include "SyncActions.h"
 #include "TextBox.h"
 #include "Twips.h"
+#include "UndoActions.h"
 #include "Visualizza.h"
 #include "modForm.h"
 #include "modGeneral.h"
@@ -133,7 +135,23 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     actDetails->setShortcutContext(Qt::WindowShortcut);
     actDetails->setToolTip(QStringLiteral("E-mail, CAP, note e altri dati del contatto selezionato (Ctrl+D)"));
     connect(actDetails, &QAction::triggered, this, &frmCustMaint::showDetails);
-    m_listMenu->addActions({actDetails, m_exchange->importAction(), m_exchange->exportAction()});
+    m_undo = new UndoActions({this,
+                              &m_store,
+                              [this] { return mblnActivated && cmdAdd->isEnabled(); },
+                              [this](qint32 key) { reloadSelecting(key); },
+                              [this](const QList<qint32>& keys) { showAdded(keys); },
+                              [this] {
+                                  CloseDatabase();
+                                  ConnectToDatabase();
+                                  reloadSelecting(0);
+                              }},
+                             this);
+    connect(m_exchange, &ContactExchange::imported, m_undo, &UndoActions::imported);
+    m_listMenu->addActions({m_undo->undoAction(),
+                            actDetails,
+                            m_exchange->importAction(),
+                            m_exchange->exportAction(),
+                            m_undo->restoreAction()});
     // The sync reads the whole list again afterwards, with the find closed as after an import.
     m_sync = new SyncActions(
         this,
@@ -143,6 +161,7 @@ frmCustMaint::frmCustMaint(QWidget* parent)
             if (lvwCustomer->filtered()) {
                 txtFind->closeFind();
             }
+            m_undo->bookChanged();
             ClearCurrentRecord();
             LoadCustomerList();
         });
@@ -552,6 +571,7 @@ void frmCustMaint::SetFormState(bool browse)
     cmdCancel->setEnabled(!browse);
     m_exchange->setBrowsing(browse);
     actDetails->setEnabled(browse);
+    m_undo->setBrowsing(browse);
 }
 
 void frmCustMaint::ClearCurrentRecord()
@@ -645,6 +665,82 @@ void frmCustMaint::ShowWhatIsStored(const ado::Error& refusal, const QString& ti
     }
 }
 
+void frmCustMaint::reloadSelecting(qint32 key)
+{
+    if (lvwCustomer->filtered()) {
+        txtFind->closeFind();
+    }
+    try {
+        LoadCustomerList();
+    } catch (const ado::Error& error) {
+        m_store.releaseRecordset();
+        lvwCustomer->clearItems();
+        ClearCurrentRecord();
+        MessageBox::show(
+            this, error.description(), QStringLiteral("Annulla"), MessageBox::OkOnly, MessageBox::Critical);
+        return;
+    }
+    const QString wanted = QString::number(key);
+    for (int i = 1; key != 0 && i <= lvwCustomer->itemCount(); ++i) {
+        if (lvwCustomer->subItem(i, 7) == wanted) {
+            lvwCustomer->setSelectedIndex(i);
+            lvwCustomer->ensureVisible(i);
+            lvwCustomer_ItemClick(i);
+            break;
+        }
+    }
+    focusListOnSelection();
+}
+
+void frmCustMaint::showAdded(const QList<qint32>& keys)
+{
+    if (lvwCustomer->filtered()) {
+        txtFind->closeFind();
+    }
+    int first = 0;
+    for (const qint32 key : keys) {
+        QStringList texts;
+        {
+            RecordsetRelease release {m_store};
+            ado::Recordset& rs = m_store.openQuery(QStringLiteral("SELECT FirstName, LastName, Address, City, State, "
+                                                                  "Zip, PhoneNumber FROM Customer WHERE CustID = ?"),
+                                                   {key});
+            if (rs.isEOF()) {
+                continue;
+            }
+            for (int k = 0; k < 6; ++k) {
+                texts.append(textOf(rs.Fields(k)));
+            }
+            texts.append(FormatStoredPhone(rs.Fields(6)));
+        }
+        int added = lvwCustomer->addItem(texts.at(0), kRowIcon);
+        for (int k = 1; k < 7; ++k) {
+            lvwCustomer->setSubItem(added, k, texts.at(k));
+        }
+        lvwCustomer->setSubItem(added, 7, QString::number(key));
+        if (lvwCustomer->sorted()) {
+            added = lvwCustomer->refreshFollowing(added);
+        }
+        if (first == 0) {
+            first = added;
+        }
+    }
+    if (first > 0) {
+        // Rows placed after the first may have moved it down.
+        const QString wanted = QString::number(keys.first());
+        for (int i = 1; keys.size() > 1 && i <= lvwCustomer->itemCount(); ++i) {
+            if (lvwCustomer->subItem(i, 7) == wanted) {
+                first = i;
+                break;
+            }
+        }
+        lvwCustomer->setSelectedIndex(first);
+        lvwCustomer->ensureVisible(first);
+        lvwCustomer_ItemClick(first);
+    }
+    focusListOnSelection();
+}
+
 qint32 frmCustMaint::selectedKey() const
 {
     bool ok = false;
@@ -731,6 +827,7 @@ void frmCustMaint::cmdSave_Click()
         ShowWhatIsStored(error, QStringLiteral("Salva"));
         return;
     }
+    m_undo->bookChanged();
     SetFormState(true);
     mblnEditPending = false;
     focusListOnSelection();
@@ -771,8 +868,11 @@ void frmCustMaint::cmdDelete_Click()
     if (MessageBox::show(this, confirm) == MessageBox::No) {
         return;
     }
+    KeptContact kept;
     try {
-        m_store.remove(selectedKey(), shownRow(i));
+        const qint32 key = selectedKey();
+        // Read in the delete's own transaction: the undo brings back the contact exactly as it went.
+        m_store.remove(key, shownRow(i), [&] { kept = ContactUndo::keep(m_store, {key}).value(0); });
     } catch (const ado::Error& error) {
         MessageBox::show(this,
                          QStringLiteral("Impossibile eliminare il contatto.\n") + refusalText(error),
@@ -781,6 +881,11 @@ void frmCustMaint::cmdDelete_Click()
                          MessageBox::Critical);
         ShowWhatIsStored(error, QStringLiteral("Elimina"));
         return;
+    }
+    if (kept.key != 0) {
+        m_undo->deleted(kept);
+    } else {
+        m_undo->bookChanged();
     }
     const int n = lvwCustomer->itemCount();
     const int next = (i == n) ? i - 1 : i;
@@ -880,6 +985,7 @@ void frmCustMaint::saveDetails(qint32 key, const QStringList& shown)
 {
     try {
         m_store.updateDetails(key, shown, m_details->details());
+        m_undo->bookChanged();
     } catch (const ado::Error& error) {
         MessageBox::show(this,
                          QStringLiteral("Impossibile salvare il contatto.\n") + error.description(),

@@ -17,6 +17,7 @@ class SyncActions;
 class QLabel;
 class QToolButton;
 class TextBox;
+class UndoActions;
 class Visualizza;
 
 // The contact maintenance window: the list of contacts on top, the selected contact's fields in a frame below and
@@ -40,6 +41,8 @@ public:
     ListContextMenu* listMenu() const { return m_listMenu; }
     ContactExchange* exchange() const { return m_exchange; }
     SyncActions* syncActions() const { return m_sync; }
+    // "Annulla" and "Ripristina da una copia…"; other features push their steps on its stack.
+    UndoActions* undoActions() const { return m_undo; }
     // The open "Dettagli…" dialog, if any.
     ContactDetailsDialog* detailsDialog() const;
 
@@ -88,6 +91,10 @@ private:
     void ShowWhatIsStored(const ado::Error& refusal, const QString& title);
     // Where the focus goes when an edit or a delete ends: the list, on its selected row.
     void focusListOnSelection();
+    // Reads the list again, the find closed, with the contact under key selected (the first row when none).
+    void reloadSelecting(qint32 key);
+    // Adds the rows of the stored contacts under keys to the list, each in its place, and selects the first.
+    void showAdded(const QList<qint32>& keys);
     // "Dettagli…": the selected contact's card beyond the seven fields, in a dialog; OK saves it as "Salva" would.
     void showDetails();
     void saveDetails(qint32 key, const QStringList& shown);
@@ -115,6 +122,7 @@ private:
     FindField* txtFind = nullptr;
     ListContextMenu* m_listMenu = nullptr;
     SyncActions* m_sync = nullptr;
+    UndoActions* m_undo = nullptr;
     CommandKeys* m_keys = nullptr;
     QAction* actDetails = nullptr;
     QPointer<ContactDetailsDialog> m_details;

@@ -3,11 +3,14 @@
 // stop at any step. After each, a sync again leaves both sides equal and a further one finds nothing to do. All of it
 // runs on Radicale, then on Xandikos behind a proxy that answers writes without their version tag: every later write
 // must still carry the tag it expects.
+#include "BookRestore.h"
 #include "CardDavClient.h"
 #include "CardEdit.h"
 #include "ContactCards.h"
 #include "ContactSync.h"
+#include "ContactUndo.h"
 #include "CustomerStore.h"
+#include "DailyBackup.h"
 #include "DavServer.h"
 #include "TestDatabase.h"
 
@@ -282,6 +285,12 @@ private slots:
         QTest::newRow("deleted here, its key given to a new contact")
             << "delete+add"
             << "" << QStringList {QStringLiteral("Gialli;Ugo;;;;;"), kVerdi};
+        // An undone delete is a new contact to the sync: its old card goes, it goes up again, never doubled.
+        QTest::newRow("deleted here, then undone") << "delete+undo"
+                                                   << "" << QStringList {kRossi, kVerdi};
+        QTest::newRow("deleted here, undone; changed there meanwhile: both kept")
+            << "delete+undo"
+            << "edit" << QStringList {kRossi, rossiNewCell, kVerdi};
         QTest::newRow("changed both sides alike") << "edit-cell"
                                                   << "edit" << QStringList {rossiNewCell, kVerdi};
         QTest::newRow("changed both sides differently: both kept")
@@ -304,6 +313,13 @@ private slots:
             QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 2")), QString());
         } else if (hereOp == QLatin1String("edit-cell")) {
             QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3339999999' WHERE CustID = 2")), QString());
+        } else if (hereOp == QLatin1String("delete+undo")) {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            const QList<KeptContact> kept = ContactUndo::keep(store, {2});
+            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+            QCOMPARE(ContactUndo::bringBack(store, kept).first().key, 2);
+            store.CloseDatabase();
         } else if (hereOp.startsWith(QLatin1String("delete"))) {
             QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
             if (hereOp.endsWith(QLatin1String("+add"))) {
@@ -327,6 +343,23 @@ private slots:
                 QVERIFY(card.href != rossiCard);
             }
         }
+    }
+
+    // A whole book restored from a copy made before a deletion that the sync already carried to the server: the
+    // contact stays, and goes up again; nothing is doubled.
+    void aRestoredBookLosesNothing()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi), rowOf(2, kRossi)});
+        sync(db);
+        const QString copy = DailyBackup::run(db.path(), QDate(2026, 12, 1)).made;
+        QVERIFY(!copy.isEmpty());
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+        sync(db);
+        QCOMPARE(there(), QStringList {kVerdi});
+        QVERIFY(!BookRestore::replaceBook(db.path(), copy, QDate(2026, 12, 2)).isEmpty());
+        sync(db);
+        verifySettled(db, {kRossi, kVerdi});
     }
 
     void aConflictIsResolvedAsTheUserChooses_data()

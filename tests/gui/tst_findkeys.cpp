@@ -342,9 +342,11 @@ void TestFindKeys::contextMenu()
                            "Elimina",
                            "Copia contatto",
                            "Trova…",
+                           "Annulla (off)",
                            "Dettagli…",
                            "Importa contatti…",
                            "Esporta contatti…",
+                           "Ripristina da una copia…",
                            "Sincronizzazione…",
                            "Sincronizza ora",
                            "Anteprima rubrica…"}));
