@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 struct CardDetails;
@@ -73,6 +74,14 @@ public:
     // Writes the details into the contact's card (a new card when it has none), with the same checks as update();
     // the seven fields and every other line of the card stay as they are.
     void updateDetails(qint32 key, const QStringList& shown, const CardDetails& details);
+
+    // Several changes as one: change runs in one transaction opened as the changes above open theirs (refused once
+    // the file the list was read from is replaced), and lands whole or not at all. Inside it, updateWithin() and
+    // removeWithin() make the changes of update() and remove() with their checks.
+    void changeTogether(const std::function<void()>& change);
+    void updateWithin(qint32 key, const ContactFields& fields, const QStringList& shown);
+    // mustExist: a contact already gone is refused instead of taken as deleted.
+    void removeWithin(qint32 key, const QStringList& shown, bool mustExist = false);
 
     // Sends an insert, update or delete; returns the number of rows it changed.
     int execute(const QString& statement);
