@@ -2,8 +2,10 @@
 
 #include "AppInfo.h"
 
+#include "Contact.h"
 #include "ContactImport.h"
 #include "DataLocation.h"
+#include "Duplicates.h"
 #include "Startup.h"
 #include "SyncCommand.h"
 
@@ -15,6 +17,7 @@ namespace {
 
 const QString kImport = QStringLiteral("--import");
 const QString kExport = QStringLiteral("--export");
+const QString kDuplicates = QStringLiteral("--duplicates");
 
 QString oneLine(const QString& text)
 {
@@ -31,7 +34,7 @@ void openAddressBook(CustomerStore& store)
 }
 
 const char* const kUsage
-    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --help | --version]\n";
+    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --duplicates | --help | --version]\n";
 
 int usage(QTextStream& err, const QString& reason)
 {
@@ -49,6 +52,9 @@ int help(QTextStream& out)
            "  --sync [INDIRIZZO]   sincronizza con la rubrica CardDAV impostata, o con quella indicata\n"
            "                       (https://utente@server/percorso/); la password viene dal portachiavi\n"
            "                       o da VELMARIN_CARDDAV_PASSWORD\n"
+           "  --duplicates         elenca i probabili doppioni, un contatto per riga e una riga vuota fra\n"
+           "                       i gruppi (codice, i sette campi e i motivi, separati da tabulazioni);\n"
+           "                       non modifica nulla\n"
            "  --help               mostra questo aiuto\n"
            "  --version            mostra la versione\n";
     out.flush();
@@ -79,6 +85,41 @@ QString runExport(CustomerStore& store, const QString& path)
     return exportSummary(contacts.size(), path);
 }
 
+// Reads only: no day's copy, no change to any contact.
+int runDuplicates(QTextStream& out, QTextStream& err)
+{
+    CustomerStore store;
+    try {
+        DataLocation::createIfInstalled();
+        store.ConnectToDatabase(DataLocation::connectionText());
+        const QList<DuplicateGroup> groups = Duplicates::find(store);
+        store.CloseDatabase();
+        // A tab or a line break inside a field would split its line.
+        const auto cell = [](const QString& text) { return text.simplified(); };
+        for (qsizetype g = 0; g < groups.size(); ++g) {
+            if (g > 0) {
+                out << '\n';
+            }
+            for (const DuplicateContact& c : groups.at(g).contacts) {
+                const ContactFields& f = c.fields;
+                out << c.key;
+                for (const QString& text : {f.firstName, f.lastName, f.address, f.city, f.state, f.zip}) {
+                    out << '\t' << cell(text);
+                }
+                out << '\t' << cell(ReadablePhone(f.phoneNumber)) << '\t'
+                    << groups.at(g).reasons.join(QLatin1String(", ")) << '\n';
+            }
+        }
+        out.flush();
+        return 0;
+    } catch (const ado::Error& error) {
+        store.CloseDatabase();
+        err << "velmarin: " << commandFailure(error) << '\n';
+        err.flush();
+        return 1;
+    }
+}
+
 } // namespace
 
 QString commandFailure(const ado::Error& error)
@@ -93,7 +134,7 @@ QString commandFailure(const ado::Error& error)
 bool isExchangeCommand(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* command : {"--import", "--export", "--sync", "--help", "-h", "--version"}) {
+        for (const char* command : {"--import", "--export", "--sync", "--duplicates", "--help", "-h", "--version"}) {
             if (std::strcmp(argv[i], command) == 0) {
                 return true;
             }
@@ -116,8 +157,14 @@ int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStre
         out.flush();
         return 0;
     }
+    if (!arguments.isEmpty() && arguments.first() == kDuplicates) {
+        if (arguments.size() > 1) {
+            return usage(err, QStringLiteral("--duplicates non vuole altri argomenti."));
+        }
+        return runDuplicates(out, err);
+    }
     if (arguments.isEmpty() || (arguments.first() != kImport && arguments.first() != kExport)) {
-        return usage(err, QStringLiteral("indicare --import, --export o --sync per primo."));
+        return usage(err, QStringLiteral("indicare --import, --export, --sync o --duplicates per primo."));
     }
     const QString command = arguments.first();
     const QStringList paths = arguments.mid(1);
