@@ -8,6 +8,7 @@
 #include "ContactDetailsDialog.h"
 #include "ContactExchange.h"
 #include "DataLocation.h"
+#include "DuplicatesDialog.h"
 #include "FindField.h"
 #include "ListContextMenu.h"
 #include "ListView.h"
@@ -133,7 +134,11 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     actDetails->setShortcutContext(Qt::WindowShortcut);
     actDetails->setToolTip(QStringLiteral("E-mail, CAP, note e altri dati del contatto selezionato (Ctrl+D)"));
     connect(actDetails, &QAction::triggered, this, &frmCustMaint::showDetails);
-    m_listMenu->addActions({actDetails, m_exchange->importAction(), m_exchange->exportAction()});
+    actDuplicates = new QAction(QStringLiteral("Trova doppioni…"), this);
+    actDuplicates->setObjectName(QStringLiteral("actDuplicates"));
+    actDuplicates->setToolTip(QStringLiteral("Contatti che sono probabilmente la stessa persona, da unire"));
+    connect(actDuplicates, &QAction::triggered, this, &frmCustMaint::showDuplicates);
+    m_listMenu->addActions({actDetails, actDuplicates, m_exchange->importAction(), m_exchange->exportAction()});
     // The sync reads the whole list again afterwards, with the find closed as after an import.
     m_sync = new SyncActions(
         this,
@@ -334,6 +339,11 @@ void frmCustMaint::wireKeys()
 ContactDetailsDialog* frmCustMaint::detailsDialog() const
 {
     return m_details.data();
+}
+
+DuplicatesDialog* frmCustMaint::duplicatesDialog() const
+{
+    return m_duplicates.data();
 }
 
 Visualizza* frmCustMaint::printWindow() const
@@ -552,6 +562,7 @@ void frmCustMaint::SetFormState(bool browse)
     cmdCancel->setEnabled(!browse);
     m_exchange->setBrowsing(browse);
     actDetails->setEnabled(browse);
+    actDuplicates->setEnabled(browse);
 }
 
 void frmCustMaint::ClearCurrentRecord()
@@ -887,5 +898,64 @@ void frmCustMaint::saveDetails(qint32 key, const QStringList& shown)
                          MessageBox::OkOnly,
                          MessageBox::Critical);
         ShowWhatIsStored(error, QStringLiteral("Dettagli"));
+    }
+}
+
+// ---- duplicates
+
+void frmCustMaint::showDuplicates()
+{
+    if (!cmdAdd->isEnabled()) {
+        return;
+    }
+    if (m_duplicates) {
+        m_duplicates->raise();
+        m_duplicates->activateWindow();
+        return;
+    }
+    try {
+        m_duplicates = new DuplicatesDialog(m_store, this);
+    } catch (const ado::Error& error) {
+        m_store.releaseRecordset();
+        MessageBox::show(this,
+                         QStringLiteral("Impossibile cercare i doppioni.\n") + error.description(),
+                         QStringLiteral("Trova doppioni"),
+                         MessageBox::OkOnly,
+                         MessageBox::Critical);
+        return;
+    }
+    m_duplicates->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_duplicates, &DuplicatesDialog::merged, this, [this](const MergeRecord& record) {
+        showMerged(record.kept.key);
+    });
+    connect(m_duplicates, &DuplicatesDialog::bookChanged, this, [this] {
+        const int selected = lvwCustomer->selectedIndex();
+        showMerged(selected > 0 ? lvwCustomer->subItem(selected, 7).toInt() : 0);
+    });
+    m_duplicates->open();
+}
+
+// The list read again, with the find closed so the contact is there, and the contact selected as a click would.
+void frmCustMaint::showMerged(qint32 key)
+{
+    if (lvwCustomer->filtered()) {
+        txtFind->closeFind();
+    }
+    ClearCurrentRecord();
+    try {
+        LoadCustomerList();
+    } catch (const ado::Error& error) {
+        m_store.releaseRecordset();
+        MessageBox::show(
+            this, error.description(), QStringLiteral("Trova doppioni"), MessageBox::OkOnly, MessageBox::Critical);
+        return;
+    }
+    for (int i = 1; i <= lvwCustomer->itemCount(); ++i) {
+        if (lvwCustomer->subItem(i, 7).toInt() == key) {
+            lvwCustomer->setSelectedIndex(i);
+            lvwCustomer->ensureVisible(i);
+            lvwCustomer_ItemClick(i);
+            return;
+        }
     }
 }
