@@ -118,6 +118,11 @@ private slots:
                                                 << "Sara.Gallo@Example.ORG"
                                                 << "sara.gallo@example.org"
                                                 << "stessa e-mail";
+        QTest::newRow("e-mail on a folded line") << "Gallo|Sara||Bari|||"
+                                                 << "Galli|Sara||Bologna|||"
+                                                 << "sara.gallo@example.org"
+                                                 << "SARA.GALLO@exa\r\n mple.org"
+                                                 << "stessa e-mail";
         QTest::newRow("namesakes in different cities")
             << "Rossi|Mario||Roma||3331234567|"
             << "Rossi|Mario||Milano||3479876543|" << QString() << QString() << QString();
