@@ -45,7 +45,7 @@ QString groupText(const DuplicateGroup& group)
     for (const DuplicateContact& c : group.contacts) {
         names.append(nameOf(c.fields));
     }
-    return names.join(QLatin1String(" · ")) + QStringLiteral("\n") + group.reasons.join(QLatin1String(", "));
+    return names.join(QStringLiteral(" · ")) + QStringLiteral("\n") + group.reasons.join(QLatin1String(", "));
 }
 
 } // namespace
