@@ -201,11 +201,9 @@ void DuplicatesDialog::mergeGroup()
         != MessageBox::Yes) {
         return;
     }
+    MergeRecord record;
     try {
-        const MergeRecord record = Duplicates::merge(m_store, group, Duplicates::keptKey(group), chosenFields());
-        m_groups = Duplicates::find(m_store);
-        reload();
-        emit merged(record);
+        record = Duplicates::merge(m_store, group, Duplicates::keptKey(group), chosenFields());
     } catch (const ado::Error& error) {
         m_store.releaseRecordset();
         MessageBox::show(this,
@@ -214,15 +212,29 @@ void DuplicatesDialog::mergeGroup()
                          MessageBox::OkOnly,
                          MessageBox::Critical);
         // What is stored now, in the dialog and in the window.
-        try {
-            m_groups = Duplicates::find(m_store);
-        } catch (const ado::Error&) {
-            m_store.releaseRecordset();
-            m_groups.clear();
-        }
-        reload();
+        findAgain();
         emit bookChanged();
+        return;
     }
+    emit merged(record);
+    findAgain();
+}
+
+// The groups as the book holds them now; a failure leaves none, and says so.
+void DuplicatesDialog::findAgain()
+{
+    try {
+        m_groups = Duplicates::find(m_store);
+    } catch (const ado::Error& error) {
+        m_store.releaseRecordset();
+        m_groups.clear();
+        MessageBox::show(this,
+                         QStringLiteral("Impossibile cercare i doppioni.\n") + error.description(),
+                         QStringLiteral("Trova doppioni"),
+                         MessageBox::OkOnly,
+                         MessageBox::Critical);
+    }
+    reload();
 }
 
 void DuplicatesDialog::markGroup()
@@ -237,7 +249,6 @@ void DuplicatesDialog::markGroup()
     }
     try {
         Duplicates::markNotDuplicates(m_store, keys);
-        m_groups = Duplicates::find(m_store);
     } catch (const ado::Error& error) {
         m_store.releaseRecordset();
         MessageBox::show(this,
@@ -247,5 +258,5 @@ void DuplicatesDialog::markGroup()
                          MessageBox::Critical);
         return;
     }
-    reload();
+    findAgain();
 }

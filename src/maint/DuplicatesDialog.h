@@ -35,6 +35,7 @@ private:
     void showGroup(int row);
     void mergeGroup();
     void markGroup();
+    void findAgain();
     void reload();
 
     CustomerStore& m_store;

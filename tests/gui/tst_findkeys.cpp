@@ -343,6 +343,7 @@ void TestFindKeys::contextMenu()
                            "Copia contatto",
                            "Trova…",
                            "Dettagli…",
+                           "Trova doppioni…",
                            "Importa contatti…",
                            "Esporta contatti…",
                            "Sincronizzazione…",
