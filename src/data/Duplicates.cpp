@@ -32,6 +32,8 @@ enum Tie : quint16 {
 constexpr size_t kMaxSharing = 10;
 // Namesakes of one city are compared pair by pair up to this many; beyond it only the identical ones are joined.
 constexpr size_t kMaxNamesakes = 64;
+// A group is shown side by side, a column per contact: a larger one would be many people, not one.
+constexpr size_t kMaxGroup = 20;
 constexpr char kSep = '\x1f';
 
 enum Part { Surname, Given, Address, City, Province, Mobile, Phone, Emails };
@@ -669,7 +671,7 @@ QList<DuplicateGroup> find(CustomerStore& store)
         if (ra != rb) {
             std::vector<quint32>& ma = membersOf(ra);
             std::vector<quint32>& mb = membersOf(rb);
-            bool refused = false;
+            bool refused = ma.size() + mb.size() > kMaxGroup;
             for (const quint32 x : ma.size() < mb.size() ? ma : mb) {
                 for (const qint32 other : marked.value(entries[x].key)) {
                     for (const quint32 y : ma.size() < mb.size() ? mb : ma) {

@@ -191,6 +191,20 @@ private slots:
         QCOMPARE(groups, QList<QList<qint32>>({{1, 3}}));
     }
 
+    // The same contact imported 25 times: groups stay small enough to be shown side by side.
+    void manyCopiesInBoundedGroups()
+    {
+        QList<mkdb::ContactRow> rows;
+        for (int key = 1; key <= 25; ++key) {
+            rows.append(row(key, "Rossi|Mario|Via Po 1|Roma|RM|3331234567|"));
+        }
+        Book book(rows);
+        const QList<DuplicateGroup> groups = Duplicates::find(book.store);
+        QCOMPARE(groups.size(), 2);
+        QCOMPARE(groups.at(0).contacts.size() + groups.at(1).contacts.size(), 25);
+        QVERIFY(groups.at(0).contacts.size() <= 20 && groups.at(1).contacts.size() <= 20);
+    }
+
     // Every number and e-mail of both ends in the kept card, the other goes; the undo gives back both as they were.
     void mergeAndUndo()
     {
@@ -245,6 +259,19 @@ private slots:
         QCOMPARE(ContactCards::load(book.store, 2).uid, QStringLiteral("uid-2"));
         QCOMPARE(groupKeys(Duplicates::find(book.store)), QList<QList<qint32>>({{1, 2}}));
         QCOMPARE(Duplicates::find(book.store).first().contacts, group.contacts);
+    }
+
+    // A key given to someone else since the merge is not taken back: the contact returns under the next free one.
+    void undoAfterTheKeyWasGivenAgain()
+    {
+        Book book({row(1, "Rossi|Mario||Roma||3331234567|"), row(2, "Rossi|Mario||Roma||333 1234567|")});
+        ContactCards::save(book.store, 2, {QStringLiteral("uid-2"), QByteArray()});
+        const DuplicateGroup group = Duplicates::find(book.store).value(0);
+        const MergeRecord record = Duplicates::merge(book.store, group, 1, Duplicates::proposedFields(group));
+        book.otherProgram(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (2, 'Verdi')"));
+        QCOMPARE(Duplicates::undoMerge(book.store, record), QList<qint32>({3}));
+        QCOMPARE(book.keys(), QList<qint32>({1, 2, 3}));
+        QCOMPARE(ContactCards::load(book.store, 3).uid, QStringLiteral("uid-2"));
     }
 
     // Like "Salva": a contact another program changed stops the merge, and nothing is changed.
