@@ -448,6 +448,35 @@ private slots:
         verifySettled(db, {kRossi, kVerdi});
     }
 
+    // A merge undone before the next sync leaves the server as it was: the contact back is linked to its card again.
+    void aMergeUndoneBeforeASyncChangesNothingThere()
+    {
+        freshBook();
+        const QString twin = QStringLiteral("Mario;Rossi;;Torino;;3331234567;");
+        TestDatabase db({rowOf(1, kRossi), rowOf(2, twin), rowOf(3, kVerdi)});
+        sync(db);
+        QList<Card> before = cards();
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            const DuplicateGroup group = Duplicates::find(store).value(0);
+            Duplicates::undoMerge(store, Duplicates::merge(store, group, 1, fieldsOf(kRossi)));
+            store.CloseDatabase();
+        }
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.summary(), SyncOutcome().summary());
+        QList<Card> after = cards();
+        const auto byHref = [](const Card& a, const Card& b) { return a.href < b.href; };
+        std::sort(before.begin(), before.end(), byHref);
+        std::sort(after.begin(), after.end(), byHref);
+        QCOMPARE(after.size(), before.size());
+        for (int i = 0; i < after.size(); ++i) {
+            QCOMPARE(after.at(i).href, before.at(i).href);
+            QCOMPARE(after.at(i).etag, before.at(i).etag);
+        }
+        verifySettled(db, {kRossi, twin, kVerdi});
+    }
+
     // A '%' in what the server gives (an escaped comma in a card's address, a path) is kept as it is, and the
     // contact's later changes still go up to that path.
     void percentSignsFromTheServerAreKept()
