@@ -308,7 +308,16 @@ std::optional<QStringList> plainEmails(const QByteArray& card)
 // Every contact, folded and packed; the keys of each.
 void readEntries(CustomerStore& store, std::vector<Entry>& entries, std::vector<Key>& keys)
 {
+    // Sized once: a vector doubling its way to 100,000 entries would hold two copies at its peak.
+    {
+        RecordsetRelease release {store};
+        const qsizetype count
+            = store.openQuery(QStringLiteral("SELECT count(*) FROM Customer"), QVariantList()).Fields(0).toLongLong();
+        entries.reserve(size_t(count));
+        keys.reserve(size_t(count) * 4);
+    }
     QHash<qint32, quint32> indexOf;
+    indexOf.reserve(entries.capacity());
     {
         RecordsetRelease release {store};
         ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT CustID, FirstName, LastName, Address, City, "
