@@ -36,15 +36,15 @@ constexpr size_t kMaxNamesakes = 64;
 constexpr size_t kMaxGroup = 20;
 constexpr char kSep = '\x1f';
 
-enum Part { Surname, Given, Address, City, Province, Mobile, Phone, Emails };
+enum Piece { Surname, Given, Address, City, Province, Mobile, Phone, Emails };
 
-// One contact as compared: the folded parts joined by kSep in one string, to keep 100,000 of them small.
+// One contact as compared: the folded pieces joined by kSep in one string, to keep 100,000 of them small.
 struct Entry
 {
     qint32 key = 0;
     std::string packed;
 
-    std::string_view part(int which) const
+    std::string_view piece(int which) const
     {
         std::string_view rest(packed);
         for (int i = 0; i < which; ++i) {
@@ -52,7 +52,7 @@ struct Entry
         }
         return rest.substr(0, rest.find(kSep));
     }
-    // The e-mails, kSep-separated, are the last part.
+    // The e-mails, kSep-separated, are the last piece.
     std::vector<std::string_view> emails() const
     {
         std::vector<std::string_view> found;
@@ -74,7 +74,7 @@ struct Key
 {
     quint64 hash;
     quint32 entry;
-    quint16 slot; // which part of the entry: Mobile, Phone, Emails + i, or Surname for name-and-city
+    quint16 slot; // which piece of the entry: Mobile, Phone, Emails + i, or Surname for name-and-city
 };
 
 struct Edge
@@ -135,7 +135,7 @@ bool withinOneLetter(std::string_view a, std::string_view b)
 
 bool sameName(const Entry& x, const Entry& y)
 {
-    const auto s1 = x.part(Surname), g1 = x.part(Given), s2 = y.part(Surname), g2 = y.part(Given);
+    const auto s1 = x.piece(Surname), g1 = x.piece(Given), s2 = y.piece(Surname), g2 = y.piece(Given);
     if (s1.empty() && g1.empty()) {
         return false;
     }
@@ -146,7 +146,7 @@ bool sameName(const Entry& x, const Entry& y)
 bool agreeWhereBothSet(const Entry& x, const Entry& y)
 {
     for (const int p : {Address, Province, Mobile, Phone}) {
-        const auto a = x.part(p), b = y.part(p);
+        const auto a = x.piece(p), b = y.piece(p);
         if (!a.empty() && !b.empty() && a != b) {
             return false;
         }
@@ -157,7 +157,7 @@ bool agreeWhereBothSet(const Entry& x, const Entry& y)
 quint16 pairTies(const Entry& x, const Entry& y)
 {
     quint16 ties = 0;
-    const auto m1 = x.part(Mobile), m2 = y.part(Mobile), p1 = x.part(Phone), p2 = y.part(Phone);
+    const auto m1 = x.piece(Mobile), m2 = y.piece(Mobile), p1 = x.piece(Phone), p2 = y.piece(Phone);
     if (!m1.empty() && m1 == m2) {
         ties |= SameMobile;
     }
@@ -175,11 +175,11 @@ quint16 pairTies(const Entry& x, const Entry& y)
     }
     if (sameName(x, y)) {
         ties |= SameName;
-        if (!x.part(City).empty() && x.part(City) == y.part(City) && agreeWhereBothSet(x, y)) {
+        if (!x.piece(City).empty() && x.piece(City) == y.piece(City) && agreeWhereBothSet(x, y)) {
             ties |= SameNameAndCity;
         }
-    } else if (withinOneLetter(x.part(Surname), y.part(Surname))
-               && (x.part(Given) == y.part(Given) || x.part(Given).empty() || y.part(Given).empty())) {
+    } else if (withinOneLetter(x.piece(Surname), y.piece(Surname))
+               && (x.piece(Given) == y.piece(Given) || x.piece(Given).empty() || y.piece(Given).empty())) {
         ties |= SimilarSurname;
     }
     return ties;
@@ -379,7 +379,7 @@ void readEntries(CustomerStore& store, std::vector<Entry>& entries, std::vector<
     for (quint32 i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
         for (const int slot : {Mobile, Phone}) {
-            const auto number = e.part(slot);
+            const auto number = e.piece(slot);
             if (!number.empty()) {
                 keys.push_back({hashOf('n', number), i, quint16(slot)});
             }
@@ -388,7 +388,7 @@ void readEntries(CustomerStore& store, std::vector<Entry>& entries, std::vector<
         for (size_t j = 0; j < emails.size(); ++j) {
             keys.push_back({hashOf('e', emails[j]), i, quint16(Emails + j)});
         }
-        const auto s = e.part(Surname), g = e.part(Given), c = e.part(City);
+        const auto s = e.piece(Surname), g = e.piece(Given), c = e.piece(City);
         if (!s.empty() && !g.empty() && !c.empty()) {
             // Either order is one name.
             std::string name = s < g ? std::string(s) + kSep + std::string(g) : std::string(g) + kSep + std::string(s);
@@ -403,14 +403,14 @@ void readEntries(CustomerStore& store, std::vector<Entry>& entries, std::vector<
 std::string keyValue(const Entry& e, quint16 slot)
 {
     if (slot == Mobile || slot == Phone) {
-        return std::string(e.part(slot));
+        return std::string(e.piece(slot));
     }
     if (slot >= Emails) {
         return std::string(e.emails().at(slot - Emails));
     }
-    const auto s = e.part(Surname), g = e.part(Given);
+    const auto s = e.piece(Surname), g = e.piece(Given);
     return (s < g ? std::string(s) + kSep + std::string(g) : std::string(g) + kSep + std::string(s)) + kSep
-        + std::string(e.part(City));
+        + std::string(e.piece(City));
 }
 
 // The pairs of contacts that share a key, from the sorted keys: one run of equal keys at a time.
