@@ -65,15 +65,19 @@ double medianOf(QList<double> samples)
     return samples.size() % 2 ? samples.at(middle) : (samples.at(middle - 1) + samples.at(middle)) / 2;
 }
 
-GeneratedDatabase::GeneratedDatabase(int n)
+GeneratedDatabase::GeneratedDatabase(int n, int duplicates)
 {
     const QString tool = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("velmarin-mkdb"));
     QProcess mkdb;
-    mkdb.start(tool, {m_dir.path(), QStringLiteral("--generate"), QString::number(n)});
+    QStringList arguments {m_dir.path(), QStringLiteral("--generate"), QString::number(n)};
+    if (duplicates > 0)
+        arguments << QStringLiteral("--duplicates") << QString::number(duplicates);
+    mkdb.start(tool, arguments);
     if (!mkdb.waitForFinished(120000) || mkdb.exitStatus() != QProcess::NormalExit || mkdb.exitCode() != 0) {
         m_error = QStringLiteral("%1: %2 %3")
                       .arg(tool, mkdb.errorString(), QString::fromLocal8Bit(mkdb.readAllStandardError()).trimmed());
     }
+    m_said = QString::fromLocal8Bit(mkdb.readAllStandardOutput()).trimmed();
 }
 
 QString GeneratedDatabase::path() const

@@ -59,17 +59,21 @@ double timedMs(Fn fn)
 class GeneratedDatabase
 {
 public:
-    explicit GeneratedDatabase(int n);
+    // duplicates: how many of the n are planted second copies of others (velmarin-mkdb --duplicates).
+    explicit GeneratedDatabase(int n, int duplicates = 0);
     bool isValid() const { return m_error.isEmpty(); }
     QString error() const { return m_error; }
     QString folder() const { return m_dir.path(); }
     QString path() const;
+    // What the tool said it made ("Creato ... con 1000 doppioni piantati").
+    QString said() const { return m_said; }
     // Points the application folder here for as long as it lives, as the tests do.
     void makeApplicationFolder() const;
 
 private:
     QTemporaryDir m_dir;
     QString m_error;
+    QString m_said;
 };
 
 // Median time SQLite alone takes to run sql through a plain forward-only QSqlQuery and read every value as text.
@@ -142,5 +146,7 @@ void benchExchange(Report& report, const GeneratedDatabase& db);
 void benchCards(Report& report, const GeneratedDatabase& db);
 // Ctrl+Z after a delete in the window, and the restore dialog's comparison of a copy with the book.
 void benchUndo(Report& report, const GeneratedDatabase& db);
+// "Trova doppioni…" on 100,000 contacts with planted duplicates: the dialog's groups and the memory above the window's.
+void benchDuplicates(Report& report);
 // Against a Radicale on this machine: the first sync each way and a sync with nothing to do.
 void benchSync(Report& report);

@@ -3,9 +3,11 @@
 #include "AppInfo.h"
 
 #include "BookRestore.h"
+#include "Contact.h"
 #include "ContactImport.h"
 #include "DailyBackup.h"
 #include "DataLocation.h"
+#include "Duplicates.h"
 #include "Startup.h"
 #include "SyncCommand.h"
 
@@ -20,6 +22,7 @@ namespace {
 
 const QString kImport = QStringLiteral("--import");
 const QString kExport = QStringLiteral("--export");
+const QString kDuplicates = QStringLiteral("--duplicates");
 
 QString oneLine(const QString& text)
 {
@@ -36,8 +39,8 @@ void openAddressBook(CustomerStore& store)
 }
 
 const char* const kUsage
-    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --backups | --restore FILE | --help |\n"
-      "                --version]\n";
+    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --backups | --restore FILE |\n"
+      "                --duplicates | --help | --version]\n";
 
 int usage(QTextStream& err, const QString& reason)
 {
@@ -59,6 +62,9 @@ int help(QTextStream& out)
            "  --restore FILE       sostituisce la rubrica con la copia FILE (un percorso, o un nome della cartella\n"
            "                       Backup); la rubrica attuale viene prima salvata come\n"
            "                       Backup/Cust-AAAA-MM-GG-prima-del-ripristino.mdb\n"
+           "  --duplicates         elenca i probabili doppioni, un contatto per riga e una riga vuota fra\n"
+           "                       i gruppi (codice, i sette campi e i motivi, separati da tabulazioni);\n"
+           "                       non modifica nulla\n"
            "  --help               mostra questo aiuto\n"
            "  --version            mostra la versione\n";
     out.flush();
@@ -134,6 +140,41 @@ int restore(const QStringList& paths, QTextStream& out, QTextStream& err)
     }
 }
 
+// Reads only: no day's copy, no change to any contact.
+int runDuplicates(QTextStream& out, QTextStream& err)
+{
+    CustomerStore store;
+    try {
+        DataLocation::createIfInstalled();
+        store.ConnectToDatabase(DataLocation::connectionText());
+        const QList<DuplicateGroup> groups = Duplicates::find(store);
+        store.CloseDatabase();
+        // A tab or a line break inside a field would split its line.
+        const auto cell = [](const QString& text) { return text.simplified(); };
+        for (qsizetype g = 0; g < groups.size(); ++g) {
+            if (g > 0) {
+                out << '\n';
+            }
+            for (const DuplicateContact& c : groups.at(g).contacts) {
+                const ContactFields& f = c.fields;
+                out << c.key;
+                for (const QString& text : {f.firstName, f.lastName, f.address, f.city, f.state, f.zip}) {
+                    out << '\t' << cell(text);
+                }
+                out << '\t' << cell(ReadablePhone(f.phoneNumber)) << '\t'
+                    << groups.at(g).reasons.join(QLatin1String(", ")) << '\n';
+            }
+        }
+        out.flush();
+        return 0;
+    } catch (const ado::Error& error) {
+        store.CloseDatabase();
+        err << "velmarin: " << commandFailure(error) << '\n';
+        err.flush();
+        return 1;
+    }
+}
+
 } // namespace
 
 QString commandFailure(const ado::Error& error)
@@ -148,8 +189,15 @@ QString commandFailure(const ado::Error& error)
 bool isExchangeCommand(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* command :
-             {"--import", "--export", "--sync", "--backups", "--restore", "--help", "-h", "--version"}) {
+        for (const char* command : {"--import",
+                                    "--export",
+                                    "--sync",
+                                    "--backups",
+                                    "--restore",
+                                    "--duplicates",
+                                    "--help",
+                                    "-h",
+                                    "--version"}) {
             if (std::strcmp(argv[i], command) == 0) {
                 return true;
             }
@@ -179,8 +227,15 @@ int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStre
     if (!arguments.isEmpty() && arguments.first() == QLatin1String("--restore")) {
         return restore(arguments.mid(1), out, err);
     }
+    if (!arguments.isEmpty() && arguments.first() == kDuplicates) {
+        if (arguments.size() > 1) {
+            return usage(err, QStringLiteral("--duplicates non vuole altri argomenti."));
+        }
+        return runDuplicates(out, err);
+    }
     if (arguments.isEmpty() || (arguments.first() != kImport && arguments.first() != kExport)) {
-        return usage(err, QStringLiteral("indicare --import, --export, --sync, --backups o --restore per primo."));
+        return usage(
+            err, QStringLiteral("indicare --import, --export, --sync, --backups, --restore o --duplicates per primo."));
     }
     const QString command = arguments.first();
     const QStringList paths = arguments.mid(1);

@@ -36,10 +36,21 @@ const QString kRewrittenTrigger
                      "WHEN NEW.Card IS NOT OLD.Card AND NEW.Agrees IS OLD.Agrees AND length(NEW.Agrees) > 0 "
                      "BEGIN UPDATE CustomerCard SET Agrees = X'' WHERE CustID = NEW.CustID; END");
 
+// Pairs of contacts the user said are not one person ("Non sono doppioni"), the lower key first. A deleted contact's
+// pairs go with it: its key may be given again to someone else.
+const QString kNotDuplicateTable = QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerNotDuplicate ("
+                                                  "KeyA INTEGER NOT NULL, KeyB INTEGER NOT NULL, "
+                                                  "PRIMARY KEY (KeyA, KeyB)) WITHOUT ROWID");
+const QString kNotDuplicateTrigger
+    = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerNotDuplicateDeleted AFTER DELETE ON Customer BEGIN "
+                     "DELETE FROM CustomerNotDuplicate WHERE KeyA = OLD.CustID OR KeyB = OLD.CustID; END");
+
 const QStringList kSchemaNames {QStringLiteral("CustomerCard"),
                                 QStringLiteral("CustomerCardDeleted"),
                                 QStringLiteral("CustomerCardAdded"),
-                                QStringLiteral("CustomerCardRewritten")};
+                                QStringLiteral("CustomerCardRewritten"),
+                                QStringLiteral("CustomerNotDuplicate"),
+                                QStringLiteral("CustomerNotDuplicateDeleted")};
 
 enum class Table { Missing, WithoutAgreements, Whole };
 
@@ -73,9 +84,15 @@ bool prepared(CustomerStore& store)
         return false;
     }
     RecordsetRelease release {store};
+    QStringList marks(kSchemaNames.size(), QStringLiteral("?"));
+    QVariantList names;
+    for (const QString& name : kSchemaNames) {
+        names << name;
+    }
     return store
-               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (?, ?, ?, ?)"),
-                          {kSchemaNames.at(0), kSchemaNames.at(1), kSchemaNames.at(2), kSchemaNames.at(3)})
+               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (")
+                              + marks.join(QLatin1String(", ")) + QLatin1Char(')'),
+                          names)
                .Fields(0)
                .toInt()
         == kSchemaNames.size();
@@ -113,6 +130,8 @@ void prepare(CustomerStore& store)
         store.execute(kTrigger, QVariantList());
         store.execute(kAddedTrigger, QVariantList());
         store.execute(kRewrittenTrigger, QVariantList());
+        store.execute(kNotDuplicateTable, QVariantList());
+        store.execute(kNotDuplicateTrigger, QVariantList());
         fill(store);
         if (own) {
             connection->CommitTrans();

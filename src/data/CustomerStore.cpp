@@ -342,35 +342,43 @@ void CustomerStore::insert(qint32 key, const ContactFields& fields)
 
 void CustomerStore::update(qint32 key, const ContactFields& fields, const QStringList& shown)
 {
-    inTransaction([&] {
-        const QList<StoredRow> stored = readStored(key);
-        checkShown(key, stored, shown, true);
-        const int changed = execute(UpdateStatement(fields, key));
-        if (changed != 1) {
-            throw ado::Error(
-                changed == 0
-                    ? notFound()
-                    : QStringLiteral("L'aggiornamento avrebbe modificato %1 contatti: nessuno è stato modificato.")
-                          .arg(changed));
-        }
-        restoreUntouched(key, stored.first(), fields);
-        keepCard(key, shownFields(shown), fields);
-    });
+    inTransaction([&] { updateWithin(key, fields, shown); });
+}
+
+void CustomerStore::updateWithin(qint32 key, const ContactFields& fields, const QStringList& shown)
+{
+    const QList<StoredRow> stored = readStored(key);
+    checkShown(key, stored, shown, true);
+    const int changed = execute(UpdateStatement(fields, key));
+    if (changed != 1) {
+        throw ado::Error(
+            changed == 0 ? notFound()
+                         : QStringLiteral("L'aggiornamento avrebbe modificato %1 contatti: nessuno è stato modificato.")
+                               .arg(changed));
+    }
+    restoreUntouched(key, stored.first(), fields);
+    keepCard(key, shownFields(shown), fields);
 }
 
 void CustomerStore::remove(qint32 key, const QStringList& shown, const std::function<void()>& kept)
 {
-    inTransaction([&] {
-        checkShown(key, readStored(key), shown, false);
-        if (kept) {
-            kept();
-        }
-        const int deleted = execute(DeleteStatement(key));
-        if (deleted > 1) {
-            throw ado::Error(
-                QStringLiteral("L'eliminazione avrebbe tolto %1 contatti: nessuno è stato eliminato.").arg(deleted));
-        }
-    });
+    inTransaction([&] { removeWithin(key, shown, false, kept); });
+}
+
+void CustomerStore::removeWithin(qint32 key,
+                                 const QStringList& shown,
+                                 bool mustExist,
+                                 const std::function<void()>& kept)
+{
+    checkShown(key, readStored(key), shown, mustExist);
+    if (kept) {
+        kept();
+    }
+    const int deleted = execute(DeleteStatement(key));
+    if (deleted > 1) {
+        throw ado::Error(
+            QStringLiteral("L'eliminazione avrebbe tolto %1 contatti: nessuno è stato eliminato.").arg(deleted));
+    }
 }
 
 void CustomerStore::updateDetails(qint32 key, const QStringList& shown, const CardDetails& details)

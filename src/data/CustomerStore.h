@@ -77,9 +77,15 @@ public:
     // the seven fields and every other line of the card stay as they are.
     void updateDetails(qint32 key, const QStringList& shown, const CardDetails& details);
 
-    // Runs change in one transaction with the same checks as the changes above (a replaced file is refused with
-    // ado::FileReplaced); anything change throws rolls it back.
+    // Several changes as one: change runs in one transaction opened as the changes above open theirs (a replaced file
+    // is refused with ado::FileReplaced), and lands whole or not at all. Inside it, updateWithin() and removeWithin()
+    // make the changes of update() and remove() with their checks.
     void inChange(const std::function<void()>& change);
+    void updateWithin(qint32 key, const ContactFields& fields, const QStringList& shown);
+    // mustExist: a contact already gone is refused instead of taken as deleted.
+    // kept runs inside the transaction before the delete, to take what an undo needs.
+    void
+    removeWithin(qint32 key, const QStringList& shown, bool mustExist = false, const std::function<void()>& kept = {});
 
     // Sends an insert, update or delete; returns the number of rows it changed.
     int execute(const QString& statement);

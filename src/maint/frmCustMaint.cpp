@@ -9,6 +9,7 @@
 #include "ContactExchange.h"
 #include "ContactUndo.h"
 #include "DataLocation.h"
+#include "DuplicatesDialog.h"
 #include "FindField.h"
 #include "ListContextMenu.h"
 #include "ListView.h"
@@ -135,6 +136,10 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     actDetails->setShortcutContext(Qt::WindowShortcut);
     actDetails->setToolTip(QStringLiteral("E-mail, CAP, note e altri dati del contatto selezionato (Ctrl+D)"));
     connect(actDetails, &QAction::triggered, this, &frmCustMaint::showDetails);
+    actDuplicates = new QAction(QStringLiteral("Trova doppioni…"), this);
+    actDuplicates->setObjectName(QStringLiteral("actDuplicates"));
+    actDuplicates->setToolTip(QStringLiteral("Contatti che sono probabilmente la stessa persona, da unire"));
+    connect(actDuplicates, &QAction::triggered, this, &frmCustMaint::showDuplicates);
     m_undo = new UndoActions({this,
                               &m_store,
                               [this] { return mblnActivated && cmdAdd->isEnabled(); },
@@ -149,6 +154,7 @@ frmCustMaint::frmCustMaint(QWidget* parent)
     connect(m_exchange, &ContactExchange::imported, m_undo, &UndoActions::imported);
     m_listMenu->addActions({m_undo->undoAction(),
                             actDetails,
+                            actDuplicates,
                             m_exchange->importAction(),
                             m_exchange->exportAction(),
                             m_undo->restoreAction()});
@@ -353,6 +359,11 @@ void frmCustMaint::wireKeys()
 ContactDetailsDialog* frmCustMaint::detailsDialog() const
 {
     return m_details.data();
+}
+
+DuplicatesDialog* frmCustMaint::duplicatesDialog() const
+{
+    return m_duplicates.data();
 }
 
 Visualizza* frmCustMaint::printWindow() const
@@ -572,6 +583,7 @@ void frmCustMaint::SetFormState(bool browse)
     m_exchange->setBrowsing(browse);
     actDetails->setEnabled(browse);
     m_undo->setBrowsing(browse);
+    actDuplicates->setEnabled(browse);
 }
 
 void frmCustMaint::ClearCurrentRecord()
@@ -993,5 +1005,102 @@ void frmCustMaint::saveDetails(qint32 key, const QStringList& shown)
                          MessageBox::OkOnly,
                          MessageBox::Critical);
         ShowWhatIsStored(error, QStringLiteral("Dettagli"));
+    }
+}
+
+// ---- duplicates
+
+namespace {
+
+QString mergedName(const ContactFields& f)
+{
+    const QString name = QStringList {f.firstName.trimmed(), f.lastName.trimmed()}.join(QLatin1Char(' ')).trimmed();
+    return name.isEmpty() ? QStringLiteral("un contatto senza nome") : name;
+}
+
+// Ctrl+Z after "Unisci": the kept contact gets its fields and card back, the others come back with their keys when
+// these are still free.
+UndoEntry mergeUndoEntry(const MergeRecord& record)
+{
+    UndoEntry entry;
+    entry.label = QStringLiteral("Annulla unione di %1 (%2 contatti)")
+                      .arg(mergedName(record.kept.fields), QString::number(record.removed.size() + 1));
+    entry.undo = [record](CustomerStore& store) {
+        const QList<qint32> keys = Duplicates::undoMerge(store, record);
+        QStringList moved;
+        for (qsizetype i = 0; i < keys.size() && i < record.removed.size(); ++i) {
+            if (keys.at(i) != record.removed.at(i).key) {
+                moved << QStringLiteral(
+                             "Il codice %1 del contatto %2 nel frattempo è stato dato a un altro contatto: il "
+                             "contatto è tornato con il codice %3.")
+                             .arg(QString::number(record.removed.at(i).key),
+                                  mergedName(record.removed.at(i).fields),
+                                  QString::number(keys.at(i)));
+            }
+        }
+        return moved.join(QLatin1Char('\n'));
+    };
+    const qint32 kept = record.kept.key;
+    entry.keysToSelect = [kept] { return QList<qint32> {kept}; };
+    return entry;
+}
+
+} // namespace
+
+void frmCustMaint::showDuplicates()
+{
+    if (!cmdAdd->isEnabled()) {
+        return;
+    }
+    if (m_duplicates) {
+        m_duplicates->raise();
+        m_duplicates->activateWindow();
+        return;
+    }
+    try {
+        m_duplicates = new DuplicatesDialog(m_store, this);
+    } catch (const ado::Error& error) {
+        m_store.releaseRecordset();
+        MessageBox::show(this,
+                         QStringLiteral("Impossibile cercare i doppioni.\n") + error.description(),
+                         QStringLiteral("Trova doppioni"),
+                         MessageBox::OkOnly,
+                         MessageBox::Critical);
+        return;
+    }
+    m_duplicates->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_duplicates, &DuplicatesDialog::merged, this, [this](const MergeRecord& record) {
+        m_undo->push(mergeUndoEntry(record));
+        showMerged(record.kept.key);
+    });
+    connect(m_duplicates, &DuplicatesDialog::bookChanged, this, [this] {
+        const int selected = lvwCustomer->selectedIndex();
+        showMerged(selected > 0 ? lvwCustomer->subItem(selected, 7).toInt() : 0);
+    });
+    m_duplicates->open();
+}
+
+// The list read again, with the find closed so the contact is there, and the contact selected as a click would.
+void frmCustMaint::showMerged(qint32 key)
+{
+    if (lvwCustomer->filtered()) {
+        txtFind->closeFind();
+    }
+    ClearCurrentRecord();
+    try {
+        LoadCustomerList();
+    } catch (const ado::Error& error) {
+        m_store.releaseRecordset();
+        MessageBox::show(
+            this, error.description(), QStringLiteral("Trova doppioni"), MessageBox::OkOnly, MessageBox::Critical);
+        return;
+    }
+    for (int i = 1; i <= lvwCustomer->itemCount(); ++i) {
+        if (lvwCustomer->subItem(i, 7).toInt() == key) {
+            lvwCustomer->setSelectedIndex(i);
+            lvwCustomer->ensureVisible(i);
+            lvwCustomer_ItemClick(i);
+            return;
+        }
     }
 }

@@ -8,6 +8,7 @@
 class CommandKeys;
 class ContactDetailsDialog;
 class ContactExchange;
+class DuplicatesDialog;
 class FindField;
 class ListContextMenu;
 class ListView;
@@ -45,6 +46,8 @@ public:
     UndoActions* undoActions() const { return m_undo; }
     // The open "Dettagli…" dialog, if any.
     ContactDetailsDialog* detailsDialog() const;
+    // The open "Trova doppioni…" dialog, if any.
+    DuplicatesDialog* duplicatesDialog() const;
 
 protected:
     bool event(QEvent* event) override;
@@ -98,6 +101,9 @@ private:
     // "Dettagli…": the selected contact's card beyond the seven fields, in a dialog; OK saves it as "Salva" would.
     void showDetails();
     void saveDetails(qint32 key, const QStringList& shown);
+    // "Trova doppioni…": the probable duplicates in a dialog; after a merge the list shows the kept contact.
+    void showDuplicates();
+    void showMerged(qint32 key);
 
     ListView* lvwCustomer = nullptr;
     QLabel* lblPhysMaint = nullptr;
@@ -126,6 +132,8 @@ private:
     CommandKeys* m_keys = nullptr;
     QAction* actDetails = nullptr;
     QPointer<ContactDetailsDialog> m_details;
+    QAction* actDuplicates = nullptr;
+    QPointer<DuplicatesDialog> m_duplicates;
 
     QString mstrMaintMode;
     bool mblnEditPending = false;

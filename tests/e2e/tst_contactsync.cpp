@@ -12,6 +12,7 @@
 #include "CustomerStore.h"
 #include "DailyBackup.h"
 #include "DavServer.h"
+#include "Duplicates.h"
 #include "TestDatabase.h"
 
 #include <QSqlDatabase>
@@ -435,6 +436,78 @@ private slots:
         }
         QVERIFY(!card.contains("3331234567"));
         verifySettled(db, {QStringLiteral("Rossi;Mario;Via Po 1;Milano;TO;3400000000;011555")});
+    }
+
+    // A merge reaches the server as one change of the kept card, which gains the other's e-mail, and the deletion of
+    // the other card; nothing else is written.
+    void aMergeIsOneChangeAndOneDeletion()
+    {
+        freshBook();
+        TestDatabase db(
+            {rowOf(1, kRossi), rowOf(2, QStringLiteral("Mario;Rossi;;Torino;;+39 333 1234567;")), rowOf(3, kVerdi)});
+        sync(db);
+        phoneEdit(QStringLiteral("Mario"), "END:VCARD", "EMAIL:m.rossi@lavoro.it\r\nEND:VCARD");
+        sync(db);
+        const QString kept = cardOf(QStringLiteral("Rossi")).href;
+        const QString merged = cardOf(QStringLiteral("Mario")).href;
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            const QList<DuplicateGroup> groups = Duplicates::find(store);
+            QCOMPARE(groups.size(), 1);
+            Duplicates::merge(store, groups.first(), 1, fieldsOf(kRossi));
+            store.CloseDatabase();
+        }
+        const int before = int(m_server.requests().size());
+        sync(db);
+        QStringList writes;
+        for (const QString& request : m_server.requests().mid(before)) {
+            if (request.startsWith(QLatin1String("PUT ")) || request.startsWith(QLatin1String("DELETE "))) {
+                writes.append(request.section(QLatin1Char(' '), 0, 0));
+            }
+        }
+        writes.sort();
+        // Only the proxy sees the requests.
+        if (m_server.dropsWriteTags()) {
+            QCOMPARE(writes, QStringList({"DELETE", "PUT"}));
+        }
+        QStringList hrefs;
+        for (const Card& card : cards()) {
+            hrefs.append(card.href);
+        }
+        QCOMPARE(hrefs.size(), 2);
+        QVERIFY(hrefs.contains(kept) && !hrefs.contains(merged));
+        QVERIFY(cardOf(QStringLiteral("Rossi")).data.contains("m.rossi@lavoro.it"));
+        verifySettled(db, {kRossi, kVerdi});
+    }
+
+    // A merge undone before the next sync leaves the server as it was: the contact back is linked to its card again.
+    void aMergeUndoneBeforeASyncChangesNothingThere()
+    {
+        freshBook();
+        const QString twin = QStringLiteral("Mario;Rossi;;Torino;;3331234567;");
+        TestDatabase db({rowOf(1, kRossi), rowOf(2, twin), rowOf(3, kVerdi)});
+        sync(db);
+        QList<Card> before = cards();
+        {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            const DuplicateGroup group = Duplicates::find(store).value(0);
+            Duplicates::undoMerge(store, Duplicates::merge(store, group, 1, fieldsOf(kRossi)));
+            store.CloseDatabase();
+        }
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.summary(), SyncOutcome().summary());
+        QList<Card> after = cards();
+        const auto byHref = [](const Card& a, const Card& b) { return a.href < b.href; };
+        std::sort(before.begin(), before.end(), byHref);
+        std::sort(after.begin(), after.end(), byHref);
+        QCOMPARE(after.size(), before.size());
+        for (int i = 0; i < after.size(); ++i) {
+            QCOMPARE(after.at(i).href, before.at(i).href);
+            QCOMPARE(after.at(i).etag, before.at(i).etag);
+        }
+        verifySettled(db, {kRossi, twin, kVerdi});
     }
 
     // A '%' in what the server gives (an escaped comma in a card's address, a path) is kept as it is, and the

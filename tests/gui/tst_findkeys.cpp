@@ -344,6 +344,7 @@ void TestFindKeys::contextMenu()
                            "Trova…",
                            "Annulla (off)",
                            "Dettagli…",
+                           "Trova doppioni…",
                            "Importa contatti…",
                            "Esporta contatti…",
                            "Ripristina da una copia…",

@@ -190,4 +190,58 @@ QList<ContactRow> generatedContacts(int n, quint32 seed)
     return rows;
 }
 
+int plantDuplicates(QList<ContactRow>& rows, int count)
+{
+    const int n = int(rows.size());
+    count = qMax(0, qMin(count, n / 2));
+    if (count == 0) {
+        return 0;
+    }
+    // Sources spread over the book, never a planted row: each copy pairs with one contact of its own.
+    const int stride = (n - count) / count;
+    for (int k = 0; k < count; ++k) {
+        const ContactRow& source = rows.at(k * stride);
+        ContactRow& copy = rows[n - count + k];
+        const QVariant key = copy.custId;
+        const QString mobile = source.zip.toString();
+        switch (k % 4) {
+        case 0: // another program's export: names swapped, in capitals, the mobile with +39 and spaces
+            copy = {key,
+                    source.lastName.toString().toUpper(),
+                    source.firstName.toString().toUpper(),
+                    QString(),
+                    source.city,
+                    QString(),
+                    QStringLiteral("+39 ") + mobile.left(3) + QLatin1Char(' ') + mobile.mid(3),
+                    QString()};
+            break;
+        case 1: // from a phone: only the name and the mobile, written 0039
+            copy
+                = {key, source.firstName, source.lastName, QString(), QString(), QString(), "0039" + mobile, QString()};
+            break;
+        case 2: // a surname one letter short, with the same land line
+            copy = {key,
+                    source.firstName.toString().chopped(1),
+                    source.lastName,
+                    source.address,
+                    source.city,
+                    source.state,
+                    QString(),
+                    source.phoneNumber};
+            break;
+        default: // the same name in the same city, no number
+            copy = {key,
+                    source.firstName,
+                    source.lastName,
+                    source.address,
+                    source.city,
+                    source.state,
+                    QString(),
+                    QString()};
+            break;
+        }
+    }
+    return count;
+}
+
 } // namespace mkdb

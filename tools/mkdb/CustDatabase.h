@@ -36,4 +36,10 @@ QList<ContactRow> demoContacts();
 // n plausible contacts with keys 1..n, the same for the same seed.
 QList<ContactRow> generatedContacts(int n, quint32 seed = 1);
 
+// Makes the last count rows second copies of earlier ones, each of its own contact and each written as another
+// program would have: names swapped and in capitals, the mobile with +39 or 0039 and spaces, the same land line under
+// a surname one letter short, the e-less copy of a name in its city. Each planted copy makes one group of two.
+// Returns how many were planted (count, or fewer when rows is too short).
+int plantDuplicates(QList<ContactRow>& rows, int count);
+
 } // namespace mkdb
