@@ -130,6 +130,25 @@ private slots:
         QVERIFY(dialog);
         QCOMPARE(dialog->findChild<QListWidget*>(QStringLiteral("lstGroups"))->count(), 0);
         QCOMPARE(boxes.asked().size(), 1);
+        dialog->close();
+        QTRY_VERIFY(!main.window()->duplicatesDialog());
+
+        // Ctrl+Z takes the merge back: both contacts as they were, each with its own card.
+        auto* undo = main.window()->findChild<QAction*>(QStringLiteral("actUndo"));
+        QCOMPARE(undo->text(), QStringLiteral("Annulla unione di Rossi Mario (2 contatti)"));
+        main.window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(main.window()));
+        QTest::keyClick(main.list()->view(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(boxes.asked().size(), 1);
+        QCOMPARE(db.count(), 5);
+        QCOMPARE(main.list()->itemCount(), 5);
+        QCOMPARE(main.list()->subItem(main.list()->selectedIndex(), 7), QStringLiteral("1"));
+        QCOMPARE(main.fields().mid(0, 6), QStringList({"Rossi", "Mario", "Via Po 1", "Roma", "RM", "3331234567"}));
+        QCOMPARE(onBook(db, QStringLiteral("SELECT Card FROM CustomerCard WHERE CustID = 1")).toByteArray(), kMario);
+        QCOMPARE(onBook(db, QStringLiteral("SELECT Card FROM CustomerCard WHERE CustID = 3")).toByteArray(),
+                 kMarioAgain);
+        QCOMPARE(onBook(db, QStringLiteral("SELECT PhoneNumber FROM Customer WHERE CustID = 3")).toString(),
+                 QStringLiteral("061234567"));
     }
 };
 
