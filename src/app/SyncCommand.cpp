@@ -46,8 +46,10 @@ SyncSettings settingsFor(const QString& address, const SyncSettings& saved)
     SyncSettings settings {url, user, {}};
     if (url == saved.server && user == saved.user) {
         settings.book = saved.book;
+        settings.accepted = saved.accepted;
         return settings;
     }
+    // Nobody here to accept another server the discovery leads to: it is refused, naming both addresses.
     CardDavClient client(url, user, syncPassword(settings));
     settings.book = pickBook(client.discover()).url;
     return settings;

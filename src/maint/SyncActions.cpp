@@ -218,6 +218,7 @@ void SyncActions::openSetup()
 
 SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     : QDialog(parent)
+    , m_accepted(settings.accepted)
 {
     setObjectName(QStringLiteral("dlgSyncSetup"));
     setWindowTitle(kTitle);
@@ -265,7 +266,10 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
     connect(cboBook, &QComboBox::currentIndexChanged, this, update);
     connect(txtPassword, &QLineEdit::textChanged, this, update);
     // Another server or user makes the address books found before meaningless.
-    const auto forget = [this] { cboBook->clear(); };
+    const auto forget = [this] {
+        cboBook->clear();
+        m_accepted.clear();
+    };
     connect(txtServer, &QLineEdit::textEdited, this, forget);
     connect(txtUser, &QLineEdit::textEdited, this, forget);
     connect(cmdFind, &QPushButton::clicked, this, &SyncSetupDialog::findBooks);
@@ -276,7 +280,7 @@ SyncSetupDialog::SyncSetupDialog(const SyncSettings& settings, QWidget* parent)
 
 SyncSettings SyncSetupDialog::settings() const
 {
-    return {QUrl(txtServer->text().trimmed()), txtUser->text().trimmed(), cboBook->currentData().toUrl()};
+    return {QUrl(txtServer->text().trimmed()), txtUser->text().trimmed(), cboBook->currentData().toUrl(), m_accepted};
 }
 
 QString SyncSetupDialog::password() const
@@ -290,7 +294,25 @@ void SyncSetupDialog::findBooks()
     try {
         const QUrl server(txtServer->text().trimmed(), QUrl::StrictMode);
         CardDavClient client(server, txtUser->text().trimmed(), txtPassword->text());
+        for (const QUrl& address : std::as_const(m_accepted)) {
+            client.trust(address);
+        }
+        // A provider may keep the address books on another server: the user says whether it gets the password.
+        client.setRedirectApproval([this](const QUrl& from, const QUrl& to) {
+            MessageBox::Request request;
+            request.text = QStringLiteral("Il server %1 rimanda a un altro server: %2.\nInviare nome utente e "
+                                          "password anche a %3?")
+                               .arg(from.toDisplayString(QUrl::RemoveUserInfo),
+                                    to.toDisplayString(QUrl::RemoveUserInfo),
+                                    CardDavClient::origin(to));
+            request.title = kTitle;
+            request.buttons = MessageBox::YesNo;
+            request.icon = MessageBox::Question;
+            request.defaultButton = MessageBox::No;
+            return MessageBox::show(this, request) == MessageBox::Yes;
+        });
         const QList<AddressBook> books = client.discover();
+        m_accepted += client.accepted();
         if (books.isEmpty()) {
             MessageBox::show(this,
                              QStringLiteral("Il server non ha rubriche per questo utente."),

@@ -65,6 +65,8 @@ public:
 
 private:
     void findBooks();
+
+    QList<QUrl> m_accepted; // other servers the user let the search lead to
 };
 
 // A contact changed here and on the server: both versions side by side, and the choice of one or both.

@@ -187,6 +187,11 @@ SyncSettings loadSyncSettings(CustomerStore& store)
     settings.server = QUrl(stateValue(store, QStringLiteral("server")));
     settings.user = stateValue(store, QStringLiteral("user"));
     settings.book = QUrl(stateValue(store, QStringLiteral("book")));
+    const QStringList accepted
+        = stateValue(store, QStringLiteral("accepted")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& address : accepted) {
+        settings.accepted.append(QUrl(address));
+    }
     return settings;
 }
 
@@ -200,6 +205,11 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings)
         setStateValue(store, QStringLiteral("server"), settings.server.toString());
         setStateValue(store, QStringLiteral("user"), settings.user);
         setStateValue(store, QStringLiteral("book"), settings.book.toString());
+        QStringList accepted;
+        for (const QUrl& address : settings.accepted) {
+            accepted.append(address.toString(QUrl::FullyEncoded));
+        }
+        setStateValue(store, QStringLiteral("accepted"), accepted.join(QLatin1Char(' ')));
         connection.CommitTrans();
     } catch (...) {
         connection.RollbackTrans();

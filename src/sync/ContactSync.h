@@ -24,6 +24,9 @@ struct SyncSettings
     QUrl server; // as the user typed it
     QString user;
     QUrl book; // the address book chosen
+    // Other servers (scheme, host, port) the user accepted being led to while the address books were looked for:
+    // they are sent the password too, and no other.
+    QList<QUrl> accepted;
     bool isSet() const { return book.isValid() && !book.isEmpty(); }
 };
 

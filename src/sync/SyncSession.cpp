@@ -68,6 +68,10 @@ SyncOutcome runSync(CustomerStore& store,
                     const Progress& progress)
 {
     CardDavClient client(settings.book, settings.user, password);
+    client.trust(settings.server);
+    for (const QUrl& address : settings.accepted) {
+        client.trust(address);
+    }
     ContactSync sync(store, client, settings.book);
     sync.setResolver(resolver);
     sync.setProgress(progress);

@@ -3,6 +3,7 @@
 // loses nor doubles a contact once a later one completes.
 #include "DailyBackup.h"
 #include "DavServer.h"
+#include "HttpRecorder.h"
 #include "TestDatabase.h"
 
 #include <QCoreApplication>
@@ -162,6 +163,31 @@ private slots:
         QVERIFY2(result.err.startsWith(QLatin1String("velmarin: ")) && result.err.contains(words),
                  qPrintable(result.err));
         QCOMPARE(db.count(), 1);
+    }
+
+    // Nobody to ask: a server that leads elsewhere is refused, both addresses named, and nothing is set up.
+    void aRedirectToAnotherServerIsRefused()
+    {
+        QUrl real = m_server.url();
+        real.setHost(QStringLiteral("localhost"));
+        HttpRecorder front([&](const HttpRecorder::Request& request) {
+            return HttpRecorder::redirect(307, real.resolved(QUrl(QString::fromUtf8(request.path))));
+        });
+        QUrl address = front.url().resolved(QUrl(QStringLiteral("/anna/rubrica/")));
+        address.setUserName(QStringLiteral("anna"));
+        TestDatabase db({{1, "Verdi", "Anna", "", "", "", "", ""}});
+        QProcess process;
+        process.setProcessEnvironment(environment(QStringLiteral("segreta")));
+        process.start(programIn(db), {QStringLiteral("--sync"), address.toString()});
+        // The fake server answers from this test's event loop.
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+        QCOMPARE(process.exitCode(), 1);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(front.url().authority()) && err.contains(real.authority())
+                     && err.contains(QLatin1String("rimanda a un altro server")),
+                 qPrintable(err));
+        const Run again = run(db, {QStringLiteral("--sync")});
+        QVERIFY2(again.status == 1 && again.err.contains(QStringLiteral("non è impostata")), qPrintable(again.err));
     }
 
     void aKilledSyncLosesAndDoublesNothing()

@@ -4,6 +4,7 @@
 #include "ContactSync.h"
 #include "DailyBackup.h"
 #include "DavServer.h"
+#include "HttpRecorder.h"
 #include "ListContextMenu.h"
 #include "MainWindowDriver.h"
 #include "PasswordStore.h"
@@ -343,6 +344,49 @@ private slots:
         // "Sincronizza ora" made the day's copy first (the window in this test did not start through the program's
         // start, which makes it too).
         QCOMPARE(DailyBackup::copiesIn(DailyBackup::folderFor(db.path())).size(), 1);
+    }
+
+    // The address typed leads to another server (another host name, another port): "Cerca rubriche" asks once, and
+    // the answer is kept with the account, so later syncs send the password there without asking.
+    void aServerElsewhereIsAcceptedOnceAndRemembered()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db({{1, "Rossi", "Mario", "Via Po 1", "Torino", "TO", "3331234567", "011123456"}});
+        m_server.addAddressBook(QStringLiteral("altrove"), QStringLiteral("Altrove"));
+        QUrl real = m_server.url();
+        real.setHost(QStringLiteral("localhost"));
+        HttpRecorder front([&](const HttpRecorder::Request& request) {
+            return HttpRecorder::redirect(307, real.resolved(QUrl(QString::fromUtf8(request.path))));
+        });
+        const QUrl address = front.url().resolved(QUrl(QStringLiteral("/anna/altrove/")));
+        MainWindowDriver driver;
+        whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
+            dialog->txtServer->setText(address.toString());
+            dialog->txtUser->setText(m_server.user());
+            dialog->txtPassword->setText(m_server.password());
+            dialog->cmdFind->click();
+            QCOMPARE(dialog->cboBook->count(), 1);
+            dialog->cmdOK->click();
+        });
+        boxes.expect(MessageBox::Yes);
+        boxes.expect(MessageBox::Ok);
+        driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        QTRY_COMPARE(boxes.asked().size(), 2);
+        const MessageBox::Request question = boxes.asked().first();
+        QCOMPARE(question.defaultButton, MessageBox::No);
+        QVERIFY2(question.text.contains(front.url().authority()) && question.text.contains(real.authority()),
+                 qPrintable(question.text));
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 1 aggiunto")), qPrintable(boxes.last().text));
+        QCOMPARE(m_server.cardFiles(QStringLiteral("altrove")).size(), 1);
+
+        // Remembered: the next sync goes there with the password, and nobody is asked again.
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
+        boxes.expect(MessageBox::Ok);
+        driver.window()->syncActions()->syncNow();
+        QTRY_COMPARE(boxes.asked().size(), 3);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 1 modificato")),
+                 qPrintable(boxes.last().text));
     }
 
     // Last: the password it types stays with the process, as it does with the program until it ends.
