@@ -31,7 +31,8 @@ void openAddressBook(CustomerStore& store)
 }
 
 const char* const kUsage
-    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --help | --version]\n";
+    = "Uso: velmarin [--import FILE... | --export FILE | --sync [--accept-deletions] [INDIRIZZO] | --help | "
+      "--version]\n";
 
 int usage(QTextStream& err, const QString& reason)
 {
@@ -49,6 +50,8 @@ int help(QTextStream& out)
            "  --sync [INDIRIZZO]   sincronizza con la rubrica CardDAV impostata, o con quella indicata\n"
            "                       (https://utente@server/percorso/); la password viene dal portachiavi\n"
            "                       o da VELMARIN_CARDDAV_PASSWORD\n"
+           "  --accept-deletions   con --sync: elimina anche quando la sincronizzazione toglierebbe più di 10\n"
+           "                       contatti e più di un quarto della rubrica (altrimenti si ferma prima)\n"
            "  --help               mostra questo aiuto\n"
            "  --version            mostra la versione\n";
     out.flush();

@@ -136,17 +136,37 @@ bool SyncActions::syncNow(bool quiet)
         // The day's copy before the sync changes anything, also when the window has stayed open since yesterday.
         backUpAddressBook(open.store.mcnnCust->filePath());
         DialogResolver resolver(m_window);
-        const SyncOutcome outcome = runSync(open.store, settings, password, &resolver, [&](qint64 done, qint64 total) {
-            progress.setMaximum(int(total));
-            progress.setValue(int(done));
-            return !progress.wasCanceled();
-        });
+        const DeletionGuard guard = [this](const MassDeletion& deletion) {
+            SyncDeletionDialog dialog(deletion, m_window);
+            dialog.exec();
+            return dialog.choice();
+        };
+        const SyncOutcome outcome = runSync(
+            open.store,
+            settings,
+            password,
+            &resolver,
+            [&](qint64 done, qint64 total) {
+                progress.setMaximum(int(total));
+                progress.setValue(int(done));
+                return !progress.wasCanceled();
+            },
+            guard);
         progress.reset();
         synced = true;
         m_reload();
         if (!quiet) {
             MessageBox::show(m_window, outcome.summary(), kTitle, MessageBox::OkOnly, MessageBox::Information);
         }
+    } catch (const DeletionsHeld& held) {
+        progress.reset();
+        m_reload();
+        MessageBox::show(m_window,
+                         held.description()
+                             + QStringLiteral(" La domanda sarà ripetuta alla prossima sincronizzazione."),
+                         kTitle,
+                         MessageBox::OkOnly,
+                         MessageBox::Information);
     } catch (const ado::Error& error) {
         progress.reset();
         m_reload(); // what was stored before the failure is shown
@@ -368,4 +388,48 @@ SyncConflictDialog::SyncConflictDialog(const ContactFields& here, const ContactF
     connect(cmdKeepServer, &QPushButton::clicked, this, [=] { choose(ConflictChoice::KeepServer); });
     connect(cmdKeepBoth, &QPushButton::clicked, this, [=] { choose(ConflictChoice::KeepBoth); });
     cmdKeepBoth->setDefault(true);
+}
+
+SyncDeletionDialog::SyncDeletionDialog(const MassDeletion& deletion, QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("dlgSyncDeletion"));
+    setWindowTitle(kTitle);
+    const bool here = deletion.side == MassDeletion::Side::Here;
+    lblQuestion = new QLabel(here ? QStringLiteral("Il server ha eliminato %1 contatti su %2. Eliminarli anche qui?")
+                                        .arg(deletion.count)
+                                        .arg(deletion.total)
+                                  : QStringLiteral("In questa rubrica sono stati eliminati %1 contatti su %2. "
+                                                   "Eliminarli anche sul server?")
+                                        .arg(deletion.count)
+                                        .arg(deletion.total),
+                             this);
+    lblQuestion->setObjectName(QStringLiteral("lblQuestion"));
+    lblQuestion->setWordWrap(true);
+    cmdDelete = new QPushButton(QStringLiteral("Sì, eliminarli"), this);
+    cmdDelete->setObjectName(QStringLiteral("cmdDelete"));
+    cmdKeep = new QPushButton(QStringLiteral("No"), this);
+    cmdKeep->setObjectName(QStringLiteral("cmdKeep"));
+    cmdUploadAgain = new QPushButton(QStringLiteral("Ricaricarli sul server"), this);
+    cmdUploadAgain->setObjectName(QStringLiteral("cmdUploadAgain"));
+    cmdUploadAgain->setVisible(here);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdUploadAgain);
+    buttons->addStretch();
+    buttons->addWidget(cmdDelete);
+    buttons->addWidget(cmdKeep);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblQuestion);
+    layout->addLayout(buttons);
+
+    const auto choose = [this](DeletionChoice choice) {
+        m_choice = choice;
+        accept();
+    };
+    connect(cmdDelete, &QPushButton::clicked, this, [=] { choose(DeletionChoice::Delete); });
+    connect(cmdKeep, &QPushButton::clicked, this, [=] { choose(DeletionChoice::Keep); });
+    connect(cmdUploadAgain, &QPushButton::clicked, this, [=] { choose(DeletionChoice::UploadAgain); });
+    cmdKeep->setDefault(true);
+    cmdKeep->setFocus();
 }

@@ -88,3 +88,23 @@ public:
 private:
     ConflictChoice m_choice = ConflictChoice::KeepBoth;
 };
+
+// A sync about to delete many contacts: delete them, keep them (the default), or, for those deleted on the server,
+// send them up again.
+class SyncDeletionDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit SyncDeletionDialog(const MassDeletion& deletion, QWidget* parent = nullptr);
+
+    // Closing the box keeps them: nothing is deleted without a choice.
+    DeletionChoice choice() const { return m_choice; }
+
+    QLabel* lblQuestion;
+    QPushButton* cmdDelete;
+    QPushButton* cmdKeep;
+    QPushButton* cmdUploadAgain; // only for contacts deleted on the server
+
+private:
+    DeletionChoice m_choice = DeletionChoice::Keep;
+};

@@ -177,6 +177,25 @@ QString count(int n, const char* one, const char* many)
 
 } // namespace
 
+bool isMassDeletion(int count, int total)
+{
+    return count > 10 && qint64(count) * 4 > total;
+}
+
+DeletionsHeld::DeletionsHeld(const MassDeletion& deletion)
+    : ado::Error(deletion.side == MassDeletion::Side::Here
+                     ? QStringLiteral("Il server ha eliminato %1 contatti su %2: per prudenza non sono stati eliminati "
+                                      "anche qui.")
+                           .arg(deletion.count)
+                           .arg(deletion.total)
+                     : QStringLiteral("In questa rubrica sono stati eliminati %1 contatti su %2: per prudenza non "
+                                      "sono stati eliminati anche sul server.")
+                           .arg(deletion.count)
+                           .arg(deletion.total))
+    , m_deletion(deletion)
+{
+}
+
 SyncSettings loadSyncSettings(CustomerStore& store)
 {
     requireOpen(store);
@@ -328,6 +347,19 @@ void ContactSync::prepareTables()
         setStateValue(m_store, QStringLiteral("linkedBook"), book);
     }
     commit();
+}
+
+DeletionChoice ContactSync::guard(MassDeletion::Side side, int count, int total)
+{
+    if (!isMassDeletion(count, total)) {
+        return DeletionChoice::Delete;
+    }
+    const MassDeletion deletion {side, count, total};
+    const DeletionChoice choice = m_guard ? m_guard(deletion) : DeletionChoice::Keep;
+    if (choice == DeletionChoice::Keep || (choice == DeletionChoice::UploadAgain && side != MassDeletion::Side::Here)) {
+        throw DeletionsHeld(deletion);
+    }
+    return choice;
 }
 
 QHash<QString, ContactSync::Link> ContactSync::loadLinks()
@@ -552,6 +584,16 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
             linkedIds.insert(link.custId);
         }
     }
+    // The whole set of deletions is weighed before the first batch is written.
+    int deleting = 0;
+    for (const QString& href : std::as_const(removed)) {
+        const Link link = links.value(href);
+        const auto local = contacts.constFind(link.custId);
+        deleting += !link.deleted && local != contacts.cend() && !link.changedHere(local.value()) ? 1 : 0;
+    }
+    const bool uploadAgain
+        = guard(MassDeletion::Side::Here, deleting, int(contacts.size())) == DeletionChoice::UploadAgain;
+
     // A first sync links a card to a contact here with the same seven fields instead of adding it twice.
     QMultiHash<QString, qint32> unlinked;
     for (auto contact = contacts.cbegin(); contact != contacts.cend(); ++contact) {
@@ -683,7 +725,8 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         const Link link = links.take(href);
         const auto local = contacts.constFind(link.custId);
         dropLink(href);
-        if (!link.deleted && local != contacts.cend() && !link.changedHere(local.value())) {
+        // Kept for upload again, the contact is no longer linked and goes up further on as a new card.
+        if (!uploadAgain && !link.deleted && local != contacts.cend() && !link.changedHere(local.value())) {
             m_store.execute(DeleteStatement(link.custId));
             contacts.remove(link.custId);
             ++outcome.deletedHere;
@@ -760,6 +803,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             additions.append(contact.key());
         }
     }
+    guard(MassDeletion::Side::Server, int(deletions.size()), int(links.size()));
     const qint64 total = deletions.size() + updates.size() + additions.size();
     qint64 done = 0;
     QList<Link> saves;

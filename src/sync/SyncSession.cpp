@@ -65,7 +65,8 @@ SyncOutcome runSync(CustomerStore& store,
                     const SyncSettings& settings,
                     const QString& password,
                     ConflictResolver* resolver,
-                    const Progress& progress)
+                    const Progress& progress,
+                    const DeletionGuard& guard)
 {
     CardDavClient client(settings.book, settings.user, password);
     client.trust(settings.server);
@@ -75,5 +76,6 @@ SyncOutcome runSync(CustomerStore& store,
     ContactSync sync(store, client, settings.book);
     sync.setResolver(resolver);
     sync.setProgress(progress);
+    sync.setDeletionGuard(guard);
     return sync.run();
 }

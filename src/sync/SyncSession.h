@@ -23,4 +23,5 @@ SyncOutcome runSync(CustomerStore& store,
                     const SyncSettings& settings,
                     const QString& password,
                     ConflictResolver* resolver = nullptr,
-                    const Progress& progress = {});
+                    const Progress& progress = {},
+                    const DeletionGuard& guard = {});

@@ -1,6 +1,7 @@
 // velmarin --sync as a user runs it: the real program beside a real Cust.mdb, against a real Radicale. The address
 // is kept for the next run, failures give one line and a non-zero status, and a sync killed at any moment neither
 // loses nor doubles a contact once a later one completes.
+#include "CardDavClient.h"
 #include "DailyBackup.h"
 #include "DavServer.h"
 #include "HttpRecorder.h"
@@ -188,6 +189,37 @@ private slots:
                  qPrintable(err));
         const Run again = run(db, {QStringLiteral("--sync")});
         QVERIFY2(again.status == 1 && again.err.contains(QStringLiteral("non è impostata")), qPrintable(again.err));
+    }
+
+    // Every card deleted on the server: the sync stops before deleting, says how to go ahead, and goes ahead when
+    // told to.
+    void aWipedServerEmptiesTheBookOnlyWhenTold()
+    {
+        const QUrl book = m_server.addAddressBook(QStringLiteral("svuotata"), QStringLiteral("Svuotata"));
+        QUrl address = book;
+        address.setUserName(QStringLiteral("anna"));
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 15; ++i) {
+            rows.append({i, QStringLiteral("Cognome%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        QCOMPARE(run(db, {QStringLiteral("--sync"), address.toString()}).status, 0);
+        CardDavClient phone(book, m_server.user(), m_server.password());
+        for (const CardEntry& entry : phone.listCards(book)) {
+            phone.deleteCard(entry.href, entry.etag);
+        }
+        const Run held = run(db, {QStringLiteral("--sync")});
+        QCOMPARE(held.status, 1);
+        QCOMPARE(held.out, QString());
+        QCOMPARE(held.err,
+                 QStringLiteral("velmarin: Il server ha eliminato 15 contatti su 15: per prudenza non sono stati "
+                                "eliminati anche qui. Per eliminarli comunque: velmarin --sync --accept-deletions\n"));
+        QCOMPARE(db.count(), 15);
+        const Run told = run(db, {QStringLiteral("--sync"), QStringLiteral("--accept-deletions")});
+        QCOMPARE(told.status, 0);
+        QVERIFY2(told.out.contains(QLatin1String("in rubrica 0 aggiunti, 0 modificati, 15 eliminati")),
+                 qPrintable(told.out));
+        QCOMPARE(db.count(), 0);
     }
 
     void aKilledSyncLosesAndDoublesNothing()

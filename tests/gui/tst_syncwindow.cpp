@@ -389,6 +389,43 @@ private slots:
                  qPrintable(boxes.last().text));
     }
 
+    // The server emptied: the window asks before deleting anything here, and can send the contacts up again.
+    void aWipedServerAsksAndCanBeFilledAgain()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 15; ++i) {
+            rows.append({i, QStringLiteral("Cognome%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        const QUrl book = m_server.addAddressBook(QStringLiteral("svuotata"), QStringLiteral("Svuotata"));
+        MainWindowDriver driver;
+        setUpSync(db, {m_server.url(), m_server.user(), book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        boxes.expect(MessageBox::Ok);
+        driver.window()->syncActions()->syncNow();
+        QTRY_COMPARE(boxes.asked().size(), 1);
+        QCOMPARE(m_server.cardFiles(QStringLiteral("svuotata")).size(), 15);
+        CardDavClient phone(book, m_server.user(), m_server.password());
+        for (const CardEntry& entry : phone.listCards(book)) {
+            phone.deleteCard(entry.href, entry.etag);
+        }
+        QString question;
+        whenShown<SyncDeletionDialog>([&](SyncDeletionDialog* dialog) {
+            question = dialog->lblQuestion->text();
+            QVERIFY(dialog->cmdKeep->isDefault());
+            dialog->cmdUploadAgain->click();
+        });
+        boxes.expect(MessageBox::Ok);
+        driver.window()->syncActions()->syncNow();
+        QTRY_COMPARE(boxes.asked().size(), 2);
+        QCOMPARE(question, QStringLiteral("Il server ha eliminato 15 contatti su 15. Eliminarli anche qui?"));
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 15 aggiunti")), qPrintable(boxes.last().text));
+        QCOMPARE(driver.list()->itemCount(), 15);
+        QCOMPARE(m_server.cardFiles(QStringLiteral("svuotata")).size(), 15);
+    }
+
     // Last: the password it types stays with the process, as it does with the program until it ends.
     void withoutAKeyringThePasswordLastsTheRun()
     {
