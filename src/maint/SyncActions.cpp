@@ -6,15 +6,22 @@
 #include "SyncSession.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMutex>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSemaphore>
+#include <QShortcut>
+#include <QThread>
 #include <QVBoxLayout>
+
+#include <atomic>
 
 namespace {
 
@@ -35,22 +42,87 @@ QString shown(const ContactFields& f)
     return lines.join(QLatin1Char('\n'));
 }
 
-class DialogResolver : public ConflictResolver
+} // namespace
+
+// One sync, shared by the window's thread and the sync's.
+struct SyncRun
+{
+    std::atomic<bool> stop {false};
+    QMutex mutex;
+    CardDavClient* client = nullptr; // while the sync uses it, under mutex
+    QSemaphore answered;
+    ConflictChoice conflict = ConflictChoice::Later;
+    DeletionChoice deletion = DeletionChoice::Keep;
+    QPointer<QDialog> question; // the window's thread only
+};
+
+struct SyncActions::Result
+{
+    bool synced = false;
+    SyncOutcome outcome;
+    QString error;
+    bool held = false; // stopped before many deletions
+    bool unreachable = false; // no answer from the server
+};
+
+namespace {
+
+// Asks a question in the window's thread (ask opens a dialog there, which releases run.answered with the answer kept)
+// and waits for it in the sync's; false when the sync was stopped meanwhile.
+template<typename Ask>
+bool askInWindow(QObject* window, SyncRun& run, Ask ask)
+{
+    if (run.stop) {
+        return false;
+    }
+    QMetaObject::invokeMethod(window, ask, Qt::QueuedConnection);
+    while (!run.answered.tryAcquire(1, 50)) {
+        if (run.stop) {
+            return false;
+        }
+    }
+    return !run.stop;
+}
+
+// Opens the dialog in the window's thread; its choice is the answer.
+template<typename Dialog, typename Keep>
+void openQuestion(const std::shared_ptr<SyncRun>& run, Dialog* dialog, Keep keep)
+{
+    run->question = dialog;
+    QObject::connect(dialog, &QDialog::finished, dialog, [run, dialog, keep] {
+        keep(*run, dialog->choice());
+        run->answered.release();
+        dialog->deleteLater();
+    });
+    dialog->open();
+}
+
+class WindowResolver : public ConflictResolver
 {
 public:
-    explicit DialogResolver(QWidget* parent)
-        : m_parent(parent)
+    WindowResolver(QObject* context, QWidget* parent, std::shared_ptr<SyncRun> run)
+        : m_context(context)
+        , m_parent(parent)
+        , m_run(std::move(run))
     {
     }
     ConflictChoice resolve(const ContactFields& here, const ContactFields& server) override
     {
-        SyncConflictDialog dialog(here, server, m_parent);
-        dialog.exec();
-        return dialog.choice();
+        const std::shared_ptr<SyncRun> run = m_run;
+        QWidget* parent = m_parent;
+        const bool answered = askInWindow(m_context, *run, [run, parent, here, server] {
+            openQuestion(run, new SyncConflictDialog(here, server, parent), [](SyncRun& r, ConflictChoice choice) {
+                r.conflict = choice;
+            });
+        });
+        // Stopped: nothing decided, the next sync asks again.
+        return answered ? run->conflict : ConflictChoice::Later;
     }
 
 private:
+    QObject* m_context;
     QWidget* m_parent;
+    std::shared_ptr<SyncRun> m_run;
 };
 
 // The address book's store, opened for one sync where the window found it.
@@ -78,8 +150,8 @@ SyncActions::SyncActions(QWidget* window, QMenu* menu, std::function<bool()> bro
     connect(actSyncSetup, &QAction::triggered, this, &SyncActions::openSetup);
     connect(actSyncNow, &QAction::triggered, this, [this] { syncNow(); });
     connect(menu, &QMenu::aboutToShow, this, [this] {
-        actSyncSetup->setEnabled(m_browsing());
-        actSyncNow->setEnabled(m_browsing());
+        actSyncSetup->setEnabled(!m_running && m_browsing());
+        actSyncNow->setEnabled(!m_running && m_browsing());
     });
 }
 
@@ -101,84 +173,242 @@ void SyncActions::syncAtStart()
     syncNow(true);
 }
 
+SyncActions::~SyncActions()
+{
+    if (m_thread) {
+        stop();
+        m_thread->wait();
+        delete m_thread;
+        qApp->removeEventFilter(this);
+    }
+}
+
 bool SyncActions::syncNow(bool quiet)
 {
     if (m_running || !m_browsing()) {
         return false;
     }
-    m_running = true;
-    QProgressDialog progress(
-        QStringLiteral("Sincronizzazione in corso…"), QStringLiteral("Interrompi"), 0, 0, m_window);
-    progress.setObjectName(QStringLiteral("dlgSyncProgress"));
-    progress.setWindowTitle(kTitle);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    bool synced = false;
+    SyncSettings settings;
+    QString password;
+    QString connection;
     try {
         OpenStore open;
-        const SyncSettings settings = loadSyncSettings(open.store);
-        if (!settings.isSet()) {
-            m_running = false;
-            openSetup();
-            return false;
-        }
-        QString password;
-        try {
-            password = syncPassword(settings);
-        } catch (const ado::Error&) {
-            // At start nobody asked: without a password (no keyring) the sync waits for "Sincronizza ora".
-            if (quiet) {
-                m_running = false;
-                return false;
-            }
-            throw;
-        }
-        // The day's copy before the sync changes anything, also when the window has stayed open since yesterday.
-        backUpAddressBook(open.store.mcnnCust->filePath());
-        DialogResolver resolver(m_window);
-        const DeletionGuard guard = [this](const MassDeletion& deletion) {
-            SyncDeletionDialog dialog(deletion, m_window);
-            dialog.exec();
-            return dialog.choice();
-        };
-        const SyncOutcome outcome = runSync(
-            open.store,
-            settings,
-            password,
-            &resolver,
-            [&](qint64 done, qint64 total) {
-                progress.setMaximum(int(total));
-                progress.setValue(int(done));
-                return !progress.wasCanceled();
-            },
-            guard);
-        progress.reset();
-        synced = true;
-        m_reload();
+        settings = loadSyncSettings(open.store);
+        connection = DataLocation::connectionText();
+    } catch (const ado::Error& error) {
+        MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
+        return false;
+    }
+    if (!settings.isSet()) {
+        openSetup();
+        return false;
+    }
+    try {
+        password = syncPassword(settings);
+    } catch (const ado::Error& error) {
+        // At start nobody asked: without a password (no keyring) the sync waits for "Sincronizza ora".
         if (!quiet) {
-            MessageBox::show(m_window, outcome.summary(), kTitle, MessageBox::OkOnly, MessageBox::Information);
+            MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
         }
-    } catch (const DeletionsHeld& held) {
-        progress.reset();
-        m_reload();
+        return false;
+    }
+
+    m_quiet = quiet;
+    setRunning(true);
+    m_progress = new QProgressDialog(
+        QStringLiteral("Sincronizzazione in corso…"), QStringLiteral("Interrompi"), 0, 0, m_window);
+    m_progress->setObjectName(QStringLiteral("dlgSyncProgress"));
+    m_progress->setWindowTitle(kTitle);
+    // Not modal: a modal progress would run the window's events inside each setValue().
+    m_progress->setWindowModality(Qt::NonModal);
+    m_progress->setAutoReset(false);
+    m_progress->setAutoClose(false);
+    m_progress->setMinimumDuration(300);
+    connect(m_progress, &QProgressDialog::canceled, this, &SyncActions::stop);
+
+    const auto run = std::make_shared<SyncRun>();
+    m_run = run;
+    m_thread = QThread::create([this, run, settings, password, connection] {
+        auto result = std::make_shared<Result>();
+        try {
+            // A connection of this thread's own: a connection belongs to the thread that opened it.
+            CustomerStore store;
+            store.ConnectToDatabase(connection);
+            struct Close
+            {
+                CustomerStore& store;
+                ~Close() { store.CloseDatabase(); }
+            } close {store};
+            // The day's copy before the sync changes anything, also when the window has stayed open since yesterday.
+            backUpAddressBook(store.mcnnCust->filePath());
+            const std::unique_ptr<CardDavClient> client = syncClient(settings, password);
+            struct Publish
+            {
+                SyncRun& run;
+                Publish(SyncRun& shared, CardDavClient* client)
+                    : run(shared)
+                {
+                    QMutexLocker lock(&run.mutex);
+                    run.client = client;
+                }
+                ~Publish()
+                {
+                    QMutexLocker lock(&run.mutex);
+                    run.client = nullptr;
+                }
+            } publish(*run, client.get());
+            if (run->stop) {
+                client->abort();
+            }
+            WindowResolver resolver(this, m_window, run);
+            ContactSync sync(store, *client, settings.book);
+            sync.setResolver(&resolver);
+            sync.setDeletionGuard([this, run](const MassDeletion& deletion) {
+                QWidget* parent = m_window;
+                const bool answered = askInWindow(this, *run, [run, parent, deletion] {
+                    openQuestion(run, new SyncDeletionDialog(deletion, parent), [](SyncRun& r, DeletionChoice choice) {
+                        r.deletion = choice;
+                    });
+                });
+                return answered ? run->deletion : DeletionChoice::Keep;
+            });
+            sync.setProgress([this, run](qint64 done, qint64 total) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, done, total] {
+                        if (m_progress) {
+                            m_progress->setMaximum(int(total));
+                            m_progress->setValue(int(done));
+                        }
+                    },
+                    Qt::QueuedConnection);
+                return !run->stop;
+            });
+            result->outcome = sync.run();
+            result->synced = true;
+        } catch (const DeletionsHeld& held) {
+            result->held = true;
+            result->error = held.description();
+        } catch (const CardDavError& error) {
+            result->error = error.description();
+            result->unreachable = error.status() == 0;
+        } catch (const ado::Error& error) {
+            result->error = error.description();
+        } catch (const std::exception& error) {
+            result->error = QStringLiteral("Errore imprevisto durante la sincronizzazione (%1).")
+                                .arg(QString::fromLocal8Bit(error.what()));
+        }
+        QMetaObject::invokeMethod(
+            this, [this, result] { finishSync(result); }, Qt::QueuedConnection);
+    });
+    m_thread->start();
+    return true;
+}
+
+void SyncActions::stop()
+{
+    if (!m_run) {
+        return;
+    }
+    m_run->stop = true;
+    {
+        QMutexLocker lock(&m_run->mutex);
+        if (m_run->client) {
+            m_run->client->abort();
+        }
+    }
+    if (m_run->question) {
+        m_run->question->reject();
+    }
+}
+
+void SyncActions::finishSync(const std::shared_ptr<Result>& result)
+{
+    m_thread->wait();
+    delete m_thread;
+    m_thread = nullptr;
+    const bool stopped = m_run->stop;
+    m_run.reset();
+    if (m_progress) {
+        m_progress->close();
+        m_progress->deleteLater();
+    }
+    setRunning(false);
+    m_reload(); // what was stored, also before a failure, is shown
+    if (result->synced) {
+        if (!m_quiet) {
+            MessageBox::show(m_window, result->outcome.summary(), kTitle, MessageBox::OkOnly, MessageBox::Information);
+        }
+    } else if (stopped) {
+        if (!m_quiet) {
+            MessageBox::show(m_window,
+                             QStringLiteral("Sincronizzazione interrotta: quanto già sincronizzato è salvato, il "
+                                            "resto seguirà alla prossima sincronizzazione."),
+                             kTitle,
+                             MessageBox::OkOnly,
+                             MessageBox::Information);
+        }
+    } else if (result->held) {
         MessageBox::show(m_window,
-                         held.description()
-                             + QStringLiteral(" La domanda sarà ripetuta alla prossima sincronizzazione."),
+                         result->error + QStringLiteral(" La domanda sarà ripetuta alla prossima sincronizzazione."),
                          kTitle,
                          MessageBox::OkOnly,
                          MessageBox::Information);
-    } catch (const ado::Error& error) {
-        progress.reset();
-        m_reload(); // what was stored before the failure is shown
+    } else if (!m_quiet || !result->unreachable) {
         // At start, a server out of reach (no network yet, a laptop away from home) is no news: the next sync
         // carries on. A refusal or a fault is shown.
-        const auto* network = dynamic_cast<const CardDavError*>(&error);
-        if (!quiet || !network || network->status() != 0) {
-            MessageBox::show(m_window, error.description(), kTitle, MessageBox::OkOnly, MessageBox::Critical);
-        }
+        MessageBox::show(m_window, result->error, kTitle, MessageBox::OkOnly, MessageBox::Critical);
     }
-    m_running = false;
-    return synced;
+    emit finished(result->synced);
+}
+
+void SyncActions::setRunning(bool running)
+{
+    m_running = running;
+    actSyncSetup->setEnabled(!running);
+    actSyncNow->setEnabled(!running);
+    if (running) {
+        qApp->installEventFilter(this);
+    } else {
+        qApp->removeEventFilter(this);
+    }
+}
+
+// While the sync runs the window takes no clicks, keys, drops nor shortcuts: nothing starts an edit of the book.
+bool SyncActions::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+        break;
+    default:
+        return false;
+    }
+    const auto inWindow = [this](QObject* object) {
+        auto* widget = qobject_cast<QWidget*>(object);
+        return widget && widget->window() == m_window;
+    };
+    if (inWindow(watched)) {
+        return true;
+    }
+    if (auto* action = qobject_cast<QAction*>(watched)) {
+        const QList<QObject*> owners = action->associatedObjects();
+        return std::any_of(owners.cbegin(), owners.cend(), inWindow);
+    }
+    if (qobject_cast<QShortcut*>(watched)) {
+        return inWindow(watched->parent());
+    }
+    return false;
 }
 
 void SyncActions::openSetup()

@@ -368,6 +368,20 @@ CardDavClient::Flight::Flight(QNetworkReply* started, const QUrl& target, int ti
     timer.start(timeout);
 }
 
+void CardDavClient::abort()
+{
+    m_aborted = true;
+    // The replies belong to the thread the client works in: they are ended there.
+    QMetaObject::invokeMethod(
+        &m_network,
+        [this] {
+            for (QNetworkReply* reply : m_network.findChildren<QNetworkReply*>()) {
+                reply->abort();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 CardDavClient::Reply CardDavClient::finish(Flight& flight)
 {
     flight.timer.stop();
@@ -384,6 +398,9 @@ CardDavClient::Reply CardDavClient::finish(Flight& flight)
     const QString errorText = reply->errorString();
     reply->deleteLater();
 
+    if (m_aborted) {
+        throw CardDavError(QStringLiteral("Sincronizzazione interrotta."), 0);
+    }
     if (result.status == 0) {
         if (flight.timedOut) {
             throw CardDavError(QStringLiteral("Il server %1 non ha risposto in tempo.").arg(url.host()), 0);
@@ -427,6 +444,9 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
     QUrl from = m_server;
     int status = 0;
     for (int redirects = 0;; ++redirects) {
+        if (m_aborted) {
+            throw CardDavError(QStringLiteral("Sincronizzazione interrotta."), 0);
+        }
         admit(from, url, status);
         Flight flight(start(verb, url, body, headers), url, m_timeout);
         if (!flight.reply->isFinished()) {
@@ -654,7 +674,7 @@ QList<CardDavClient::Creation> CardDavClient::createCards(const QUrl& book, cons
     qsizetype next = 0;
     bool failed = false;
     const auto launch = [&] {
-        while (!failed && next < cards.size() && int(flying.size()) < kCreationsAtOnce) {
+        while (!failed && !m_aborted && next < cards.size() && int(flying.size()) < kCreationsAtOnce) {
             const QUrl url = cardUrl(book, cards.at(next).name);
             try {
                 admit(m_server, url, 0);

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -78,6 +79,10 @@ public:
     }
     // The origins accepted through the approval, in the order accepted.
     QList<QUrl> accepted() const { return m_accepted; }
+
+    // From any thread: ends the request in flight and refuses every later one, each with the error "Sincronizzazione
+    // interrotta.".
+    void abort();
 
     // Milliseconds one request may take before it counts as failed.
     void setTimeout(int milliseconds) { m_timeout = milliseconds; }
@@ -171,4 +176,5 @@ private:
     std::function<bool(const QUrl&, const QUrl&)> m_approve;
     QNetworkAccessManager m_network;
     int m_timeout = 30000;
+    std::atomic<bool> m_aborted {false};
 };

@@ -27,7 +27,7 @@ struct SyncSettings
     QUrl book; // the address book chosen
     // Other servers (scheme, host, port) the user accepted being led to while the address books were looked for:
     // they are sent the password too, and no other.
-    QList<QUrl> accepted;
+    QList<QUrl> accepted {};
     bool isSet() const { return book.isValid() && !book.isEmpty(); }
 };
 

@@ -61,6 +61,16 @@ void forgetSyncPassword(const SyncSettings& settings)
     PasswordStore::current().removePassword(account);
 }
 
+std::unique_ptr<CardDavClient> syncClient(const SyncSettings& settings, const QString& password)
+{
+    auto client = std::make_unique<CardDavClient>(settings.book, settings.user, password);
+    client->trust(settings.server);
+    for (const QUrl& address : settings.accepted) {
+        client->trust(address);
+    }
+    return client;
+}
+
 SyncOutcome runSync(CustomerStore& store,
                     const SyncSettings& settings,
                     const QString& password,
@@ -68,12 +78,8 @@ SyncOutcome runSync(CustomerStore& store,
                     const Progress& progress,
                     const DeletionGuard& guard)
 {
-    CardDavClient client(settings.book, settings.user, password);
-    client.trust(settings.server);
-    for (const QUrl& address : settings.accepted) {
-        client.trust(address);
-    }
-    ContactSync sync(store, client, settings.book);
+    const std::unique_ptr<CardDavClient> client = syncClient(settings, password);
+    ContactSync sync(store, *client, settings.book);
     sync.setResolver(resolver);
     sync.setProgress(progress);
     sync.setDeletionGuard(guard);

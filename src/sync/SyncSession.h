@@ -2,6 +2,8 @@
 
 #include "ContactSync.h"
 
+#include <memory>
+
 // One sync as the command line and the window start it: the account's password, the client, the run.
 
 // The key the account's password is kept under: "user@host".
@@ -17,6 +19,9 @@ QString syncPassword(const SyncSettings& settings);
 bool keepSyncPassword(const SyncSettings& settings, const QString& password, QString* why);
 // Forgets the account's password, in the keyring and in this run.
 void forgetSyncPassword(const SyncSettings& settings);
+
+// The client for the settings' address book, sending the password to the servers the account trusts and no other.
+std::unique_ptr<CardDavClient> syncClient(const SyncSettings& settings, const QString& password);
 
 // Syncs the open store with the address book of the settings.
 SyncOutcome runSync(CustomerStore& store,
