@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 
@@ -428,6 +429,101 @@ private slots:
         QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 15 aggiunti")), qPrintable(boxes.last().text));
         QCOMPARE(driver.list()->itemCount(), 15);
         QCOMPARE(m_server.cardFiles(QStringLiteral("svuotata")).size(), 15);
+    }
+
+    // A server that keeps a card's upload waiting: the window goes on drawing and takes no edit meanwhile, and
+    // "Interrompi" ends the sync there and then. What was stored stays, and the next sync completes it exactly.
+    void aSyncInFlightLeavesTheWindowAliveAndStops()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 30; ++i) {
+            rows.append({i, QStringLiteral("Lento%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        const QUrl real = m_server.addAddressBook(QStringLiteral("lenta"), QStringLiteral("Lenta"));
+        int puts = 0;
+        bool holding = true;
+        HttpRecorder front([&](const HttpRecorder::Request& request) {
+            if (request.method == "PUT" && ++puts == 7 && holding) {
+                return HttpRecorder::hold();
+            }
+            return HttpRecorder::forward();
+        });
+        front.forwardTo(m_server.url());
+        const QUrl book = front.url().resolved(QUrl(real.path()));
+        MainWindowDriver driver;
+        setUpSync(db, {book, m_server.user(), book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+
+        SyncActions* sync = driver.window()->syncActions();
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(front.held(), 1);
+        QVERIFY(sync->isRunning());
+        // The window's thread is free: the list repaints and the progress comes up on its own.
+        int paints = 0;
+        struct Paints : QObject
+        {
+            int& count;
+            explicit Paints(int& n)
+                : count(n)
+            {
+            }
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                count += event->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } filter(paints);
+        driver.list()->view()->viewport()->installEventFilter(&filter);
+        driver.list()->view()->viewport()->update();
+        QTRY_VERIFY(paints > 0);
+        auto* progress = driver.window()->findChild<QProgressDialog*>(QStringLiteral("dlgSyncProgress"));
+        QVERIFY(progress);
+        QTRY_VERIFY(progress->isVisible());
+        // No edit starts on the book being synced.
+        driver.click("cmdAdd");
+        QVERIFY(driver.browsing());
+
+        boxes.expect(MessageBox::Ok);
+        QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+        QTRY_VERIFY(!sync->isRunning());
+        QCOMPARE(front.held(), 0);
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione interrotta")),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(db.count(), 30);
+        const int sent = int(m_server.cardFiles(QStringLiteral("lenta")).size());
+        QVERIFY2(sent >= 6 && sent < 30, qPrintable(QString::number(sent)));
+
+        holding = false;
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QStringLiteral("sul server %1 aggiunti").arg(30 - sent)),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(m_server.cardFiles(QStringLiteral("lenta")).size(), 30);
+        QCOMPARE(db.count(), 30);
+
+        // A window closed while its sync waits stops the sync and waits for it; the next sync sends the rest.
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
+        puts = 0;
+        holding = true;
+        {
+            MainWindowDriver closing;
+            QTRY_COMPARE(front.held(), 1);
+        }
+        QTRY_COMPARE(front.held(), 0);
+        holding = false;
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti")), qPrintable(boxes.last().text));
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 0 modificati, 0 eliminati")),
+                 qPrintable(boxes.last().text));
     }
 
     // Last: the password it types stays with the process, as it does with the program until it ends.

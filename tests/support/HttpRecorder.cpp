@@ -7,6 +7,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <memory>
 
 HttpRecorder::HttpRecorder(Answer answer, const QString& certificate, const QString& key)
     : m_answer(std::move(answer))
@@ -33,6 +34,7 @@ HttpRecorder::HttpRecorder(Answer answer, const QString& certificate, const QStr
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                 m_pending.remove(socket);
+                m_held.removeAll(socket);
                 socket->deleteLater();
             });
         }
@@ -91,6 +93,57 @@ void HttpRecorder::read(QTcpSocket* socket)
     request.body = data.mid(end + 4, length);
     m_pending.remove(socket);
     m_requests.append(request);
-    socket->write(m_answer(request));
-    socket->disconnectFromHost();
+    const QByteArray answer = m_answer(request);
+    if (answer == hold()) {
+        m_held.append(socket);
+    } else if (answer == forward()) {
+        pass(socket, request);
+    } else {
+        socket->write(answer);
+        socket->disconnectFromHost();
+    }
+}
+
+void HttpRecorder::pass(QTcpSocket* socket, const Request& request)
+{
+    auto* server = new QTcpSocket(socket);
+    auto answer = std::make_shared<QByteArray>();
+    // The answer is complete when the server closes, or when its Content-Length has arrived.
+    const auto complete = [answer] {
+        const qsizetype end = answer->indexOf("\r\n\r\n");
+        if (end < 0) {
+            return false;
+        }
+        for (const QByteArray& line : answer->left(end).split('\n')) {
+            if (line.toLower().startsWith("content-length:")) {
+                return answer->size() >= end + 4 + line.mid(15).trimmed().toLongLong();
+            }
+        }
+        return false;
+    };
+    const auto done = [socket, server, answer] {
+        if (socket->state() == QAbstractSocket::ConnectedState) {
+            socket->write(*answer);
+            socket->disconnectFromHost();
+        }
+        server->disconnect();
+        server->abort();
+    };
+    connect(server, &QTcpSocket::readyRead, socket, [server, answer, complete, done] {
+        *answer += server->readAll();
+        if (complete()) {
+            done();
+        }
+    });
+    connect(server, &QTcpSocket::disconnected, socket, done);
+    connect(server, &QTcpSocket::connected, socket, [server, request] {
+        QByteArray out = request.method + ' ' + request.path + " HTTP/1.1\r\n";
+        for (auto header = request.headers.cbegin(); header != request.headers.cend(); ++header) {
+            if (header.key() != "connection") {
+                out += header.key() + ": " + header.value() + "\r\n";
+            }
+        }
+        server->write(out + "connection: close\r\n\r\n" + request.body);
+    });
+    server->connectToHost(m_forward.host(), quint16(m_forward.port()));
 }
