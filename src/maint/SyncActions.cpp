@@ -53,6 +53,7 @@ struct SyncRun
     QSemaphore answered;
     ConflictChoice conflict = ConflictChoice::Later;
     DeletionChoice deletion = DeletionChoice::Keep;
+    bool accepted = false; // another server for the password
     QPointer<QDialog> question; // the window's thread only
 };
 
@@ -124,6 +125,22 @@ private:
     QWidget* m_parent;
     std::shared_ptr<SyncRun> m_run;
 };
+
+// Asks whether the password may go to the other server the server set up leads to; No is the default.
+bool acceptsServerElsewhere(QWidget* parent, const QUrl& from, const QUrl& to)
+{
+    MessageBox::Request request;
+    request.text = QStringLiteral("Il server %1 rimanda a un altro server: %2.\nInviare nome utente e password anche "
+                                  "a %3?")
+                       .arg(from.toDisplayString(QUrl::RemoveUserInfo),
+                            to.toDisplayString(QUrl::RemoveUserInfo),
+                            CardDavClient::origin(to));
+    request.title = kTitle;
+    request.buttons = MessageBox::YesNo;
+    request.icon = MessageBox::Question;
+    request.defaultButton = MessageBox::No;
+    return MessageBox::show(parent, request) == MessageBox::Yes;
+}
 
 // The address book's store, opened for one sync where the window found it.
 struct OpenStore
@@ -260,6 +277,35 @@ bool SyncActions::syncNow(bool quiet)
             if (run->stop) {
                 client->abort();
             }
+            // A server that moved the book elsewhere since it was set up: asked here as in "Cerca rubriche".
+            client->setRedirectApproval([this, run](const QUrl& from, const QUrl& to) {
+                QWidget* parent = m_window;
+                const bool answered = askInWindow(this, *run, [run, parent, from, to] {
+                    run->accepted = acceptsServerElsewhere(parent, from, to);
+                    run->answered.release();
+                });
+                return answered && run->accepted;
+            });
+            // Kept with the account as soon as the sync ends, whatever its end.
+            struct Remember
+            {
+                CustomerStore& store;
+                const SyncSettings& settings;
+                CardDavClient& client;
+                ~Remember()
+                {
+                    if (client.accepted().isEmpty()) {
+                        return;
+                    }
+                    SyncSettings updated = settings;
+                    updated.accepted += client.accepted();
+                    try {
+                        saveSyncSettings(store, updated);
+                    } catch (const ado::Error&) {
+                        // Not kept: the next sync asks again.
+                    }
+                }
+            } remember {store, settings, *client};
             WindowResolver resolver(this, m_window, run);
             ContactSync sync(store, *client, settings.book);
             sync.setResolver(&resolver);
@@ -548,19 +594,8 @@ void SyncSetupDialog::findBooks()
             client.trust(address);
         }
         // A provider may keep the address books on another server: the user says whether it gets the password.
-        client.setRedirectApproval([this](const QUrl& from, const QUrl& to) {
-            MessageBox::Request request;
-            request.text = QStringLiteral("Il server %1 rimanda a un altro server: %2.\nInviare nome utente e "
-                                          "password anche a %3?")
-                               .arg(from.toDisplayString(QUrl::RemoveUserInfo),
-                                    to.toDisplayString(QUrl::RemoveUserInfo),
-                                    CardDavClient::origin(to));
-            request.title = kTitle;
-            request.buttons = MessageBox::YesNo;
-            request.icon = MessageBox::Question;
-            request.defaultButton = MessageBox::No;
-            return MessageBox::show(this, request) == MessageBox::Yes;
-        });
+        client.setRedirectApproval(
+            [this](const QUrl& from, const QUrl& to) { return acceptsServerElsewhere(this, from, to); });
         const QList<AddressBook> books = client.discover();
         m_accepted += client.accepted();
         if (books.isEmpty()) {

@@ -351,44 +351,60 @@ private slots:
         QCOMPARE(DailyBackup::copiesIn(DailyBackup::folderFor(db.path())).size(), 1);
     }
 
-    // The address typed leads to another server (another host name, another port): "Cerca rubriche" asks once, and
-    // the answer is kept with the account, so later syncs send the password there without asking.
+    // The address leads to another server (another host name, another port): "Cerca rubriche", or the sync of a book
+    // whose server moved it since, asks once, and the answer is kept with the account, so later syncs send the
+    // password there without asking.
+    void aServerElsewhereIsAcceptedOnceAndRemembered_data()
+    {
+        QTest::addColumn<QString>("book");
+        QTest::addColumn<bool>("duringSync");
+        QTest::newRow("found by Cerca rubriche") << "altrove" << false;
+        QTest::newRow("met by a sync") << "spostata" << true;
+    }
     void aServerElsewhereIsAcceptedOnceAndRemembered()
     {
+        QFETCH(QString, book);
+        QFETCH(bool, duringSync);
         MemoryPasswords passwords;
         ScriptedMessageBox boxes;
         TestDatabase db({{1, "Rossi", "Mario", "Via Po 1", "Torino", "TO", "3331234567", "011123456"}});
-        m_server.addAddressBook(QStringLiteral("altrove"), QStringLiteral("Altrove"));
+        m_server.addAddressBook(book, book);
         QUrl real = m_server.url();
         real.setHost(QStringLiteral("localhost"));
         HttpRecorder front([&](const HttpRecorder::Request& request) {
             return HttpRecorder::redirect(307, real.resolved(QUrl(QString::fromUtf8(request.path))));
         });
-        const QUrl address = front.url().resolved(QUrl(QStringLiteral("/anna/altrove/")));
+        const QUrl address = front.url().resolved(QUrl(QStringLiteral("/anna/%1/").arg(book)));
         MainWindowDriver driver;
-        whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
-            dialog->txtServer->setText(address.toString());
-            dialog->txtUser->setText(m_server.user());
-            dialog->txtPassword->setText(m_server.password());
-            dialog->cmdFind->click();
-            QCOMPARE(dialog->cboBook->count(), 1);
-            dialog->cmdOK->click();
-        });
         boxes.expect(MessageBox::Yes);
         boxes.expect(MessageBox::Ok);
-        driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        if (duringSync) {
+            setUpSync(db, {address, m_server.user(), address});
+            passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+            QVERIFY(driver.window()->syncActions()->syncNow());
+        } else {
+            whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
+                dialog->txtServer->setText(address.toString());
+                dialog->txtUser->setText(m_server.user());
+                dialog->txtPassword->setText(m_server.password());
+                dialog->cmdFind->click();
+                QCOMPARE(dialog->cboBook->count(), 1);
+                dialog->cmdOK->click();
+            });
+            driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        }
         QTRY_COMPARE(boxes.asked().size(), 2);
         const MessageBox::Request question = boxes.asked().first();
         QCOMPARE(question.defaultButton, MessageBox::No);
         QVERIFY2(question.text.contains(front.url().authority()) && question.text.contains(real.authority()),
                  qPrintable(question.text));
         QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 1 aggiunto")), qPrintable(boxes.last().text));
-        QCOMPARE(m_server.cardFiles(QStringLiteral("altrove")).size(), 1);
+        QCOMPARE(m_server.cardFiles(book).size(), 1);
 
         // Remembered: the next sync goes there with the password, and nobody is asked again.
         QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
         boxes.expect(MessageBox::Ok);
-        driver.window()->syncActions()->syncNow();
+        QVERIFY(driver.window()->syncActions()->syncNow());
         QTRY_COMPARE(boxes.asked().size(), 3);
         QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 1 modificato")),
                  qPrintable(boxes.last().text));
