@@ -464,8 +464,7 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
         if (redirects >= kMostRedirects) {
             throw CardDavError(QStringLiteral("Il server %1 rimanda da un indirizzo all'altro senza mai rispondere "
                                               "(più di %2 rinvii).")
-                                   .arg(target.toDisplayString(QUrl::RemoveUserInfo))
-                                   .arg(kMostRedirects),
+                                   .arg(target.toDisplayString(QUrl::RemoveUserInfo), QString::number(kMostRedirects)),
                                result.status);
         }
         from = url;

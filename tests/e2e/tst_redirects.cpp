@@ -35,21 +35,11 @@ private slots:
         QProcess openssl;
         openssl.setProcessChannelMode(QProcess::MergedChannels);
         openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"),
-                       QStringLiteral("-x509"),
-                       QStringLiteral("-newkey"),
-                       QStringLiteral("rsa:2048"),
-                       QStringLiteral("-nodes"),
-                       QStringLiteral("-days"),
-                       QStringLiteral("2"),
-                       QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"),
-                       QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=IP:127.0.0.1"),
-                       QStringLiteral("-keyout"),
-                       m_dir.filePath(QStringLiteral("key.pem")),
-                       QStringLiteral("-out"),
-                       m_dir.filePath(QStringLiteral("cert.pem"))});
+                      QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+                                     "subjectAltName=IP:127.0.0.1")
+                              .split(QLatin1Char(' '))
+                          << QStringLiteral("-keyout") << m_dir.filePath(QStringLiteral("key.pem"))
+                          << QStringLiteral("-out") << m_dir.filePath(QStringLiteral("cert.pem")));
         QVERIFY(openssl.waitForFinished(60000));
         QVERIFY2(openssl.exitCode() == 0, openssl.readAll().constData());
         // This process trusts the test's own certificate, as a system would trust a real one.
@@ -131,25 +121,6 @@ private slots:
             QVERIFY2(failure.contains(server.url().authority()) && failure.contains(target.authority()),
                      qPrintable(failure));
         }
-    }
-
-    // Without anyone to ask, an origin accepted earlier is followed with the password, and only that one.
-    void anAcceptedServerIsTrustedWithoutAsking()
-    {
-        HttpRecorder elsewhere([](const HttpRecorder::Request&) { return HttpRecorder::answer(404); });
-        const QUrl target = elsewhere.url().resolved(QUrl(QStringLiteral("/anna/")));
-        HttpRecorder server([&](const HttpRecorder::Request&) { return HttpRecorder::redirect(307, target); });
-        const QUrl book = server.url().resolved(QUrl(QStringLiteral("/anna/rubrica/")));
-        CardDavClient client(book, QStringLiteral("anna"), QStringLiteral("segreta"));
-        client.trust(QUrl(CardDavClient::origin(target) + QLatin1Char('/')));
-        try {
-            client.listCards(book);
-            QFAIL("no error");
-        } catch (const CardDavError& error) {
-            QCOMPARE(error.status(), 404);
-        }
-        QCOMPARE(elsewhere.requests().size(), 1);
-        QVERIFY(elsewhere.requests().first().headers.value("authorization").startsWith("Basic "));
     }
 
     void aRedirectLoopIsNamedAsSuch()
