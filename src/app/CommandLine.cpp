@@ -39,8 +39,8 @@ void openAddressBook(CustomerStore& store)
 }
 
 const char* const kUsage
-    = "Uso: velmarin [--import FILE... | --export FILE | --sync [INDIRIZZO] | --backups | --restore FILE |\n"
-      "                --duplicates | --help | --version]\n";
+    = "Uso: velmarin [--import FILE... | --export FILE | --sync [--accept-deletions] [INDIRIZZO] | --backups |\n"
+      "                --restore FILE | --duplicates | --help | --version]\n";
 
 int usage(QTextStream& err, const QString& reason)
 {
@@ -58,6 +58,8 @@ int help(QTextStream& out)
            "  --sync [INDIRIZZO]   sincronizza con la rubrica CardDAV impostata, o con quella indicata\n"
            "                       (https://utente@server/percorso/); la password viene dal portachiavi\n"
            "                       o da VELMARIN_CARDDAV_PASSWORD\n"
+           "  --accept-deletions   con --sync: elimina anche quando la sincronizzazione toglierebbe più di 10\n"
+           "                       contatti e più di un quarto della rubrica (altrimenti si ferma prima)\n"
            "  --backups            elenca le copie della rubrica nella cartella Backup, la più recente per prima\n"
            "  --restore FILE       sostituisce la rubrica con la copia FILE (un percorso, o un nome della cartella\n"
            "                       Backup); la rubrica attuale viene prima salvata come\n"

@@ -46,8 +46,10 @@ SyncSettings settingsFor(const QString& address, const SyncSettings& saved)
     SyncSettings settings {url, user, {}};
     if (url == saved.server && user == saved.user) {
         settings.book = saved.book;
+        settings.accepted = saved.accepted;
         return settings;
     }
+    // Nobody here to accept another server the discovery leads to: it is refused, naming both addresses.
     CardDavClient client(url, user, syncPassword(settings));
     settings.book = pickBook(client.discover()).url;
     return settings;
@@ -55,11 +57,12 @@ SyncSettings settingsFor(const QString& address, const SyncSettings& saved)
 
 } // namespace
 
-int runSyncCommand(const QStringList& arguments, QTextStream& out, QTextStream& err)
+int runSyncCommand(QStringList arguments, QTextStream& out, QTextStream& err)
 {
+    const bool acceptDeletions = arguments.removeAll(QStringLiteral("--accept-deletions")) > 0;
     if (arguments.size() > 1) {
         err << "velmarin: --sync accetta al più un indirizzo.\n"
-            << "Uso: velmarin --sync [INDIRIZZO]\n";
+            << "Uso: velmarin --sync [--accept-deletions] [INDIRIZZO]\n";
         err.flush();
         return 2;
     }
@@ -77,11 +80,20 @@ int runSyncCommand(const QStringList& arguments, QTextStream& out, QTextStream& 
         if (!settings.isSet()) {
             throw ado::Error(QStringLiteral("La sincronizzazione non è impostata: velmarin --sync INDIRIZZO."));
         }
-        const SyncOutcome outcome = runSync(store, settings, syncPassword(settings));
+        // Nobody to ask: many deletions wait for --accept-deletions.
+        const DeletionGuard guard = [acceptDeletions](const MassDeletion&) {
+            return acceptDeletions ? DeletionChoice::Delete : DeletionChoice::Keep;
+        };
+        const SyncOutcome outcome = runSync(store, settings, syncPassword(settings), nullptr, {}, guard);
         store.CloseDatabase();
         out << outcome.summary().simplified() << '\n';
         out.flush();
         return 0;
+    } catch (const DeletionsHeld& held) {
+        store.CloseDatabase();
+        err << "velmarin: " << commandFailure(held) << " Per eliminarli comunque: velmarin --sync --accept-deletions\n";
+        err.flush();
+        return 1;
     } catch (const ado::Error& error) {
         store.CloseDatabase();
         err << "velmarin: " << commandFailure(error) << '\n';

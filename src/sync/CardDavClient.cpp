@@ -255,6 +255,7 @@ CardDavClient::CardDavClient(const QUrl& server, const QString& user, const QStr
     if (m_server.path().isEmpty()) {
         m_server.setPath(QStringLiteral("/"));
     }
+    m_trusted.insert(origin(m_server));
     m_authorization = "Basic " + (user + QLatin1Char(':') + password).toUtf8().toBase64();
     m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     // A server that asks for another scheme (Digest) is answered once per request with the same user and password;
@@ -262,14 +263,64 @@ CardDavClient::CardDavClient(const QUrl& server, const QString& user, const QStr
     QObject::connect(&m_network,
                      &QNetworkAccessManager::authenticationRequired,
                      &m_network,
-                     [user, password](QNetworkReply* reply, QAuthenticator* authenticator) {
-                         if (reply->property("velmarinAnswered").toBool()) {
+                     [this, user, password](QNetworkReply* reply, QAuthenticator* authenticator) {
+                         // Never the password for another origin, whoever asks.
+                         if (reply->property("velmarinAnswered").toBool() || !isTrusted(reply->url())) {
                              return;
                          }
                          reply->setProperty("velmarinAnswered", true);
                          authenticator->setUser(user);
                          authenticator->setPassword(password);
                      });
+}
+
+QString CardDavClient::origin(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    const int port = url.port(scheme == QLatin1String("https") ? 443 : 80);
+    return QStringLiteral("%1://%2:%3").arg(scheme, url.host().toLower()).arg(port);
+}
+
+void CardDavClient::trust(const QUrl& address)
+{
+    if (address.isValid() && isSafeAddress(address)) {
+        m_trusted.insert(origin(address));
+    }
+}
+
+bool CardDavClient::isTrusted(const QUrl& url) const
+{
+    return m_trusted.contains(origin(url));
+}
+
+void CardDavClient::admit(const QUrl& from, const QUrl& url, int status)
+{
+    const auto shown = [](const QUrl& address) { return address.toDisplayString(QUrl::RemoveUserInfo); };
+    if (!isSafeAddress(url)
+        || (from.scheme() == QLatin1String("https") && url.scheme().toLower() != QLatin1String("https"))) {
+        throw CardDavError(QStringLiteral("Il server %1 ha rimandato a un indirizzo non accettato: %2 (serve "
+                                          "https://, e mai da https:// a http://).")
+                               .arg(shown(from), shown(url)),
+                           status);
+    }
+    if (isTrusted(url)) {
+        return;
+    }
+    if (m_approve && m_approve(from, url)) {
+        m_trusted.insert(origin(url));
+        QUrl accepted;
+        accepted.setScheme(url.scheme().toLower());
+        accepted.setHost(url.host().toLower());
+        accepted.setPort(url.port());
+        accepted.setPath(QStringLiteral("/"));
+        m_accepted.append(accepted);
+        return;
+    }
+    throw CardDavError(QStringLiteral("Il server %1 rimanda a un altro server, %2: nome utente e password non vengono "
+                                      "inviati a un server diverso da quello impostato. Per accettarlo, cercare le "
+                                      "rubriche da Sincronizzazione… nella finestra del programma.")
+                           .arg(shown(from), shown(url)),
+                       status);
 }
 
 QUrl CardDavClient::urlOf(const QString& href) const
@@ -288,7 +339,7 @@ QNetworkReply* CardDavClient::start(const QByteArray& verb,
                                     const QList<QPair<QByteArray, QByteArray>>& headers)
 {
     QNetworkRequest request(url);
-    if (!m_challenged) {
+    if (!m_challenged && isTrusted(url)) {
         request.setRawHeader("Authorization", m_authorization);
     }
     if (!body.isEmpty()) {
@@ -317,6 +368,20 @@ CardDavClient::Flight::Flight(QNetworkReply* started, const QUrl& target, int ti
     timer.start(timeout);
 }
 
+void CardDavClient::abort()
+{
+    m_aborted = true;
+    // The replies belong to the thread the client works in: they are ended there.
+    QMetaObject::invokeMethod(
+        &m_network,
+        [this] {
+            for (QNetworkReply* reply : m_network.findChildren<QNetworkReply*>()) {
+                reply->abort();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 CardDavClient::Reply CardDavClient::finish(Flight& flight)
 {
     flight.timer.stop();
@@ -333,6 +398,9 @@ CardDavClient::Reply CardDavClient::finish(Flight& flight)
     const QString errorText = reply->errorString();
     reply->deleteLater();
 
+    if (m_aborted) {
+        throw CardDavError(QStringLiteral("Sincronizzazione interrotta."), 0);
+    }
     if (result.status == 0) {
         if (flight.timedOut) {
             throw CardDavError(QStringLiteral("Il server %1 non ha risposto in tempo.").arg(url.host()), 0);
@@ -373,7 +441,13 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
                                          const QList<QPair<QByteArray, QByteArray>>& headers)
 {
     QUrl url = target;
+    QUrl from = m_server;
+    int status = 0;
     for (int redirects = 0;; ++redirects) {
+        if (m_aborted) {
+            throw CardDavError(QStringLiteral("Sincronizzazione interrotta."), 0);
+        }
+        admit(from, url, status);
         Flight flight(start(verb, url, body, headers), url, m_timeout);
         if (!flight.reply->isFinished()) {
             QEventLoop loop;
@@ -387,14 +461,15 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb,
         if (!isRedirect(result)) {
             return result;
         }
-        const QUrl next = url.resolved(QUrl::fromEncoded(result.location));
-        if (redirects >= kMostRedirects || !isSafeAddress(next)
-            || (url.scheme() == QLatin1String("https") && next.scheme() != QLatin1String("https"))) {
-            throw CardDavError(QStringLiteral("Il server ha rimandato a un indirizzo non accettato: '%1'.")
-                                   .arg(next.toDisplayString()),
+        if (redirects >= kMostRedirects) {
+            throw CardDavError(QStringLiteral("Il server %1 rimanda da un indirizzo all'altro senza mai rispondere "
+                                              "(più di %2 rinvii).")
+                                   .arg(target.toDisplayString(QUrl::RemoveUserInfo), QString::number(kMostRedirects)),
                                result.status);
         }
-        url = next;
+        from = url;
+        url = url.resolved(QUrl::fromEncoded(result.location));
+        status = result.status;
     }
 }
 
@@ -598,8 +673,15 @@ QList<CardDavClient::Creation> CardDavClient::createCards(const QUrl& book, cons
     qsizetype next = 0;
     bool failed = false;
     const auto launch = [&] {
-        while (!failed && next < cards.size() && int(flying.size()) < kCreationsAtOnce) {
+        while (!failed && !m_aborted && next < cards.size() && int(flying.size()) < kCreationsAtOnce) {
             const QUrl url = cardUrl(book, cards.at(next).name);
+            try {
+                admit(m_server, url, 0);
+            } catch (const CardDavError& error) {
+                results.insert(int(next), {{normalizedHref(url.path(QUrl::FullyEncoded)), QString()}, error});
+                failed = true;
+                break;
+            }
             auto flight = std::make_unique<Flight>(
                 start("PUT", url, cards.at(next).data, {{"If-None-Match", "*"}}), url, m_timeout);
             QObject::connect(flight->reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);

@@ -5,10 +5,13 @@
 #include <QByteArray>
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QSet>
 #include <QSslError>
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+#include <functional>
 #include <optional>
 
 // A CardDAV client for one account: finds the address books, lists, reads, writes and deletes cards. Every call
@@ -63,6 +66,23 @@ public:
 
     // True for https://, and for http:// to localhost, 127.0.0.1 or ::1.
     static bool isSafeAddress(const QUrl& url);
+
+    // "scheme://host:port", the part of an address that decides who may be sent the password.
+    static QString origin(const QUrl& url);
+    // The password also goes to address's scheme, host and port (one the user accepted before).
+    void trust(const QUrl& address);
+    // Asked when the server leads to another scheme, host or port (a redirect, or an address in an answer): true
+    // follows it, and that origin is sent the password from then on. Without it such a lead is refused.
+    void setRedirectApproval(std::function<bool(const QUrl& from, const QUrl& to)> approve)
+    {
+        m_approve = std::move(approve);
+    }
+    // The origins accepted through the approval, in the order accepted.
+    QList<QUrl> accepted() const { return m_accepted; }
+
+    // From any thread: ends the request in flight and refuses every later one, each with the error "Sincronizzazione
+    // interrotta.".
+    void abort();
 
     // Milliseconds one request may take before it counts as failed.
     void setTimeout(int milliseconds) { m_timeout = milliseconds; }
@@ -143,11 +163,18 @@ private:
                const QList<QPair<QByteArray, QByteArray>>& headers = {});
     Reply propfind(const QUrl& url, int depth, const QByteArray& props);
     [[noreturn]] void fail(const Reply& reply, const QUrl& url) const;
+    bool isTrusted(const QUrl& url) const;
+    // Throws unless url may be sent the password; asks the approval about an origin not trusted yet.
+    void admit(const QUrl& from, const QUrl& url, int status);
     QUrl urlOf(const QString& href) const;
 
     QUrl m_server;
     QByteArray m_authorization;
     bool m_challenged = false; // the server asked for a scheme other than Basic
+    QSet<QString> m_trusted; // origins
+    QList<QUrl> m_accepted;
+    std::function<bool(const QUrl&, const QUrl&)> m_approve;
     QNetworkAccessManager m_network;
     int m_timeout = 30000;
+    std::atomic<bool> m_aborted {false};
 };

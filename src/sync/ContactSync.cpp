@@ -178,6 +178,25 @@ QString count(int n, const char* one, const char* many)
 
 } // namespace
 
+bool isMassDeletion(int count, int total)
+{
+    return count > 10 && qint64(count) * 4 > total;
+}
+
+DeletionsHeld::DeletionsHeld(const MassDeletion& deletion)
+    : ado::Error(deletion.side == MassDeletion::Side::Here
+                     ? QStringLiteral("Il server ha eliminato %1 contatti su %2: per prudenza non sono stati eliminati "
+                                      "anche qui.")
+                           .arg(deletion.count)
+                           .arg(deletion.total)
+                     : QStringLiteral("In questa rubrica sono stati eliminati %1 contatti su %2: per prudenza non "
+                                      "sono stati eliminati anche sul server.")
+                           .arg(deletion.count)
+                           .arg(deletion.total))
+    , m_deletion(deletion)
+{
+}
+
 SyncSettings loadSyncSettings(CustomerStore& store)
 {
     requireOpen(store);
@@ -188,6 +207,11 @@ SyncSettings loadSyncSettings(CustomerStore& store)
     settings.server = QUrl(stateValue(store, QStringLiteral("server")));
     settings.user = stateValue(store, QStringLiteral("user"));
     settings.book = QUrl(stateValue(store, QStringLiteral("book")));
+    const QStringList accepted
+        = stateValue(store, QStringLiteral("accepted")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& address : accepted) {
+        settings.accepted.append(QUrl(address));
+    }
     return settings;
 }
 
@@ -201,6 +225,11 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings)
         setStateValue(store, QStringLiteral("server"), settings.server.toString());
         setStateValue(store, QStringLiteral("user"), settings.user);
         setStateValue(store, QStringLiteral("book"), settings.book.toString());
+        QStringList accepted;
+        for (const QUrl& address : settings.accepted) {
+            accepted.append(address.toString(QUrl::FullyEncoded));
+        }
+        setStateValue(store, QStringLiteral("accepted"), accepted.join(QLatin1Char(' ')));
         connection.CommitTrans();
     } catch (...) {
         connection.RollbackTrans();
@@ -349,6 +378,19 @@ void ContactSync::prepareTables()
         setStateValue(m_store, QStringLiteral("linkedBook"), book);
     }
     commit();
+}
+
+DeletionChoice ContactSync::guard(MassDeletion::Side side, int count, int total)
+{
+    if (!isMassDeletion(count, total)) {
+        return DeletionChoice::Delete;
+    }
+    const MassDeletion deletion {side, count, total};
+    const DeletionChoice choice = m_guard ? m_guard(deletion) : DeletionChoice::Keep;
+    if (choice == DeletionChoice::Keep || (choice == DeletionChoice::UploadAgain && side != MassDeletion::Side::Here)) {
+        throw DeletionsHeld(deletion);
+    }
+    return choice;
 }
 
 QHash<QString, ContactSync::Link> ContactSync::loadLinks()
@@ -625,6 +667,16 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
             linkedIds.insert(link.custId);
         }
     }
+    // The whole set of deletions is weighed before the first batch is written.
+    int deleting = 0;
+    for (const QString& href : std::as_const(removed)) {
+        const Link link = links.value(href);
+        const auto local = contacts.constFind(link.custId);
+        deleting += !link.deleted && local != contacts.cend() && !link.changedHere(local.value()) ? 1 : 0;
+    }
+    const bool uploadAgain
+        = guard(MassDeletion::Side::Here, deleting, int(contacts.size())) == DeletionChoice::UploadAgain;
+
     // A first sync links a card to a contact here with the same seven fields instead of adding it twice. Another
     // computer's contact comes back as its card reads ("333 123 4567" as "3331234567"), so a contact here is also
     // found by the fields its own card would read as; those are worked out only when a card needs them.
@@ -786,7 +838,8 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         const Link link = links.take(href);
         const auto local = contacts.constFind(link.custId);
         dropLink(href);
-        if (!link.deleted && local != contacts.cend() && !link.changedHere(local.value())) {
+        // Kept for upload again, the contact is no longer linked and goes up further on as a new card.
+        if (!uploadAgain && !link.deleted && local != contacts.cend() && !link.changedHere(local.value())) {
             m_store.execute(DeleteStatement(link.custId));
             contacts.remove(link.custId);
             ++outcome.deletedHere;
@@ -863,6 +916,7 @@ void ContactSync::sendLocalChanges(SyncOutcome& outcome)
             additions.append(contact.key());
         }
     }
+    guard(MassDeletion::Side::Server, int(deletions.size()), int(links.size()));
     const qint64 total = deletions.size() + updates.size() + additions.size();
     qint64 done = 0;
     QList<Link> saves;

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 // Two-way sync of Cust.mdb with one CardDAV address book. The card a contact has on the server is its card in
@@ -25,6 +26,9 @@ struct SyncSettings
     QUrl server; // as the user typed it
     QString user;
     QUrl book; // the address book chosen
+    // Other servers (scheme, host, port) the user accepted being led to while the address books were looked for:
+    // they are sent the password too, and no other.
+    QList<QUrl> accepted {};
     bool isSet() const { return book.isValid() && !book.isEmpty(); }
 };
 
@@ -57,6 +61,33 @@ public:
     virtual ConflictChoice resolve(const ContactFields& here, const ContactFields& server) = 0;
 };
 
+// A sync about to delete many contacts on one side (a server wiped, a book emptied by mistake): more than 10 and
+// more than a quarter of that side's contacts.
+struct MassDeletion
+{
+    enum class Side { Here, Server };
+    Side side = Side::Here;
+    int count = 0; // contacts the sync would delete on that side
+    int total = 0; // contacts that side has
+};
+bool isMassDeletion(int count, int total);
+
+// Delete: go ahead. Keep: the sync stops before deleting anything, and asks again next time. UploadAgain (deleted
+// on the server only): the contacts stay here and go up again as new cards.
+enum class DeletionChoice { Delete, Keep, UploadAgain };
+using DeletionGuard = std::function<DeletionChoice(const MassDeletion&)>;
+
+// The sync stopped before a mass deletion: nothing deleted, nothing of the sync state moved on for it.
+class DeletionsHeld : public ado::Error
+{
+public:
+    explicit DeletionsHeld(const MassDeletion& deletion);
+    MassDeletion deletion() const { return m_deletion; }
+
+private:
+    MassDeletion m_deletion;
+};
+
 struct SyncOutcome
 {
     int addedHere = 0;
@@ -83,6 +114,8 @@ public:
     void setResolver(ConflictResolver* resolver) { m_resolver = resolver; }
     // How many contacts go into one transaction, and how many steps on the server are noted at once.
     void setBatchSize(int size) { m_batch = qMax(1, size); }
+    // Asked before a mass deletion on either side; without it such a sync stops (DeletionsHeld).
+    void setDeletionGuard(DeletionGuard guard) { m_guard = std::move(guard); }
     // Told after every step that is stored for good; returning false stops the sync there with an error.
     void setProgress(Progress progress) { m_progress = std::move(progress); }
 
@@ -125,6 +158,7 @@ private:
     void applyServerChanges(SyncOutcome& outcome);
     void sendLocalChanges(SyncOutcome& outcome);
     void step(qint64 done, qint64 total);
+    DeletionChoice guard(MassDeletion::Side side, int count, int total);
 
     void saveLink(const Link& link);
     void dropLink(const QString& href);
@@ -142,6 +176,7 @@ private:
     CardDavClient& m_client;
     QUrl m_book;
     ConflictResolver* m_resolver = nullptr;
+    DeletionGuard m_guard;
     QSet<qint32> m_undecided; // contacts whose conflict waits for the window: not sent this time
     Progress m_progress;
     // Small enough to lose little work to a failure, large enough not to wait on the disk for every card.

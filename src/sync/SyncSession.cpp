@@ -77,16 +77,18 @@ PasswordPlace syncPasswordPlace(const SyncSettings& settings)
     }
 }
 
-SyncOutcome runSync(CustomerStore& store,
-                    const SyncSettings& settings,
-                    const QString& password,
-                    ConflictResolver* resolver,
-                    const Progress& progress)
+std::unique_ptr<CardDavClient> syncClient(const SyncSettings& settings, const QString& password)
 {
-    CardDavClient client(settings.book, settings.user, password);
-    ContactSync sync(store, client, settings.book);
-    sync.setResolver(resolver);
-    sync.setProgress(progress);
+    auto client = std::make_unique<CardDavClient>(settings.book, settings.user, password);
+    client->trust(settings.server);
+    for (const QUrl& address : settings.accepted) {
+        client->trust(address);
+    }
+    return client;
+}
+
+SyncOutcome runNoted(CustomerStore& store, ContactSync& sync)
+{
     // Noting the result never hides the sync's own: a book that cannot take it is reported by the sync itself.
     const auto note = [&](bool ok, const QString& result) {
         try {
@@ -104,4 +106,19 @@ SyncOutcome runSync(CustomerStore& store,
         note(false, error.description());
         throw;
     }
+}
+
+SyncOutcome runSync(CustomerStore& store,
+                    const SyncSettings& settings,
+                    const QString& password,
+                    ConflictResolver* resolver,
+                    const Progress& progress,
+                    const DeletionGuard& guard)
+{
+    const std::unique_ptr<CardDavClient> client = syncClient(settings, password);
+    ContactSync sync(store, *client, settings.book);
+    sync.setResolver(resolver);
+    sync.setProgress(progress);
+    sync.setDeletionGuard(guard);
+    return runNoted(store, sync);
 }

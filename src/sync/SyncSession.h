@@ -2,6 +2,8 @@
 
 #include "ContactSync.h"
 
+#include <memory>
+
 // One sync as the command line and the window start it: the account's password, the client, the run.
 
 // The key the account's password is kept under: "user@host".
@@ -18,15 +20,22 @@ bool keepSyncPassword(const SyncSettings& settings, const QString& password, QSt
 // Forgets the account's password, in the keyring and in this run.
 void forgetSyncPassword(const SyncSettings& settings);
 
+// The client for the settings' address book, sending the password to the servers the account trusts and no other.
+std::unique_ptr<CardDavClient> syncClient(const SyncSettings& settings, const QString& password);
+
 // Where the account's password is found: VELMARIN_CARDDAV_PASSWORD, the keyring, kept in memory until the program
 // closes (the keyring could not take it), or nowhere (a keyring out of reach counts as nowhere).
 enum class PasswordPlace { Environment, Keyring, ThisRun, None };
 PasswordPlace syncPasswordPlace(const SyncSettings& settings);
 
-// Syncs the open store with the address book of the settings. When it ends, well or not, its time and result are
-// kept beside the settings (loadLastSync).
+// Runs a sync set up by the caller; when it ends, well or not, its time and result are kept beside the settings
+// (loadLastSync).
+SyncOutcome runNoted(CustomerStore& store, ContactSync& sync);
+
+// Syncs the open store with the address book of the settings, noted as runNoted() notes it.
 SyncOutcome runSync(CustomerStore& store,
                     const SyncSettings& settings,
                     const QString& password,
                     ConflictResolver* resolver = nullptr,
-                    const Progress& progress = {});
+                    const Progress& progress = {},
+                    const DeletionGuard& guard = {});

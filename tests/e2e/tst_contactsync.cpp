@@ -87,6 +87,7 @@ const QString kVerdi = QStringLiteral("Verdi;Anna;;;;;");
 } // namespace
 
 Q_DECLARE_METATYPE(ConflictChoice)
+Q_DECLARE_METATYPE(DeletionChoice)
 
 class tst_ContactSync : public QObject
 {
@@ -97,6 +98,7 @@ public:
         : m_server(kind)
     {
         qRegisterMetaType<ConflictChoice>();
+        qRegisterMetaType<DeletionChoice>();
         m_server.setDropWriteTags(dropWriteTags);
     }
 
@@ -112,7 +114,10 @@ private:
         return m_book = m_server.addAddressBook(QStringLiteral("rubrica%1").arg(m_books), QStringLiteral("Rubrica"));
     }
 
-    SyncOutcome sync(TestDatabase& db, ConflictResolver* resolver = nullptr, const Progress& progress = {})
+    SyncOutcome sync(TestDatabase& db,
+                     ConflictResolver* resolver = nullptr,
+                     const Progress& progress = {},
+                     const DeletionGuard& guard = {})
     {
         CustomerStore store;
         store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
@@ -120,6 +125,7 @@ private:
         ContactSync sync(store, client, m_book);
         sync.setResolver(resolver);
         sync.setProgress(progress);
+        sync.setDeletionGuard(guard);
         sync.setBatchSize(4); // many steps from few contacts
         struct Close
         {
@@ -668,6 +674,87 @@ private slots:
         QCOMPARE(lines(cardOf(QStringLiteral("Rossi")).data),
                  lines(QByteArray(rossi).replace("mario@example.org", "m.rossi@example.org")));
         verifySettled(db, {kRossi, kVerdi});
+    }
+
+    // More than 10 deletions and more than a quarter of a side's contacts wait for the user, weighed whole before
+    // the first batch (of 4 here) is written; held, nothing is deleted and the next sync asks again.
+    void manyDeletionsWaitForTheUser_data()
+    {
+        QTest::addColumn<int>("contacts");
+        QTest::addColumn<int>("deleted");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<DeletionChoice>("answer");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<int>("left"); // contacts on both sides afterwards
+        const DeletionChoice keep = DeletionChoice::Keep;
+        const DeletionChoice remove = DeletionChoice::Delete;
+        QTest::newRow("10 of 40 on the server: no question") << 40 << 10 << "server" << keep << "" << 30;
+        QTest::newRow("11 of 40 on the server: kept") << 40 << 11 << "server" << keep << "here 11/40" << 29;
+        QTest::newRow("11 of 40 on the server: deleted") << 40 << 11 << "server" << remove << "here 11/40" << 29;
+        QTest::newRow("11 of 50 on the server: no question") << 50 << 11 << "server" << keep << "" << 39;
+        QTest::newRow("15 of 15 on the server: up again")
+            << 15 << 15 << "server" << DeletionChoice::UploadAgain << "here 15/15" << 15;
+        QTest::newRow("11 of 40 here: kept on the server") << 40 << 11 << "here" << keep << "server 11/40" << 29;
+        QTest::newRow("11 of 40 here: deleted") << 40 << 11 << "here" << remove << "server 11/40" << 29;
+        QTest::newRow("10 of 40 here: no question") << 40 << 10 << "here" << keep << "" << 30;
+    }
+    void manyDeletionsWaitForTheUser()
+    {
+        QFETCH(int, contacts);
+        QFETCH(int, deleted);
+        QFETCH(QString, where);
+        QFETCH(DeletionChoice, answer);
+        QFETCH(QString, asked);
+        QFETCH(int, left);
+        freshBook();
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= contacts; ++i) {
+            rows.append(rowOf(i, QStringLiteral("Nome%1;Cognome;;Torino;TO;;").arg(i)));
+        }
+        TestDatabase db(rows);
+        sync(db);
+        QCOMPARE(there().size(), contacts);
+        if (where == QLatin1String("server")) {
+            CardDavClient phone(m_book, m_server.user(), m_server.password());
+            const QList<CardEntry> entries = phone.listCards(m_book);
+            for (const CardEntry& entry : entries.mid(0, deleted)) {
+                phone.deleteCard(entry.href, entry.etag);
+            }
+        } else {
+            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID <= %1").arg(deleted)), QString());
+        }
+        const int hereBefore = here(db).size();
+        const int thereBefore = there().size();
+
+        QStringList questions;
+        const auto guard = [&](DeletionChoice choice) {
+            return [&questions, choice](const MassDeletion& deletion) {
+                questions.append(QStringLiteral("%1 %2/%3")
+                                     .arg(deletion.side == MassDeletion::Side::Here ? "here" : "server")
+                                     .arg(deletion.count)
+                                     .arg(deletion.total));
+                return choice;
+            };
+        };
+        bool held = false;
+        try {
+            sync(db, nullptr, {}, guard(answer));
+        } catch (const DeletionsHeld&) {
+            held = true;
+        }
+        QCOMPARE(questions.join(QLatin1Char(',')), asked);
+        QCOMPARE(held, !asked.isEmpty() && answer == DeletionChoice::Keep);
+        if (held) {
+            // Nothing deleted on either side, and the question comes again.
+            QCOMPARE(here(db).size(), hereBefore);
+            QCOMPARE(there().size(), thereBefore);
+            questions.clear();
+            sync(db, nullptr, {}, guard(DeletionChoice::Delete));
+            QCOMPARE(questions.join(QLatin1Char(',')), asked);
+        }
+        QCOMPARE(here(db).size(), left);
+        QCOMPARE(there().size(), left);
+        QCOMPARE(sync(db).summary(), SyncOutcome().summary());
     }
 
     void aSyncCutShortLosesAndDoublesNothing_data()

@@ -1,8 +1,10 @@
 // velmarin --sync as a user runs it: the real program beside a real Cust.mdb, against a real Radicale. The address
 // is kept for the next run, failures give one line and a non-zero status, and a sync killed at any moment neither
 // loses nor doubles a contact once a later one completes.
+#include "CardDavClient.h"
 #include "DailyBackup.h"
 #include "DavServer.h"
+#include "HttpRecorder.h"
 #include "TestDatabase.h"
 
 #include <QCoreApplication>
@@ -162,6 +164,62 @@ private slots:
         QVERIFY2(result.err.startsWith(QLatin1String("velmarin: ")) && result.err.contains(words),
                  qPrintable(result.err));
         QCOMPARE(db.count(), 1);
+    }
+
+    // Nobody to ask: a server that leads elsewhere is refused, both addresses named, and nothing is set up.
+    void aRedirectToAnotherServerIsRefused()
+    {
+        QUrl real = m_server.url();
+        real.setHost(QStringLiteral("localhost"));
+        HttpRecorder front([&](const HttpRecorder::Request& request) {
+            return HttpRecorder::redirect(307, real.resolved(QUrl(QString::fromUtf8(request.path))));
+        });
+        QUrl address = front.url().resolved(QUrl(QStringLiteral("/anna/rubrica/")));
+        address.setUserName(QStringLiteral("anna"));
+        TestDatabase db({{1, "Verdi", "Anna", "", "", "", "", ""}});
+        QProcess process;
+        process.setProcessEnvironment(environment(QStringLiteral("segreta")));
+        process.start(programIn(db), {QStringLiteral("--sync"), address.toString()});
+        // The fake server answers from this test's event loop.
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+        QCOMPARE(process.exitCode(), 1);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(front.url().authority()) && err.contains(real.authority())
+                     && err.contains(QLatin1String("rimanda a un altro server")),
+                 qPrintable(err));
+        const Run again = run(db, {QStringLiteral("--sync")});
+        QVERIFY2(again.status == 1 && again.err.contains(QStringLiteral("non è impostata")), qPrintable(again.err));
+    }
+
+    // Every card deleted on the server: the sync stops before deleting, says how to go ahead, and goes ahead when
+    // told to.
+    void aWipedServerEmptiesTheBookOnlyWhenTold()
+    {
+        const QUrl book = m_server.addAddressBook(QStringLiteral("svuotata"), QStringLiteral("Svuotata"));
+        QUrl address = book;
+        address.setUserName(QStringLiteral("anna"));
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 15; ++i) {
+            rows.append({i, QStringLiteral("Cognome%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        QCOMPARE(run(db, {QStringLiteral("--sync"), address.toString()}).status, 0);
+        CardDavClient phone(book, m_server.user(), m_server.password());
+        for (const CardEntry& entry : phone.listCards(book)) {
+            phone.deleteCard(entry.href, entry.etag);
+        }
+        const Run held = run(db, {QStringLiteral("--sync")});
+        QCOMPARE(held.status, 1);
+        QCOMPARE(held.out, QString());
+        QCOMPARE(held.err,
+                 QStringLiteral("velmarin: Il server ha eliminato 15 contatti su 15: per prudenza non sono stati "
+                                "eliminati anche qui. Per eliminarli comunque: velmarin --sync --accept-deletions\n"));
+        QCOMPARE(db.count(), 15);
+        const Run told = run(db, {QStringLiteral("--sync"), QStringLiteral("--accept-deletions")});
+        QCOMPARE(told.status, 0);
+        QVERIFY2(told.out.contains(QLatin1String("in rubrica 0 aggiunti, 0 modificati, 15 eliminati")),
+                 qPrintable(told.out));
+        QCOMPARE(db.count(), 0);
     }
 
     void aKilledSyncLosesAndDoublesNothing()

@@ -4,6 +4,7 @@
 #include "ContactSync.h"
 #include "DailyBackup.h"
 #include "DavServer.h"
+#include "HttpRecorder.h"
 #include "ListContextMenu.h"
 #include "MainWindowDriver.h"
 #include "PasswordStore.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -137,7 +139,7 @@ private slots:
         boxes.expect(MessageBox::Ok);
         setup->trigger();
         QVERIFY(filled);
-        QCOMPARE(boxes.pending(), 0);
+        QTRY_COMPARE(boxes.pending(), 0);
         QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione completata: in rubrica 1 aggiunto")),
                  qPrintable(boxes.last().text));
         QCOMPARE(listed(driver),
@@ -235,6 +237,7 @@ private slots:
         });
         boxes.expect(MessageBox::Ok);
         again.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        QTRY_COMPARE(boxes.pending(), 0);
         QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 0 modificati, 0 eliminati")),
                  qPrintable(boxes.last().text));
         QVERIFY(listed(again).contains(QStringLiteral("Neri|Giulia||")));
@@ -254,11 +257,13 @@ private slots:
         passwords.setPassword(QStringLiteral("anna@127.0.0.1"), gone.password());
         MainWindowDriver driver;
         QTest::qWait(300);
+        QTRY_VERIFY(!driver.window()->syncActions()->isRunning());
         QCOMPARE(boxes.asked().size(), 0);
         QCOMPARE(driver.list()->itemCount(), 1);
 
         boxes.expect(MessageBox::Ok);
-        QVERIFY(!driver.window()->syncActions()->syncNow());
+        QVERIFY(driver.window()->syncActions()->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
         QCOMPARE(boxes.last().icon, MessageBox::Critical);
         QVERIFY2(boxes.last().text.startsWith(QLatin1String("Impossibile raggiungere il server 127.0.0.1")),
                  qPrintable(boxes.last().text));
@@ -335,6 +340,7 @@ private slots:
             QVERIFY(driver.browsing());
             boxes.expect(MessageBox::Ok);
             QVERIFY(driver.window()->syncActions()->syncNow());
+            QTRY_COMPARE(boxes.pending(), 0);
             QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 1 modificato, 0 eliminati")),
                      qPrintable(boxes.last().text));
             const auto [gone, come] = changed(before, serverLines());
@@ -403,6 +409,197 @@ private slots:
         QVERIFY2(room > needed, qPrintable(QStringLiteral("%1 px for %2").arg(room).arg(needed)));
     }
 
+    // The address leads to another server (another host name, another port): "Cerca rubriche", or the sync of a book
+    // whose server moved it since, asks once, and the answer is kept with the account, so later syncs send the
+    // password there without asking.
+    void aServerElsewhereIsAcceptedOnceAndRemembered_data()
+    {
+        QTest::addColumn<QString>("book");
+        QTest::addColumn<bool>("duringSync");
+        QTest::newRow("found by Cerca rubriche") << "altrove" << false;
+        QTest::newRow("met by a sync") << "spostata" << true;
+    }
+    void aServerElsewhereIsAcceptedOnceAndRemembered()
+    {
+        QFETCH(QString, book);
+        QFETCH(bool, duringSync);
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        TestDatabase db({{1, "Rossi", "Mario", "Via Po 1", "Torino", "TO", "3331234567", "011123456"}});
+        m_server.addAddressBook(book, book);
+        QUrl real = m_server.url();
+        real.setHost(QStringLiteral("localhost"));
+        HttpRecorder front([&](const HttpRecorder::Request& request) {
+            return HttpRecorder::redirect(307, real.resolved(QUrl(QString::fromUtf8(request.path))));
+        });
+        const QUrl address = front.url().resolved(QUrl(QStringLiteral("/anna/%1/").arg(book)));
+        MainWindowDriver driver;
+        boxes.expect(MessageBox::Yes);
+        boxes.expect(MessageBox::Ok);
+        if (duringSync) {
+            setUpSync(db, {address, m_server.user(), address});
+            passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+            QVERIFY(driver.window()->syncActions()->syncNow());
+        } else {
+            whenShown<SyncSetupDialog>([&](SyncSetupDialog* dialog) {
+                dialog->txtServer->setText(address.toString());
+                dialog->txtUser->setText(m_server.user());
+                dialog->txtPassword->setText(m_server.password());
+                dialog->cmdFind->click();
+                QCOMPARE(dialog->cboBook->count(), 1);
+                dialog->cmdOK->click();
+            });
+            driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
+        }
+        QTRY_COMPARE(boxes.asked().size(), 2);
+        const MessageBox::Request question = boxes.asked().first();
+        QCOMPARE(question.defaultButton, MessageBox::No);
+        QVERIFY2(question.text.contains(front.url().authority()) && question.text.contains(real.authority()),
+                 qPrintable(question.text));
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 1 aggiunto")), qPrintable(boxes.last().text));
+        QCOMPARE(m_server.cardFiles(book).size(), 1);
+
+        // Remembered: the next sync goes there with the password, and nobody is asked again.
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(driver.window()->syncActions()->syncNow());
+        QTRY_COMPARE(boxes.asked().size(), 3);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 1 modificato")),
+                 qPrintable(boxes.last().text));
+    }
+
+    // The server emptied: the window asks before deleting anything here, and can send the contacts up again.
+    void aWipedServerAsksAndCanBeFilledAgain()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 15; ++i) {
+            rows.append({i, QStringLiteral("Cognome%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        const QUrl book = m_server.addAddressBook(QStringLiteral("svuotata"), QStringLiteral("Svuotata"));
+        MainWindowDriver driver;
+        setUpSync(db, {m_server.url(), m_server.user(), book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        boxes.expect(MessageBox::Ok);
+        driver.window()->syncActions()->syncNow();
+        QTRY_COMPARE(boxes.asked().size(), 1);
+        QCOMPARE(m_server.cardFiles(QStringLiteral("svuotata")).size(), 15);
+        CardDavClient phone(book, m_server.user(), m_server.password());
+        for (const CardEntry& entry : phone.listCards(book)) {
+            phone.deleteCard(entry.href, entry.etag);
+        }
+        QString question;
+        whenShown<SyncDeletionDialog>([&](SyncDeletionDialog* dialog) {
+            question = dialog->lblQuestion->text();
+            QVERIFY(dialog->cmdKeep->isDefault());
+            dialog->cmdUploadAgain->click();
+        });
+        boxes.expect(MessageBox::Ok);
+        driver.window()->syncActions()->syncNow();
+        QTRY_COMPARE(boxes.asked().size(), 2);
+        QCOMPARE(question, QStringLiteral("Il server ha eliminato 15 contatti su 15. Eliminarli anche qui?"));
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 15 aggiunti")), qPrintable(boxes.last().text));
+        QCOMPARE(driver.list()->itemCount(), 15);
+        QCOMPARE(m_server.cardFiles(QStringLiteral("svuotata")).size(), 15);
+    }
+
+    // A server that keeps a card's upload waiting: the window goes on drawing and takes no edit meanwhile, and
+    // "Interrompi" ends the sync there and then. What was stored stays, and the next sync completes it exactly.
+    void aSyncInFlightLeavesTheWindowAliveAndStops()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 30; ++i) {
+            rows.append({i, QStringLiteral("Lento%1").arg(i), "Nome", "", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        const QUrl real = m_server.addAddressBook(QStringLiteral("lenta"), QStringLiteral("Lenta"));
+        int puts = 0;
+        bool holding = true;
+        HttpRecorder front([&](const HttpRecorder::Request& request) {
+            if (request.method == "PUT" && ++puts == 7 && holding) {
+                return HttpRecorder::hold();
+            }
+            return HttpRecorder::forward();
+        });
+        front.forwardTo(m_server.url());
+        const QUrl book = front.url().resolved(QUrl(real.path()));
+        MainWindowDriver driver;
+        setUpSync(db, {book, m_server.user(), book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+
+        SyncActions* sync = driver.window()->syncActions();
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(front.held(), 1);
+        QVERIFY(sync->isRunning());
+        // The window's thread is free: the list repaints and the progress comes up on its own.
+        int paints = 0;
+        struct Paints : QObject
+        {
+            int& count;
+            explicit Paints(int& n)
+                : count(n)
+            {
+            }
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                count += event->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } filter(paints);
+        driver.list()->view()->viewport()->installEventFilter(&filter);
+        driver.list()->view()->viewport()->update();
+        QTRY_VERIFY(paints > 0);
+        auto* progress = driver.window()->findChild<QProgressDialog*>(QStringLiteral("dlgSyncProgress"));
+        QVERIFY(progress);
+        QTRY_VERIFY(progress->isVisible());
+        // No edit starts on the book being synced.
+        driver.click("cmdAdd");
+        QVERIFY(driver.browsing());
+
+        boxes.expect(MessageBox::Ok);
+        QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+        QTRY_VERIFY(!sync->isRunning());
+        QCOMPARE(front.held(), 0);
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione interrotta")),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(db.count(), 30);
+        const int sent = int(m_server.cardFiles(QStringLiteral("lenta")).size());
+        QVERIFY2(sent >= 6 && sent < 30, qPrintable(QString::number(sent)));
+
+        holding = false;
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QStringLiteral("sul server %1 aggiunti").arg(30 - sent)),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(m_server.cardFiles(QStringLiteral("lenta")).size(), 30);
+        QCOMPARE(db.count(), 30);
+
+        // A window closed while its sync waits stops the sync and waits for it; the next sync sends the rest.
+        QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
+        puts = 0;
+        holding = true;
+        {
+            MainWindowDriver closing;
+            QTRY_COMPARE(front.held(), 1);
+        }
+        QTRY_COMPARE(front.held(), 0);
+        holding = false;
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti")), qPrintable(boxes.last().text));
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(sync->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 0 modificati, 0 eliminati")),
+                 qPrintable(boxes.last().text));
+    }
+
     // Last: the password it types stays with the process, as it does with the program until it ends.
     void withoutAKeyringThePasswordLastsTheRun()
     {
@@ -425,7 +622,7 @@ private slots:
         boxes.expect(MessageBox::Ok);
         boxes.expect(MessageBox::Ok);
         driver.window()->findChild<QAction*>(QStringLiteral("actSyncSetup"))->trigger();
-        QCOMPARE(boxes.pending(), 0);
+        QTRY_COMPARE(boxes.pending(), 0);
         QCOMPARE(boxes.asked().first().icon, MessageBox::Exclamation);
         QVERIFY2(boxes.asked().first().text.contains(QStringLiteral("non c'è un portachiavi"))
                      && boxes.asked().first().text.contains(QLatin1String("fino alla chiusura del programma")),
@@ -437,6 +634,7 @@ private slots:
         // Later in the same run the password is still at hand.
         boxes.expect(MessageBox::Ok);
         QVERIFY(driver.window()->syncActions()->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
         QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione completata")),
                  qPrintable(boxes.last().text));
 
