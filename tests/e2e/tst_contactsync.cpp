@@ -94,6 +94,7 @@ public:
     {
         qRegisterMetaType<ConflictChoice>();
         m_server.setDropWriteTags(dropWriteTags);
+        m_server.setFaultable(true);
     }
 
 private:
@@ -190,6 +191,30 @@ private:
         phone.deleteCard(card.href, card.etag);
     }
 
+    // Rossi (key 2) edited, deleted or given a new contact here, and edited or deleted there.
+    void change(TestDatabase& db, const QString& hereOp, const QString& thereOp)
+    {
+        if (hereOp == QLatin1String("edit")) {
+            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 2")), QString());
+        } else if (hereOp == QLatin1String("edit-cell")) {
+            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3339999999' WHERE CustID = 2")), QString());
+        } else if (hereOp.startsWith(QLatin1String("delete"))) {
+            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+        }
+        if (hereOp.endsWith(QLatin1String("add"))) {
+            QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, City, "
+                                            "State, Zip, PhoneNumber) VALUES (%1, 'Gialli', 'Ugo', '', '', '', "
+                                            "'', '')")
+                                 .arg(hereOp == QLatin1String("add") ? 3 : 2)),
+                     QString());
+        }
+        if (thereOp == QLatin1String("edit")) {
+            phoneEdit(QStringLiteral("Rossi"), "3331234567", "3339999999");
+        } else if (thereOp == QLatin1String("delete")) {
+            phoneDelete(QStringLiteral("Rossi"));
+        }
+    }
+
     // Both sides hold exactly the contacts, and one more sync changes nothing.
     void verifySettled(TestDatabase& db, QStringList contacts)
     {
@@ -213,6 +238,7 @@ private slots:
     // Nothing on the server is overwritten or deleted blindly, even when the server gave no tag for a write.
     void cleanup()
     {
+        m_server.setFaults({});
         const QStringList requests = m_server.requests().mid(m_requestsSeen);
         m_requestsSeen += int(requests.size());
         for (const QString& request : requests) {
@@ -300,24 +326,7 @@ private slots:
         QCOMPARE(there(), QStringList({kRossi, kVerdi}));
         const QString rossiCard = cardOf(QStringLiteral("Rossi")).href;
 
-        if (hereOp == QLatin1String("edit")) {
-            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 2")), QString());
-        } else if (hereOp == QLatin1String("edit-cell")) {
-            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3339999999' WHERE CustID = 2")), QString());
-        } else if (hereOp.startsWith(QLatin1String("delete"))) {
-            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
-            if (hereOp.endsWith(QLatin1String("+add"))) {
-                QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, City, "
-                                                "State, Zip, PhoneNumber) VALUES (2, 'Gialli', 'Ugo', '', '', '', "
-                                                "'', '')")),
-                         QString());
-            }
-        }
-        if (thereOp == QLatin1String("edit")) {
-            phoneEdit(QStringLiteral("Rossi"), "3331234567", "3339999999");
-        } else if (thereOp == QLatin1String("delete")) {
-            phoneDelete(QStringLiteral("Rossi"));
-        }
+        change(db, hereOp, thereOp);
         ScriptedResolver keepBoth(ConflictChoice::KeepBoth);
         sync(db, &keepBoth);
         verifySettled(db, expected);
@@ -327,6 +336,111 @@ private slots:
                 QVERIFY(card.href != rossiCard);
             }
         }
+    }
+
+    // What Radicale never does: a report that leaves out a card, a token refused, a write refused or overtaken, no
+    // version tags at all. Nothing is lost, nothing taken for done that was not, and the next sync settles.
+    void oddServerAnswersLoseNothing_data()
+    {
+        QTest::addColumn<QString>("fault"); // %rossi: the path of Rossi's card
+        QTest::addColumn<bool>("firstToo"); // the first sync meets the fault too
+        QTest::addColumn<QString>("hereOp");
+        QTest::addColumn<QString>("thereOp");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("pending");
+        QTest::addColumn<QStringList>("expected");
+        const QString rossiMilano = QString(kRossi).replace(QLatin1String("Torino"), QLatin1String("Milano"));
+        const QString rossiNewCell = QString(kRossi).replace(QLatin1String("3331234567"), QLatin1String("3339999999"));
+        const QString gialli = QStringLiteral("Gialli;Ugo;;;;;");
+        QTest::newRow("a card written here left out of the report")
+            << QStringLiteral("omit-report %rossi") << false << ""
+            << ""
+            << "" << 0 << QStringList {kRossi, kVerdi};
+        QTest::newRow("token refused, a card deleted there") << QStringLiteral("refuse-token") << false << ""
+                                                             << "delete"
+                                                             << "" << 0 << QStringList {kVerdi};
+        QTest::newRow("token refused, a card changed there") << QStringLiteral("refuse-token") << false << ""
+                                                             << "edit"
+                                                             << "" << 0 << QStringList {rossiNewCell, kVerdi};
+        QTest::newRow("a new card refused: no room")
+            << QStringLiteral("refuse-create 507") << false << "add"
+            << "" << QStringLiteral("spazio") << 0 << QStringList {kRossi, kVerdi, gialli};
+        QTest::newRow("a new card refused: forbidden")
+            << QStringLiteral("refuse-create 403") << false << "add"
+            << "" << QStringLiteral("non consente") << 0 << QStringList {kRossi, kVerdi, gialli};
+        QTest::newRow("a card changed there during the sync") << QStringLiteral("refuse-update 412") << false << "edit"
+                                                              << ""
+                                                              << "" << 1 << QStringList {rossiMilano, kVerdi};
+        QTest::newRow("no version tags") << QStringLiteral("no-etags") << true << ""
+                                         << "edit"
+                                         << "" << 0 << QStringList {rossiNewCell, kVerdi};
+    }
+    void oddServerAnswersLoseNothing()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, firstToo);
+        QFETCH(QString, hereOp);
+        QFETCH(QString, thereOp);
+        QFETCH(QString, error);
+        QFETCH(int, pending);
+        QFETCH(QStringList, expected);
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi), rowOf(2, kRossi)});
+        m_server.setFaults(firstToo ? QStringList {fault} : QStringList {});
+        sync(db);
+        m_server.setFaults({});
+        QCOMPARE(there(), QStringList({kRossi, kVerdi}));
+        change(db, hereOp, thereOp);
+
+        m_server.setFaults({QString(fault).replace(QLatin1String("%rossi"), cardOf(QStringLiteral("Rossi")).href)});
+        QString failure;
+        SyncOutcome outcome;
+        try {
+            outcome = sync(db);
+        } catch (const ado::Error& e) {
+            failure = e.description();
+        }
+        m_server.setFaults({});
+        if (error.isEmpty()) {
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+            QCOMPARE(outcome.pending, pending);
+        } else {
+            QVERIFY2(failure.contains(error), qPrintable(failure));
+        }
+        expected.sort();
+        QCOMPARE(here(db), expected);
+        sync(db);
+        verifySettled(db, expected);
+    }
+
+    // Another address book is a first sync: nothing here is taken as deleted there.
+    void anotherAddressBookDeletesNothing()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi), rowOf(2, kRossi)});
+        sync(db);
+        freshBook();
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.deletedHere, 0);
+        QCOMPARE(outcome.addedThere, 2);
+        verifySettled(db, {kRossi, kVerdi});
+    }
+
+    // Two equal cards there and one such contact here: one is linked, the other becomes a contact of its own.
+    void twoEqualCardsAreTwoContacts()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi)});
+        for (const char* uid : {"v-1", "v-2"}) {
+            phonePut(QString::fromLatin1(uid) + QLatin1String(".vcf"),
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + QByteArray(uid)
+                         + "\r\nN:Verdi;Anna;;;\r\nFN:Anna Verdi\r\nEND:VCARD\r\n");
+        }
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.linked, 1);
+        QCOMPARE(outcome.addedHere, 1);
+        QCOMPARE(outcome.addedThere, 0);
+        verifySettled(db, {kVerdi, kVerdi});
     }
 
     void aConflictIsResolvedAsTheUserChooses_data()

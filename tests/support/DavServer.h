@@ -32,6 +32,18 @@ public:
     void setDelay(int milliseconds) { m_delay = milliseconds; }
     // Before start(): the proxy speaks HTTPS, with a self-signed certificate.
     void setTls(bool tls) { m_tls = tls; }
+    // Before start(): put the proxy in front, so that setFaults can make it misbehave.
+    void setFaultable(bool faultable) { m_faultable = faultable; }
+    // The faults the proxy plays from now on, one a line, as "name argument":
+    //   omit-report SUFFIX   leaves the card whose path ends so out of sync-collection answers
+    //   refuse-token         refuses every sync token (403 valid-sync-token), as a server that forgot them
+    //   refuse-create STATUS answers a new card (If-None-Match) with STATUS, storing nothing
+    //   refuse-update STATUS answers a changed card (If-Match) with STATUS, storing nothing
+    //   no-etags             gives no version tags, in listings nor in answers to writes
+    //   latin1               sends "à" as the single byte E0, not UTF-8
+    //   endless card|entries a listing that never ends: one card without end, or entries without end
+    //   trickle              answers a PROPFIND a byte a second
+    void setFaults(const QStringList& faults);
     // What the proxy passed on, one line a request: "PUT /anna/book/x.vcf If-Match=\"…\"" (the tag header, if any).
     QStringList requests() const;
 
@@ -55,7 +67,7 @@ public:
 private:
     QString path(const QString& relative) const;
     QString bookFolder(const QString& name) const;
-    bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls || m_delay > 0; }
+    bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls || m_delay > 0 || m_faultable; }
     bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port);
 
     Kind m_kind;
@@ -69,6 +81,7 @@ private:
     bool m_dropWriteTags = false;
     bool m_digest = false;
     bool m_tls = false;
+    bool m_faultable = false;
     int m_delay = 0;
     QString m_error;
 };
