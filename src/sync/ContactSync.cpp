@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStringDecoder>
 
 namespace {
 
@@ -169,6 +170,38 @@ void requireOpen(CustomerStore& store)
     }
 }
 
+// Text the program can keep: UTF-8 without control characters but tabs and line ends.
+bool isCleanText(const QByteArray& data)
+{
+    for (const char c : data) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7f) {
+            return false;
+        }
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(data);
+    return !utf8.hasError();
+}
+
+// A card read whole, to its end, that holds none of the seven fields (only a note, say): nothing wrong with it.
+bool isEmptyCard(const Card& card)
+{
+    static const QRegularExpression end(QStringLiteral("(?:^|\\n)END:VCARD\\s*$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return card.whole && isCleanText(card.data) && end.match(QString::fromUtf8(card.data)).hasMatch();
+}
+
+// "/anna/rubrica/x.vcf (Mario Rossi)": where the card is and, as far as it can be read, whose.
+QString skippedName(const Card& card)
+{
+    static const QRegularExpression fn(QStringLiteral("(?:^|\n)FN[;:][^\r\n]*"));
+    QString name = fn.match(QString::fromUtf8(card.data.left(64 * 1024))).captured(0).trimmed();
+    name = name.mid(name.indexOf(QLatin1Char(':')) + 1);
+    name.remove(QRegularExpression(QStringLiteral("[\x00-\x1f\x7f]"))).truncate(80);
+    return name.isEmpty() ? card.href : QStringLiteral("%1 (%2)").arg(card.href, name);
+}
+
 QString count(int n, const char* one, const char* many)
 {
     return n == 1 ? QStringLiteral("1 %1").arg(QString::fromUtf8(one))
@@ -242,6 +275,13 @@ QString SyncOutcome::summary() const
     if (pending > 0) {
         text += QStringLiteral("; %1 alla prossima sincronizzazione")
                     .arg(count(pending, "modifica rimandata", "modifiche rimandate"));
+    }
+    if (!skipped.isEmpty()) {
+        text += QStringLiteral("; %1, riprovata alla prossima sincronizzazione: %2")
+                    .arg(count(int(skipped.size()),
+                               "scheda del server non leggibile saltata",
+                               "schede del server non leggibili saltate"),
+                         skipped.join(QLatin1String(", ")));
     }
     if (!undecided.isEmpty()) {
         text += QStringLiteral("; %1: %2; aprire Velmarin per scegliere")
@@ -561,30 +601,43 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
     begin();
     for (const Card& card : cards) {
         ContactFields server;
-        const bool readable = fieldsOfCard(card.data, server);
-        const QString serverDigest = readable ? fieldsDigest(server) : QString();
+        const bool readable = card.whole && isCleanText(card.data) && fieldsOfCard(card.data, server);
         auto found = links.find(card.href);
-        if (found == links.end()) {
-            if (readable) {
-                Link link;
-                link.href = card.href;
-                link.etag = card.etag;
-                link.agree(server, card.data);
-                link.agreeCard(card.data);
-                const auto twin = unlinked.find(duplicateKey(server));
-                if (twin != unlinked.end()) {
-                    link.custId = twin.value();
-                    unlinked.erase(twin);
-                    ++outcome.linked;
-                } else {
-                    link.custId = insertContact(server);
-                    contacts.insert(link.custId, server);
-                    ++outcome.addedHere;
-                }
-                keepServerCard(link.custId, card.data);
-                saveLink(link);
-                links.insert(link.href, link);
+        if (!readable && !isEmptyCard(card)) {
+            // Left as it is on both sides, its version not taken as agreed, and named; the rest goes on.
+            outcome.skipped.append(skippedName(card));
+            next();
+            continue;
+        }
+        if (!readable) {
+            // A whole card with nothing the program keeps: only its version moves on.
+            if (found != links.end()) {
+                found->etag = card.etag;
+                saveLink(*found);
             }
+            next();
+            continue;
+        }
+        const QString serverDigest = fieldsDigest(server);
+        if (found == links.end()) {
+            Link link;
+            link.href = card.href;
+            link.etag = card.etag;
+            link.agree(server, card.data);
+            link.agreeCard(card.data);
+            const auto twin = unlinked.find(duplicateKey(server));
+            if (twin != unlinked.end()) {
+                link.custId = twin.value();
+                unlinked.erase(twin);
+                ++outcome.linked;
+            } else {
+                link.custId = insertContact(server);
+                contacts.insert(link.custId, server);
+                ++outcome.addedHere;
+            }
+            keepServerCard(link.custId, card.data);
+            saveLink(link);
+            links.insert(link.href, link);
             next();
             continue;
         }
@@ -595,9 +648,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         link.etag = card.etag;
         // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
         // bytes, not the contact.
-        if (!readable) {
-            // Nothing the program keeps: only the card's version moves on.
-        } else if (link.deleted || local == contacts.end()) {
+        if (link.deleted || local == contacts.end()) {
             if (serverDigest != link.digest) {
                 // Deleted here, changed there: the change wins and the contact comes back.
                 link.custId = insertContact(server);
@@ -681,9 +732,9 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         // A contact changed here after its card was deleted there stays, and goes up as a new card.
         next();
     }
-    // The new token covers every card written before it. With a conflict left undecided the old one is kept, so that
-    // the next sync reads that card again.
-    if (m_undecided.isEmpty()) {
+    // The new token covers every card written before it. With a conflict left undecided or a card skipped the old one
+    // is kept, so that the next sync reads that card again.
+    if (m_undecided.isEmpty() && outcome.skipped.isEmpty()) {
         m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"), QVariantList());
         setStateValue(m_store, QStringLiteral("token"), newToken);
     }

@@ -102,6 +102,7 @@ private:
     QUrl m_book;
     int m_books = 0;
     int m_requestsSeen = 0;
+    CardDavLimits m_limits;
 
     QUrl freshBook()
     {
@@ -114,6 +115,7 @@ private:
         CustomerStore store;
         store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
         CardDavClient client(m_book, m_server.user(), m_server.password());
+        client.setLimits(m_limits);
         ContactSync sync(store, client, m_book);
         sync.setResolver(resolver);
         sync.setProgress(progress);
@@ -239,6 +241,7 @@ private slots:
     void cleanup()
     {
         m_server.setFaults({});
+        m_limits = CardDavLimits();
         const QStringList requests = m_server.requests().mid(m_requestsSeen);
         m_requestsSeen += int(requests.size());
         for (const QString& request : requests) {
@@ -411,6 +414,78 @@ private slots:
         QCOMPARE(here(db), expected);
         sync(db);
         verifySettled(db, expected);
+    }
+
+    // A card the program cannot read is named and left on both sides, the rest syncs, and the card is read again at
+    // every sync until it can be.
+    void aBadCardIsSkippedAndTriedAgain_data()
+    {
+        QTest::addColumn<QString>("how"); // "file": written into the server's folder; "put": sent as a phone would
+        QTest::addColumn<QByteArray>("card");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<qint64>("cardBytes");
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("contact");
+        const CardDavLimits limits;
+        QTest::newRow("a control character")
+            << "file"
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:neri\r\nN:Neri;Bruno;;;\r\nFN:Bruno \x01Neri\r\nEND:VCARD\r\n")
+            << "" << limits.cardBytes << "bad.vcf (Bruno Neri)"
+            << "Neri;Bruno;;;;;";
+        QTest::newRow("bytes that are not UTF-8")
+            << "put"
+            << QStringLiteral(
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:lati\r\nN:Làti;Carla;;;\r\nFN:Carla Làti\r\nEND:VCARD\r\n")
+                   .toUtf8()
+            << "latin1" << limits.cardBytes << "bad.vcf (Carla L" << QStringLiteral("Làti;Carla;;;;;");
+        QTest::newRow("larger than a card may be")
+            << "put"
+            << "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:nota\r\nN:Nota;Lunga;;;\r\nFN:Lunga Nota\r\nNOTE:"
+                + QByteArray(10000, 'x') + "\r\nEND:VCARD\r\n"
+            << "" << qint64(4096) << "bad.vcf"
+            << "Nota;Lunga;;;;;";
+    }
+    void aBadCardIsSkippedAndTriedAgain()
+    {
+        QFETCH(QString, how);
+        QFETCH(QByteArray, card);
+        QFETCH(QString, fault);
+        QFETCH(qint64, cardBytes);
+        QFETCH(QString, named);
+        QFETCH(QString, contact);
+        freshBook();
+        const QString book = QStringLiteral("rubrica%1").arg(m_books);
+        TestDatabase db({rowOf(1, kVerdi)});
+        phonePut(QStringLiteral("b.vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:b\r\nN:Bianchi;Luca;;;\r\nFN:Luca Bianchi\r\nEND:VCARD\r\n");
+        if (how == QLatin1String("put")) {
+            phonePut(QStringLiteral("bad.vcf"), card);
+        } else if (!m_server.writeCardFile(book, QStringLiteral("bad.vcf"), card)) {
+            QSKIP("only Radicale's cards can be written as files");
+        }
+        m_server.setFaults(fault.isEmpty() ? QStringList() : QStringList {fault});
+        m_limits.cardBytes = cardBytes;
+        const QString bianchi = QStringLiteral("Bianchi;Luca;;;;;");
+        for (int run = 0; run < 2; ++run) {
+            const SyncOutcome outcome = sync(db);
+            QCOMPARE(outcome.skipped.size(), 1);
+            QVERIFY2(outcome.skipped.first().contains(named), qPrintable(outcome.skipped.first()));
+            QVERIFY2(outcome.summary().contains(QStringLiteral("1 scheda del server non leggibile saltata")),
+                     qPrintable(outcome.summary()));
+            QCOMPARE(here(db), QStringList({bianchi, kVerdi}));
+        }
+
+        // Mended there (or readable after all): the next sync takes it.
+        m_server.setFaults({});
+        m_limits = CardDavLimits();
+        if (how == QLatin1String("file")) {
+            QVERIFY(m_server.writeCardFile(book, QStringLiteral("bad.vcf"), QByteArray(card).replace('\x01', "")));
+        }
+        const SyncOutcome outcome = sync(db);
+        QVERIFY(outcome.skipped.isEmpty());
+        QCOMPARE(outcome.addedHere, 1);
+        verifySettled(db, {bianchi, kVerdi, contact});
     }
 
     // Another address book is a first sync: nothing here is taken as deleted there.

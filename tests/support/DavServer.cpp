@@ -445,3 +445,8 @@ QStringList DavServer::cardFiles(const QString& name) const
 {
     return QDir(bookFolder(name)).entryList({QStringLiteral("*")}, QDir::Files, QDir::Name);
 }
+
+bool DavServer::writeCardFile(const QString& name, const QString& file, const QByteArray& data) const
+{
+    return m_kind == Kind::Radicale && writeFile(bookFolder(name) + QLatin1Char('/') + file, data);
+}

@@ -63,6 +63,8 @@ public:
     QUrl addAddressBook(const QString& name, const QString& displayName);
     // The card files of an address book, as the server stores them.
     QStringList cardFiles(const QString& name) const;
+    // Radicale only: a card written straight into the address book's folder, as no client could send it.
+    bool writeCardFile(const QString& name, const QString& file, const QByteArray& data) const;
 
 private:
     QString path(const QString& relative) const;
