@@ -63,9 +63,10 @@ CardDavError unreadable(const QString& what)
     return CardDavError(QStringLiteral("Il server ha dato una risposta non comprensibile: %1.").arg(what), 0, true);
 }
 
-QString megabytes(qint64 bytes)
+QString sizeText(qint64 bytes)
 {
-    return QString::number(bytes / (1024 * 1024));
+    return bytes >= 1024 * 1024 ? QStringLiteral("%1 MB").arg(bytes / (1024 * 1024))
+                                : QStringLiteral("%1 kB").arg(bytes / 1024);
 }
 
 // A multistatus answer read as it arrives: each response is handed on when it ends and then forgotten, so that only
@@ -85,9 +86,9 @@ public:
             const qsizetype open = data.indexOf('<', from);
             m_textRun += (open < 0 ? data.size() : open) - from;
             if (m_textRun > m_limits.cardBytes) {
-                throw CardDavError(QStringLiteral("Il server ha mandato una scheda di oltre %1 MB, più di quanto "
-                                                  "il programma accetta.")
-                                       .arg(megabytes(m_limits.cardBytes)),
+                throw CardDavError(QStringLiteral("Il server ha mandato una scheda di oltre %1, più di quanto il "
+                                                  "programma accetta.")
+                                       .arg(sizeText(m_limits.cardBytes)),
                                    0,
                                    true);
             }
@@ -429,35 +430,40 @@ CardDavClient::Flight::Flight(QNetworkReply* started, const QUrl& target, int ti
 
 void CardDavClient::Flight::take()
 {
-    const QByteArray chunk = reply->readAll();
-    if (failure || chunk.isEmpty()) {
+    if (failure || !reply->isOpen()) {
         return;
+    }
+    QByteArray chunk = reply->readAll();
+    if (chunk.isEmpty()) {
+        return;
+    }
+    // What fits under the limit is read first, so that a card or a listing past its own limit says so.
+    const bool tooLarge = received + chunk.size() > limit;
+    if (tooLarge) {
+        chunk.truncate(limit - received);
     }
     received += chunk.size();
-    if (received > limit) {
-        failure = CardDavError(QStringLiteral("La risposta del server supera %1 MB, più di quanto il programma "
-                                              "accetta.")
-                                   .arg(megabytes(limit)),
-                               0,
-                               true);
-        reply->abort();
-        return;
-    }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (!sink) {
         body += chunk;
-        return;
-    }
-    if (status < 200 || status > 299) {
+    } else if (status < 200 || status > 299) {
         // Enough to tell why a request failed.
         constexpr qsizetype kKept = 64 * 1024;
         body += chunk.left(qMax<qsizetype>(0, kKept - body.size()));
-        return;
+    } else {
+        try {
+            sink(chunk);
+        } catch (const CardDavError& error) {
+            failure = error;
+        }
     }
-    try {
-        sink(chunk);
-    } catch (const CardDavError& error) {
-        failure = error;
+    if (tooLarge && !failure) {
+        failure = CardDavError(QStringLiteral("La risposta del server supera %1, più di quanto il programma accetta.")
+                                   .arg(sizeText(limit)),
+                               0,
+                               true);
+    }
+    if (failure) {
         reply->abort();
     }
 }

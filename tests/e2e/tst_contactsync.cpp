@@ -488,6 +488,37 @@ private slots:
         verifySettled(db, {bianchi, kVerdi, contact});
     }
 
+    // An answer without end stops the sync at the stated limit, with nothing applied on either side.
+    void anEndlessAnswerIsRefused_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a card without end") << "card" << QStringLiteral("una scheda di oltre 256 kB");
+        QTest::newRow("entries without end") << "entries" << QStringLiteral("oltre 2000 schede");
+        QTest::newRow("an answer too large") << "entries+bytes" << QStringLiteral("La risposta del server supera 1 MB");
+    }
+    void anEndlessAnswerIsRefused()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, message);
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi)});
+        m_limits.cardBytes = 256 * 1024;
+        m_limits.entries = what == QLatin1String("entries") ? 2000 : 1000000;
+        m_limits.answerBytes = 1024 * 1024;
+        m_server.setFaults({QStringLiteral("endless ") + what.section(QLatin1Char('+'), 0, 0)});
+        QString failure;
+        try {
+            sync(db);
+        } catch (const CardDavError& error) {
+            failure = error.description();
+        }
+        QVERIFY2(failure.contains(message), qPrintable(failure));
+        m_server.setFaults({});
+        QCOMPARE(here(db), QStringList {kVerdi});
+        QCOMPARE(there(), QStringList());
+    }
+
     // Another address book is a first sync: nothing here is taken as deleted there.
     void anotherAddressBookDeletesNothing()
     {
