@@ -11,6 +11,7 @@
 #include "DavServer.h"
 #include "TestDatabase.h"
 
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -103,6 +104,7 @@ private:
     int m_books = 0;
     int m_requestsSeen = 0;
     CardDavLimits m_limits;
+    int m_timeout = 30000;
 
     QUrl freshBook()
     {
@@ -116,6 +118,7 @@ private:
         store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
         CardDavClient client(m_book, m_server.user(), m_server.password());
         client.setLimits(m_limits);
+        client.setTimeout(m_timeout);
         ContactSync sync(store, client, m_book);
         sync.setResolver(resolver);
         sync.setProgress(progress);
@@ -242,6 +245,7 @@ private slots:
     {
         m_server.setFaults({});
         m_limits = CardDavLimits();
+        m_timeout = 30000;
         const QStringList requests = m_server.requests().mid(m_requestsSeen);
         m_requestsSeen += int(requests.size());
         for (const QString& request : requests) {
@@ -488,25 +492,32 @@ private slots:
         verifySettled(db, {bianchi, kVerdi, contact});
     }
 
-    // An answer without end stops the sync at the stated limit, with nothing applied on either side.
+    // An answer without end stops the sync at the stated limit, or when its time is up, with nothing applied on either
+    // side, an Italian message and no warning.
     void anEndlessAnswerIsRefused_data()
     {
-        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("a card without end") << "card" << QStringLiteral("una scheda di oltre 256 kB");
-        QTest::newRow("entries without end") << "entries" << QStringLiteral("oltre 2000 schede");
-        QTest::newRow("an answer too large") << "entries+bytes" << QStringLiteral("La risposta del server supera 1 MB");
+        QTest::newRow("a card without end") << "endless card" << QStringLiteral("una scheda di oltre 256 kB");
+        QTest::newRow("entries without end") << "endless entries" << QStringLiteral("oltre 2000 schede");
+        QTest::newRow("an answer too large")
+            << "endless entries+bytes" << QStringLiteral("La risposta del server supera 1 MB");
+        QTest::newRow("a byte a second") << "trickle"
+                                         << QStringLiteral("ha smesso di rispondere o è troppo lento: la risposta "
+                                                           "non è arrivata per intero in 2 secondi");
     }
     void anEndlessAnswerIsRefused()
     {
-        QFETCH(QString, what);
+        QFETCH(QString, fault);
         QFETCH(QString, message);
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
         freshBook();
         TestDatabase db({rowOf(1, kVerdi)});
         m_limits.cardBytes = 256 * 1024;
-        m_limits.entries = what == QLatin1String("entries") ? 2000 : 1000000;
+        m_limits.entries = fault.endsWith(QLatin1String("entries")) ? 2000 : 1000000;
         m_limits.answerBytes = 1024 * 1024;
-        m_server.setFaults({QStringLiteral("endless ") + what.section(QLatin1Char('+'), 0, 0)});
+        m_timeout = 2000;
+        m_server.setFaults({fault.section(QLatin1Char('+'), 0, 0)});
         QString failure;
         try {
             sync(db);

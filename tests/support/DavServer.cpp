@@ -134,7 +134,9 @@ class Relay(http.server.BaseHTTPRequestHandler):
         self.answer(reply.status, reply.reason, kept, data)
 
     # An answer that never ends: one card without end ("card"), or card entries without end ("entries").
-    def endless(self, kind):
+    def endless(self, fault):
+        kind, _, most = fault.partition(" ")
+        most = int(most) if most else None
         self.send_response(207, "Multi-Status")
         self.send_header("Content-Type", "application/xml; charset=utf-8")
         self.send_header("Connection", "close")
@@ -145,13 +147,16 @@ class Relay(http.server.BaseHTTPRequestHandler):
             if kind == "card":
                 self.wfile.write(head + b"<D:response><D:href>/big.vcf</D:href><D:propstat><D:prop><D:getetag>1</D:getetag>"
                                  b"<C:address-data>BEGIN:VCARD\r\nNOTE:")
-                while True:
+                for n in range(most // 65536 if most else 10 ** 9):
                     self.wfile.write(b"x" * 65536)
+                return self.wfile.write(b"\r\nEND:VCARD\r\n</C:address-data></D:prop><D:status>HTTP/1.1 200 OK</D:status>"
+                                        b"</D:propstat></D:response></D:multistatus>")
             self.wfile.write(head)
-            for n in range(10 ** 9):
+            for n in range(most // 100 if most else 10 ** 9):
                 self.wfile.write(b"".join(b"<D:response><D:href>/e%d.vcf</D:href><D:propstat><D:prop><D:getetag>1</D:getetag>"
                                           b"</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>" % (n * 100 + i)
                                           for i in range(100)))
+            self.wfile.write(b"</D:multistatus>")
         except OSError:
             pass
 

@@ -41,7 +41,7 @@ public:
     //   refuse-update STATUS answers a changed card (If-Match) with STATUS, storing nothing
     //   no-etags             gives no version tags, in listings nor in answers to writes
     //   latin1               sends "à" as the single byte E0, not UTF-8
-    //   endless card|entries a listing that never ends: one card without end, or entries without end
+    //   endless card|entries [N] a listing without end (or of N bytes of a card, N entries): one card, or entries
     //   trickle              answers a PROPFIND a byte a second
     void setFaults(const QStringList& faults);
     // What the proxy passed on, one line a request: "PUT /anna/book/x.vcf If-Match=\"…\"" (the tag header, if any).
