@@ -123,6 +123,7 @@ void createTables(CustomerStore& store)
 }
 
 const QChar kFieldSeparator(0x1f);
+constexpr qsizetype kCardsAtOnce = 200;
 
 QString joinedFields(const std::optional<ContactFields>& fields)
 {
@@ -571,8 +572,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
     for (const CardEntry& entry : std::as_const(changed)) {
         hrefs.append(entry.href);
     }
-    const QList<Card> cards = m_client.fetchCards(m_book, hrefs);
-    const qint64 total = cards.size() + removed.size();
+    const qint64 total = hrefs.size() + removed.size();
     step(0, total);
 
     QMap<qint32, ContactFields> contacts = loadContacts();
@@ -598,127 +598,138 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
             begin();
         }
     };
-    begin();
-    for (const Card& card : cards) {
-        ContactFields server;
-        const bool readable = card.whole && isCleanText(card.data) && fieldsOfCard(card.data, server);
-        auto found = links.find(card.href);
-        if (!readable && !isEmptyCard(card)) {
-            // Left as it is on both sides, its version not taken as agreed, and named; the rest goes on.
-            outcome.skipped.append(skippedName(card));
-            next();
-            continue;
+    for (qsizetype first = 0; first < hrefs.size(); first += kCardsAtOnce) {
+        // The cards are read a batch at a time, each applied before the next is read, so that only one batch is
+        // ever in memory; no transaction waits on the network meanwhile.
+        if (m_inTransaction) {
+            commit();
         }
-        if (!readable) {
-            // A whole card with nothing the program keeps: only its version moves on.
-            if (found != links.end()) {
-                found->etag = card.etag;
-                saveLink(*found);
+        const QList<Card> cards = m_client.fetchCards(m_book, hrefs.mid(first, kCardsAtOnce));
+        begin();
+        for (const Card& card : cards) {
+            ContactFields server;
+            const bool readable = card.whole && isCleanText(card.data) && fieldsOfCard(card.data, server);
+            auto found = links.find(card.href);
+            if (!readable && !isEmptyCard(card)) {
+                // Left as it is on both sides, its version not taken as agreed, and named; the rest goes on.
+                outcome.skipped.append(skippedName(card));
+                next();
+                continue;
             }
-            next();
-            continue;
-        }
-        const QString serverDigest = fieldsDigest(server);
-        if (found == links.end()) {
-            Link link;
-            link.href = card.href;
-            link.etag = card.etag;
-            link.agree(server, card.data);
-            link.agreeCard(card.data);
-            const auto twin = unlinked.find(duplicateKey(server));
-            if (twin != unlinked.end()) {
-                link.custId = twin.value();
-                unlinked.erase(twin);
-                ++outcome.linked;
-            } else {
-                link.custId = insertContact(server);
-                contacts.insert(link.custId, server);
-                ++outcome.addedHere;
+            if (!readable) {
+                // A whole card with nothing the program keeps: only its version moves on.
+                if (found != links.end()) {
+                    found->etag = card.etag;
+                    saveLink(*found);
+                }
+                next();
+                continue;
             }
-            keepServerCard(link.custId, card.data);
-            saveLink(link);
-            links.insert(link.href, link);
-            next();
-            continue;
-        }
-
-        Link& link = found.value();
-        const auto local = contacts.find(link.custId);
-        const QString etagBefore = link.etag;
-        link.etag = card.etag;
-        // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
-        // bytes, not the contact.
-        if (link.deleted || local == contacts.end()) {
-            if (serverDigest != link.digest) {
-                // Deleted here, changed there: the change wins and the contact comes back.
-                link.custId = insertContact(server);
-                link.deleted = false;
+            const QString serverDigest = fieldsDigest(server);
+            if (found == links.end()) {
+                Link link;
+                link.href = card.href;
+                link.etag = card.etag;
                 link.agree(server, card.data);
                 link.agreeCard(card.data);
+                const auto twin = unlinked.find(duplicateKey(server));
+                if (twin != unlinked.end()) {
+                    link.custId = twin.value();
+                    unlinked.erase(twin);
+                    ++outcome.linked;
+                } else {
+                    link.custId = insertContact(server);
+                    contacts.insert(link.custId, server);
+                    ++outcome.addedHere;
+                }
                 keepServerCard(link.custId, card.data);
-                contacts.insert(link.custId, server);
-                ++outcome.addedHere;
+                saveLink(link);
+                links.insert(link.href, link);
+                next();
+                continue;
             }
-        } else {
-            const ContactCard kept = ContactCards::load(m_store, link.custId);
-            // A card changed here (details beyond the seven fields) is kept and sent over the server's.
-            const bool cardChangedHere = link.cardChangedHere(kept.card);
-            const auto takeServerCard = [&] {
-                if (!cardChangedHere) {
-                    keepServerCard(link.custId, card.data);
-                    link.agreeCard(card.data);
-                }
-            };
-            const QString localDigest = fieldsDigest(local.value());
-            if (serverDigest == link.digest) {
-                // The seven fields did not change there; a change here goes up further on.
-                takeServerCard();
-            } else if (localDigest == serverDigest) {
-                link.agree(server, card.data);
-                takeServerCard();
-            } else if (!link.changedHere(local.value())) {
-                m_store.execute(UpdateStatement(server, link.custId));
-                local.value() = server;
-                link.agree(server, card.data);
-                takeServerCard();
-                ++outcome.changedHere;
-            } else {
-                const ConflictChoice choice
-                    = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::Later;
-                if (choice == ConflictChoice::Later) {
-                    // Both stay as they are; the link keeps its old version, so the next sync, which starts from the
-                    // same token, finds the conflict again.
-                    link.etag = etagBefore;
-                    m_undecided.insert(link.custId);
-                    outcome.undecided.append(
-                        (local.value().firstName + QLatin1Char(' ') + local.value().lastName).trimmed());
-                    next();
-                    continue;
-                }
-                ++outcome.conflicts;
-                if (choice == ConflictChoice::KeepBoth) {
-                    // The version here becomes a contact of its own with its card under a UID of its own, sent as a
-                    // new card further on.
-                    const qint32 copy = insertContact(local.value());
-                    const QString uid = ContactCards::newUid();
-                    ContactCards::save(
-                        m_store, copy, {uid, kept.card.isEmpty() ? kept.card : cardWithUid(kept.card, uid)});
-                    contacts.insert(copy, local.value());
-                }
-                if (choice != ConflictChoice::KeepHere) {
-                    m_store.execute(UpdateStatement(server, link.custId));
-                    contacts[link.custId] = server;
+
+            Link& link = found.value();
+            const auto local = contacts.find(link.custId);
+            const QString etagBefore = link.etag;
+            link.etag = card.etag;
+            // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
+            // bytes, not the contact.
+            if (link.deleted || local == contacts.end()) {
+                if (serverDigest != link.digest) {
+                    // Deleted here, changed there: the change wins and the contact comes back.
+                    link.custId = insertContact(server);
+                    link.deleted = false;
                     link.agree(server, card.data);
-                    keepServerCard(link.custId, card.data);
                     link.agreeCard(card.data);
-                    ++outcome.changedHere;
+                    keepServerCard(link.custId, card.data);
+                    contacts.insert(link.custId, server);
+                    ++outcome.addedHere;
                 }
-                // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
-                // server's new version.
+            } else {
+                const ContactCard kept = ContactCards::load(m_store, link.custId);
+                // A card changed here (details beyond the seven fields) is kept and sent over the server's.
+                const bool cardChangedHere = link.cardChangedHere(kept.card);
+                const auto takeServerCard = [&] {
+                    if (!cardChangedHere) {
+                        keepServerCard(link.custId, card.data);
+                        link.agreeCard(card.data);
+                    }
+                };
+                const QString localDigest = fieldsDigest(local.value());
+                if (serverDigest == link.digest) {
+                    // The seven fields did not change there; a change here goes up further on.
+                    takeServerCard();
+                } else if (localDigest == serverDigest) {
+                    link.agree(server, card.data);
+                    takeServerCard();
+                } else if (!link.changedHere(local.value())) {
+                    m_store.execute(UpdateStatement(server, link.custId));
+                    local.value() = server;
+                    link.agree(server, card.data);
+                    takeServerCard();
+                    ++outcome.changedHere;
+                } else {
+                    const ConflictChoice choice
+                        = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::Later;
+                    if (choice == ConflictChoice::Later) {
+                        // Both stay as they are; the link keeps its old version, so the next sync, which starts from
+                        // the same token, finds the conflict again.
+                        link.etag = etagBefore;
+                        m_undecided.insert(link.custId);
+                        outcome.undecided.append(
+                            (local.value().firstName + QLatin1Char(' ') + local.value().lastName).trimmed());
+                        next();
+                        continue;
+                    }
+                    ++outcome.conflicts;
+                    if (choice == ConflictChoice::KeepBoth) {
+                        // The version here becomes a contact of its own with its card under a UID of its own, sent as a
+                        // new card further on.
+                        const qint32 copy = insertContact(local.value());
+                        const QString uid = ContactCards::newUid();
+                        ContactCards::save(
+                            m_store, copy, {uid, kept.card.isEmpty() ? kept.card : cardWithUid(kept.card, uid)});
+                        contacts.insert(copy, local.value());
+                    }
+                    if (choice != ConflictChoice::KeepHere) {
+                        m_store.execute(UpdateStatement(server, link.custId));
+                        contacts[link.custId] = server;
+                        link.agree(server, card.data);
+                        keepServerCard(link.custId, card.data);
+                        link.agreeCard(card.data);
+                        ++outcome.changedHere;
+                    }
+                    // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
+                    // server's new version.
+                }
             }
+            saveLink(link);
+            next();
         }
-        saveLink(link);
-        next();
+    }
+    if (!m_inTransaction) {
+        begin();
     }
     for (const QString& href : std::as_const(removed)) {
         const Link link = links.take(href);

@@ -530,6 +530,27 @@ private slots:
         QCOMPARE(there(), QStringList());
     }
 
+    // More cards than are read at once: each batch is read and applied in turn, and none is missed at the seams.
+    void manyCardsComeInBatches()
+    {
+        freshBook();
+        TestDatabase db;
+        QList<CardDavClient::NewCard> cards;
+        QStringList expected;
+        for (int i = 1; i <= 401; ++i) {
+            cards.append({QStringLiteral("m%1.vcf").arg(i),
+                          QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:m%1\r\nN:Molti%1;Ugo;;;\r\n"
+                                         "FN:Ugo Molti%1\r\nEND:VCARD\r\n")
+                              .arg(i)
+                              .toUtf8()});
+            expected.append(QStringLiteral("Molti%1;Ugo;;;;;").arg(i));
+        }
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        phone.createCards(m_book, cards);
+        QCOMPARE(sync(db).addedHere, 401);
+        verifySettled(db, expected);
+    }
+
     // Another address book is a first sync: nothing here is taken as deleted there.
     void anotherAddressBookDeletesNothing()
     {

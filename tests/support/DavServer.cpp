@@ -142,20 +142,20 @@ class Relay(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         self.close_connection = True
-        head = b'<?xml version="1.0" encoding="utf-8"?><D:multistatus xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav">'
+        head = (b'<?xml version="1.0" encoding="utf-8"?>'
+                b'<D:multistatus xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav">')
+        ok = b"</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>"
+        entry = b"<D:response><D:href>/e%d.vcf</D:href><D:propstat><D:prop><D:getetag>1</D:getetag>" + ok
         try:
             if kind == "card":
-                self.wfile.write(head + b"<D:response><D:href>/big.vcf</D:href><D:propstat><D:prop><D:getetag>1</D:getetag>"
-                                 b"<C:address-data>BEGIN:VCARD\r\nNOTE:")
+                self.wfile.write(head + b"<D:response><D:href>/big.vcf</D:href><D:propstat><D:prop>"
+                                 b"<D:getetag>1</D:getetag><C:address-data>BEGIN:VCARD\r\nNOTE:")
                 for n in range(most // 65536 if most else 10 ** 9):
                     self.wfile.write(b"x" * 65536)
-                return self.wfile.write(b"\r\nEND:VCARD\r\n</C:address-data></D:prop><D:status>HTTP/1.1 200 OK</D:status>"
-                                        b"</D:propstat></D:response></D:multistatus>")
+                return self.wfile.write(b"\r\nEND:VCARD\r\n</C:address-data>" + ok + b"</D:multistatus>")
             self.wfile.write(head)
             for n in range(most // 100 if most else 10 ** 9):
-                self.wfile.write(b"".join(b"<D:response><D:href>/e%d.vcf</D:href><D:propstat><D:prop><D:getetag>1</D:getetag>"
-                                          b"</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>" % (n * 100 + i)
-                                          for i in range(100)))
+                self.wfile.write(b"".join(entry % (n * 100 + i) for i in range(100)))
             self.wfile.write(b"</D:multistatus>")
         except OSError:
             pass
