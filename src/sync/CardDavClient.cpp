@@ -430,10 +430,15 @@ CardDavClient::Flight::Flight(QNetworkReply* started, const QUrl& target, int ti
 
 void CardDavClient::Flight::take()
 {
-    if (failure || !reply->isOpen()) {
-        return;
+    // A megabyte at a time: what the network layer holds meanwhile is never copied nor decoded whole.
+    constexpr qint64 kSlice = 1024 * 1024;
+    while (!failure && reply->isOpen() && reply->bytesAvailable() > 0) {
+        takeSlice(reply->read(kSlice));
     }
-    QByteArray chunk = reply->readAll();
+}
+
+void CardDavClient::Flight::takeSlice(QByteArray chunk)
+{
     if (chunk.isEmpty()) {
         return;
     }

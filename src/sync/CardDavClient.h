@@ -142,6 +142,7 @@ private:
     {
         Flight(QNetworkReply* started, const QUrl& target, int timeout, qint64 limit, Sink sink = {});
         void take();
+        void takeSlice(QByteArray chunk);
         QNetworkReply* reply;
         QUrl url;
         QTimer timer;
