@@ -22,11 +22,14 @@ class CardDavError : public ado::Error
 {
 public:
     // status: the HTTP status, or 0 when no answer came (network gone, certificate refused, timeout).
-    CardDavError(const QString& description, int status);
+    // unreadable: an answer came that the program does not take (not XML, past a limit).
+    CardDavError(const QString& description, int status, bool unreadable = false);
     int status() const { return m_status; }
+    bool unreadable() const { return m_unreadable; }
 
 private:
     int m_status;
+    bool m_unreadable;
 };
 
 struct AddressBook
@@ -48,6 +51,15 @@ struct Card
     QString href;
     QString etag;
     QByteArray data;
+    bool whole = true; // false: larger than a card may be, data empty
+};
+
+// What one answer may bring before the client refuses it; memory stays bounded whatever a server sends.
+struct CardDavLimits
+{
+    qint64 answerBytes = qint64(200) << 20;
+    qint64 cardBytes = qint64(50) << 20;
+    int entries = 100000; // cards in one listing
 };
 
 // What changed in an address book since a sync token.
@@ -86,6 +98,7 @@ public:
 
     // Milliseconds one request may take before it counts as failed.
     void setTimeout(int milliseconds) { m_timeout = milliseconds; }
+    void setLimits(const CardDavLimits& limits) { m_limits = limits; }
 
     // The user's address books: through /.well-known/carddav, the current user's principal and its
     // addressbook-home-set. An address that already names an address book gives just that one.
@@ -98,6 +111,8 @@ public:
     // The changes since token (sync-collection); nothing when the server no longer knows the token.
     std::optional<CollectionChanges> changesSince(const QUrl& book, const QString& token);
     // The cards at the paths, read in batches (addressbook-multiget). Paths the server no longer has are left out.
+    // A batch the server cannot put into XML (a control character, bytes that are not UTF-8) or too large is read
+    // a card at a time, as it is stored; a card past the limit comes without its data.
     QList<Card> fetchCards(const QUrl& book, const QStringList& hrefs);
 
     // Stores a new card under name in the book, never over an existing one (If-None-Match: *); returns it with its
@@ -129,6 +144,8 @@ public:
     QString normalizedHref(const QString& href) const;
 
 private:
+    // Takes an answer's body as it arrives; throws CardDavError to stop it.
+    using Sink = std::function<void(const QByteArray&)>;
     struct Reply
     {
         int status = 0;
@@ -139,14 +156,22 @@ private:
         QUrl url; // after redirects
     };
     // A request on its way, with its time limit and the certificate errors seen.
+    // Its body goes to the sink as it arrives when the answer is a success, else up to a few kilobytes are kept.
     struct Flight
     {
-        Flight(QNetworkReply* started, const QUrl& target, int timeout);
+        Flight(QNetworkReply* started, const QUrl& target, int timeout, qint64 limit, Sink sink = {});
+        void take();
+        void takeSlice(QByteArray chunk);
         QNetworkReply* reply;
         QUrl url;
         QTimer timer;
         bool timedOut = false;
         QList<QSslError> certificateErrors;
+        Sink sink;
+        qint64 limit;
+        qint64 received = 0;
+        QByteArray body;
+        std::optional<CardDavError> failure;
     };
     QNetworkReply* start(const QByteArray& verb,
                          const QUrl& url,
@@ -160,8 +185,11 @@ private:
     Reply send(const QByteArray& verb,
                const QUrl& url,
                const QByteArray& body = {},
-               const QList<QPair<QByteArray, QByteArray>>& headers = {});
-    Reply propfind(const QUrl& url, int depth, const QByteArray& props);
+               const QList<QPair<QByteArray, QByteArray>>& headers = {},
+               const Sink& sink = {},
+               qint64 limit = 0);
+    Reply propfind(const QUrl& url, int depth, const QByteArray& props, const Sink& sink = {});
+    Card getCard(const QString& href);
     [[noreturn]] void fail(const Reply& reply, const QUrl& url) const;
     bool isTrusted(const QUrl& url) const;
     // Throws unless url may be sent the password; asks the approval about an origin not trusted yet.
@@ -177,4 +205,5 @@ private:
     QNetworkAccessManager m_network;
     int m_timeout = 30000;
     std::atomic<bool> m_aborted {false};
+    CardDavLimits m_limits;
 };

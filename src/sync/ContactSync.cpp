@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStringDecoder>
 
 namespace {
 
@@ -123,6 +124,7 @@ void createTables(CustomerStore& store)
 }
 
 const QChar kFieldSeparator(0x1f);
+constexpr qsizetype kCardsAtOnce = 200;
 
 QString joinedFields(const std::optional<ContactFields>& fields)
 {
@@ -168,6 +170,38 @@ void requireOpen(CustomerStore& store)
     if (!store.mcnnCust) {
         throw ado::Error(QStringLiteral("La connessione al database non è aperta."));
     }
+}
+
+// Text the program can keep: UTF-8 without control characters but tabs and line ends.
+bool isCleanText(const QByteArray& data)
+{
+    for (const char c : data) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7f) {
+            return false;
+        }
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(data);
+    return !utf8.hasError();
+}
+
+// A card read whole, to its end, that holds none of the seven fields (only a note, say): nothing wrong with it.
+bool isEmptyCard(const Card& card)
+{
+    static const QRegularExpression end(QStringLiteral("(?:^|\\n)END:VCARD\\s*$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return card.whole && isCleanText(card.data) && end.match(QString::fromUtf8(card.data)).hasMatch();
+}
+
+// "/anna/rubrica/x.vcf (Mario Rossi)": where the card is and, as far as it can be read, whose.
+QString skippedName(const Card& card)
+{
+    static const QRegularExpression fn(QStringLiteral("(?:^|\n)FN[;:][^\r\n]*"));
+    QString name = fn.match(QString::fromUtf8(card.data.left(64 * 1024))).captured(0).trimmed();
+    name = name.mid(name.indexOf(QLatin1Char(':')) + 1);
+    name.remove(QRegularExpression(QStringLiteral("[\x00-\x1f\x7f]"))).truncate(80);
+    return name.isEmpty() ? card.href : QStringLiteral("%1 (%2)").arg(card.href, name);
 }
 
 QString count(int n, const char* one, const char* many)
@@ -302,6 +336,13 @@ QString SyncOutcome::summary() const
     if (pending > 0) {
         text += QStringLiteral("; %1 alla prossima sincronizzazione")
                     .arg(count(pending, "modifica rimandata", "modifiche rimandate"));
+    }
+    if (!skipped.isEmpty()) {
+        text += QStringLiteral("; %1, riprovata alla prossima sincronizzazione: %2")
+                    .arg(count(int(skipped.size()),
+                               "scheda del server non leggibile saltata",
+                               "schede del server non leggibili saltate"),
+                         skipped.join(QLatin1String(", ")));
     }
     if (!undecided.isEmpty()) {
         text += QStringLiteral("; %1: %2; aprire Velmarin per scegliere")
@@ -656,8 +697,7 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
     for (const CardEntry& entry : std::as_const(changed)) {
         hrefs.append(entry.href);
     }
-    const QList<Card> cards = m_client.fetchCards(m_book, hrefs);
-    const qint64 total = cards.size() + removed.size();
+    const qint64 total = hrefs.size() + removed.size();
     step(0, total);
 
     QMap<qint32, ContactFields> contacts = loadContacts();
@@ -722,14 +762,35 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
             begin();
         }
     };
-    begin();
-    for (const Card& card : cards) {
-        ContactFields server;
-        const bool readable = fieldsOfCard(card.data, server);
-        const QString serverDigest = readable ? fieldsDigest(server) : QString();
-        auto found = links.find(card.href);
-        if (found == links.end()) {
-            if (readable) {
+    for (qsizetype first = 0; first < hrefs.size(); first += kCardsAtOnce) {
+        // The cards are read a batch at a time, each applied before the next is read, so that only one batch is
+        // ever in memory; no transaction waits on the network meanwhile.
+        if (m_inTransaction) {
+            commit();
+        }
+        const QList<Card> cards = m_client.fetchCards(m_book, hrefs.mid(first, kCardsAtOnce));
+        begin();
+        for (const Card& card : cards) {
+            ContactFields server;
+            const bool readable = card.whole && isCleanText(card.data) && fieldsOfCard(card.data, server);
+            auto found = links.find(card.href);
+            if (!readable && !isEmptyCard(card)) {
+                // Left as it is on both sides, its version not taken as agreed, and named; the rest goes on.
+                outcome.skipped.append(skippedName(card));
+                next();
+                continue;
+            }
+            if (!readable) {
+                // A whole card with nothing the program keeps: only its version moves on.
+                if (found != links.end()) {
+                    found->etag = card.etag;
+                    saveLink(*found);
+                }
+                next();
+                continue;
+            }
+            const QString serverDigest = fieldsDigest(server);
+            if (found == links.end()) {
                 Link link;
                 link.href = card.href;
                 link.etag = card.etag;
@@ -749,90 +810,91 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
                 }
                 saveLink(link);
                 links.insert(link.href, link);
+                next();
+                continue;
             }
-            next();
-            continue;
-        }
 
-        Link& link = found.value();
-        const auto local = contacts.find(link.custId);
-        const QString etagBefore = link.etag;
-        link.etag = card.etag;
-        // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
-        // bytes, not the contact.
-        if (!readable) {
-            // Nothing the program keeps: only the card's version moves on.
-        } else if (link.deleted || local == contacts.end()) {
-            if (serverDigest != link.digest) {
-                // Deleted here, changed there: the change wins and the contact comes back.
-                link.custId = insertContact(server);
-                link.deleted = false;
-                link.agree(server, card.data);
-                link.agreeCard(card.data);
-                keepServerCard(link.custId, card.data);
-                contacts.insert(link.custId, server);
-                ++outcome.addedHere;
-            }
-        } else {
-            const ContactCard kept = ContactCards::load(m_store, link.custId);
-            // A card changed here (details beyond the seven fields) is kept and sent over the server's.
-            const bool cardChangedHere = link.cardChangedHere(kept.card);
-            const auto takeServerCard = [&] {
-                if (!cardChangedHere) {
-                    keepServerCard(link.custId, card.data);
-                    link.agreeCard(card.data);
-                }
-            };
-            const QString localDigest = fieldsDigest(local.value());
-            if (serverDigest == link.digest) {
-                // The seven fields did not change there; a change here goes up further on.
-                takeServerCard();
-            } else if (localDigest == serverDigest) {
-                link.agree(server, card.data);
-                takeServerCard();
-            } else if (!link.changedHere(local.value())) {
-                m_store.execute(UpdateStatement(server, link.custId));
-                local.value() = server;
-                link.agree(server, card.data);
-                takeServerCard();
-                ++outcome.changedHere;
-            } else {
-                const ConflictChoice choice
-                    = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::Later;
-                if (choice == ConflictChoice::Later) {
-                    // Both stay as they are; the link keeps its old version, so the next sync, which starts from the
-                    // same token, finds the conflict again.
-                    link.etag = etagBefore;
-                    m_undecided.insert(link.custId);
-                    outcome.undecided.append(
-                        (local.value().firstName + QLatin1Char(' ') + local.value().lastName).trimmed());
-                    next();
-                    continue;
-                }
-                ++outcome.conflicts;
-                if (choice == ConflictChoice::KeepBoth) {
-                    // The version here becomes a contact of its own with its card under a UID of its own, sent as a
-                    // new card further on.
-                    const qint32 copy = insertContact(local.value());
-                    const QString uid = ContactCards::newUid();
-                    ContactCards::save(
-                        m_store, copy, {uid, kept.card.isEmpty() ? kept.card : cardWithUid(kept.card, uid)});
-                    contacts.insert(copy, local.value());
-                }
-                if (choice != ConflictChoice::KeepHere) {
-                    m_store.execute(UpdateStatement(server, link.custId));
-                    contacts[link.custId] = server;
+            Link& link = found.value();
+            const auto local = contacts.find(link.custId);
+            const QString etagBefore = link.etag;
+            link.etag = card.etag;
+            // Only the seven fields decide what changed there: a server that rewrites a card it was sent changes its
+            // bytes, not the contact.
+            if (link.deleted || local == contacts.end()) {
+                if (serverDigest != link.digest) {
+                    // Deleted here, changed there: the change wins and the contact comes back.
+                    link.custId = insertContact(server);
+                    link.deleted = false;
                     link.agree(server, card.data);
-                    keepServerCard(link.custId, card.data);
                     link.agreeCard(card.data);
-                    ++outcome.changedHere;
+                    keepServerCard(link.custId, card.data);
+                    contacts.insert(link.custId, server);
+                    ++outcome.addedHere;
                 }
-                // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
-                // server's new version.
+            } else {
+                const ContactCard kept = ContactCards::load(m_store, link.custId);
+                // A card changed here (details beyond the seven fields) is kept and sent over the server's.
+                const bool cardChangedHere = link.cardChangedHere(kept.card);
+                const auto takeServerCard = [&] {
+                    if (!cardChangedHere) {
+                        keepServerCard(link.custId, card.data);
+                        link.agreeCard(card.data);
+                    }
+                };
+                const QString localDigest = fieldsDigest(local.value());
+                if (serverDigest == link.digest) {
+                    // The seven fields did not change there; a change here goes up further on.
+                    takeServerCard();
+                } else if (localDigest == serverDigest) {
+                    link.agree(server, card.data);
+                    takeServerCard();
+                } else if (!link.changedHere(local.value())) {
+                    m_store.execute(UpdateStatement(server, link.custId));
+                    local.value() = server;
+                    link.agree(server, card.data);
+                    takeServerCard();
+                    ++outcome.changedHere;
+                } else {
+                    const ConflictChoice choice
+                        = m_resolver ? m_resolver->resolve(local.value(), server) : ConflictChoice::Later;
+                    if (choice == ConflictChoice::Later) {
+                        // Both stay as they are; the link keeps its old version, so the next sync, which starts from
+                        // the same token, finds the conflict again.
+                        link.etag = etagBefore;
+                        m_undecided.insert(link.custId);
+                        outcome.undecided.append(
+                            (local.value().firstName + QLatin1Char(' ') + local.value().lastName).trimmed());
+                        next();
+                        continue;
+                    }
+                    ++outcome.conflicts;
+                    if (choice == ConflictChoice::KeepBoth) {
+                        // The version here becomes a contact of its own with its card under a UID of its own, sent as a
+                        // new card further on.
+                        const qint32 copy = insertContact(local.value());
+                        const QString uid = ContactCards::newUid();
+                        ContactCards::save(
+                            m_store, copy, {uid, kept.card.isEmpty() ? kept.card : cardWithUid(kept.card, uid)});
+                        contacts.insert(copy, local.value());
+                    }
+                    if (choice != ConflictChoice::KeepHere) {
+                        m_store.execute(UpdateStatement(server, link.custId));
+                        contacts[link.custId] = server;
+                        link.agree(server, card.data);
+                        keepServerCard(link.custId, card.data);
+                        link.agreeCard(card.data);
+                        ++outcome.changedHere;
+                    }
+                    // KeepHere leaves the digest as it was: the contact counts as changed here and is sent over the
+                    // server's new version.
+                }
             }
+            saveLink(link);
+            next();
         }
-        saveLink(link);
-        next();
+    }
+    if (!m_inTransaction) {
+        begin();
     }
     for (const QString& href : std::as_const(removed)) {
         const Link link = links.take(href);
@@ -847,9 +909,9 @@ void ContactSync::applyServerChanges(SyncOutcome& outcome)
         // A contact changed here after its card was deleted there stays, and goes up as a new card.
         next();
     }
-    // The new token covers every card written before it. With a conflict left undecided the old one is kept, so that
-    // the next sync reads that card again.
-    if (m_undecided.isEmpty()) {
+    // The new token covers every card written before it. With a conflict left undecided or a card skipped the old one
+    // is kept, so that the next sync reads that card again.
+    if (m_undecided.isEmpty() && outcome.skipped.isEmpty()) {
         m_store.execute(QStringLiteral("UPDATE CustomerSync SET Written = 0 WHERE Written <> 0"), QVariantList());
         setStateValue(m_store, QStringLiteral("token"), newToken);
     }

@@ -100,6 +100,8 @@ struct SyncOutcome
     int conflicts = 0;
     int pending = 0; // changed on the server while this sync ran: taken up by the next one
     QStringList undecided; // changed on both sides, left for the window to ask: "Rossi Mario"
+    // Cards there the program cannot read, tried again by the next sync: "/anna/rubrica/x.vcf (Mario Rossi)"
+    QStringList skipped;
 
     // "Sincronizzazione completata: qui 3 nuovi, 1 modificato, 0 eliminati; sul server 2 nuovi, ..."
     QString summary() const;

@@ -21,22 +21,28 @@ void runJob(QKeychain::Job& job)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-// Why a keyring job failed, in the user's language; the keyring's own text (English) goes to the log only.
+// Why a keyring job failed, in the user's language, the keyring's own text (English) in parentheses.
 QString reasonOf(const QKeychain::Job& job)
 {
-    qWarning("velmarin: keyring: %s", qUtf8Printable(job.errorString()));
+    QString reason;
     switch (job.error()) {
     case QKeychain::AccessDeniedByUser:
-        return QStringLiteral("l'accesso è stato rifiutato.");
+        reason = QStringLiteral("l'accesso è stato rifiutato");
+        break;
     case QKeychain::AccessDenied:
-        return QStringLiteral("l'accesso non è consentito.");
+        reason = QStringLiteral("l'accesso non è consentito");
+        break;
     case QKeychain::NoBackendAvailable:
     case QKeychain::NotImplemented:
-        return QStringLiteral("su questo sistema non c'è un portachiavi.");
+        reason = QStringLiteral("su questo sistema non c'è un portachiavi");
+        break;
     default:
-        // Without a desktop session (no D-Bus, no Secret Service) the keyring says no more than this.
-        return QStringLiteral("il portachiavi del sistema non risponde (serve una sessione del desktop).");
+        // Without a desktop session (no D-Bus, no Secret Service) the keyring says no more than "Unknown error".
+        reason = QStringLiteral("il portachiavi del sistema non risponde (serve una sessione del desktop)");
+        break;
     }
+    const QString own = job.errorString().trimmed();
+    return own.isEmpty() ? reason + QLatin1Char('.') : QStringLiteral("%1 (%2).").arg(reason, own);
 }
 
 class Keyring : public PasswordStore
@@ -74,7 +80,8 @@ public:
         job.setKey(account);
         runJob(job);
         if (job.error() != QKeychain::NoError && job.error() != QKeychain::EntryNotFound) {
-            reasonOf(job); // logged
+            // Nobody to tell but the log: the password stays in the keyring, harmless.
+            qWarning("velmarin: impossibile togliere la password dal portachiavi: %s", qUtf8Printable(reasonOf(job)));
         }
     }
 };

@@ -15,6 +15,7 @@
 #include "Duplicates.h"
 #include "TestDatabase.h"
 
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -100,6 +101,7 @@ public:
         qRegisterMetaType<ConflictChoice>();
         qRegisterMetaType<DeletionChoice>();
         m_server.setDropWriteTags(dropWriteTags);
+        m_server.setFaultable(true);
     }
 
 private:
@@ -107,6 +109,8 @@ private:
     QUrl m_book;
     int m_books = 0;
     int m_requestsSeen = 0;
+    CardDavLimits m_limits;
+    int m_timeout = 30000;
 
     QUrl freshBook()
     {
@@ -122,6 +126,8 @@ private:
         CustomerStore store;
         store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
         CardDavClient client(m_book, m_server.user(), m_server.password());
+        client.setLimits(m_limits);
+        client.setTimeout(m_timeout);
         ContactSync sync(store, client, m_book);
         sync.setResolver(resolver);
         sync.setProgress(progress);
@@ -200,6 +206,37 @@ private:
         phone.deleteCard(card.href, card.etag);
     }
 
+    // Rossi (key 2) edited, deleted or given a new contact here, and edited or deleted there.
+    void change(TestDatabase& db, const QString& hereOp, const QString& thereOp)
+    {
+        if (hereOp == QLatin1String("edit")) {
+            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 2")), QString());
+        } else if (hereOp == QLatin1String("edit-cell")) {
+            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3339999999' WHERE CustID = 2")), QString());
+        } else if (hereOp == QLatin1String("delete+undo")) {
+            CustomerStore store;
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            const QList<KeptContact> kept = ContactUndo::keep(store, {2});
+            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+            QCOMPARE(ContactUndo::bringBack(store, kept).first().key, 2);
+            store.CloseDatabase();
+        } else if (hereOp.startsWith(QLatin1String("delete"))) {
+            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
+        }
+        if (hereOp.endsWith(QLatin1String("add"))) {
+            QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, City, "
+                                            "State, Zip, PhoneNumber) VALUES (%1, 'Gialli', 'Ugo', '', '', '', "
+                                            "'', '')")
+                                 .arg(hereOp == QLatin1String("add") ? 3 : 2)),
+                     QString());
+        }
+        if (thereOp == QLatin1String("edit")) {
+            phoneEdit(QStringLiteral("Rossi"), "3331234567", "3339999999");
+        } else if (thereOp == QLatin1String("delete")) {
+            phoneDelete(QStringLiteral("Rossi"));
+        }
+    }
+
     // Both sides hold exactly the contacts, and one more sync changes nothing.
     void verifySettled(TestDatabase& db, QStringList contacts)
     {
@@ -223,6 +260,9 @@ private slots:
     // Nothing on the server is overwritten or deleted blindly, even when the server gave no tag for a write.
     void cleanup()
     {
+        m_server.setFaults({});
+        m_limits = CardDavLimits();
+        m_timeout = 30000;
         const QStringList requests = m_server.requests().mid(m_requestsSeen);
         m_requestsSeen += int(requests.size());
         for (const QString& request : requests) {
@@ -316,31 +356,7 @@ private slots:
         QCOMPARE(there(), QStringList({kRossi, kVerdi}));
         const QString rossiCard = cardOf(QStringLiteral("Rossi")).href;
 
-        if (hereOp == QLatin1String("edit")) {
-            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano' WHERE CustID = 2")), QString());
-        } else if (hereOp == QLatin1String("edit-cell")) {
-            QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET Zip = '3339999999' WHERE CustID = 2")), QString());
-        } else if (hereOp == QLatin1String("delete+undo")) {
-            CustomerStore store;
-            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
-            const QList<KeptContact> kept = ContactUndo::keep(store, {2});
-            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
-            QCOMPARE(ContactUndo::bringBack(store, kept).first().key, 2);
-            store.CloseDatabase();
-        } else if (hereOp.startsWith(QLatin1String("delete"))) {
-            QCOMPARE(db.exec(QStringLiteral("DELETE FROM Customer WHERE CustID = 2")), QString());
-            if (hereOp.endsWith(QLatin1String("+add"))) {
-                QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName, LastName, Address, City, "
-                                                "State, Zip, PhoneNumber) VALUES (2, 'Gialli', 'Ugo', '', '', '', "
-                                                "'', '')")),
-                         QString());
-            }
-        }
-        if (thereOp == QLatin1String("edit")) {
-            phoneEdit(QStringLiteral("Rossi"), "3331234567", "3339999999");
-        } else if (thereOp == QLatin1String("delete")) {
-            phoneDelete(QStringLiteral("Rossi"));
-        }
+        change(db, hereOp, thereOp);
         ScriptedResolver keepBoth(ConflictChoice::KeepBoth);
         sync(db, &keepBoth);
         verifySettled(db, expected);
@@ -350,6 +366,242 @@ private slots:
                 QVERIFY(card.href != rossiCard);
             }
         }
+    }
+
+    // What Radicale never does: a report that leaves out a card, a token refused, a write refused or overtaken, no
+    // version tags at all. Nothing is lost, nothing taken for done that was not, and the next sync settles.
+    void oddServerAnswersLoseNothing_data()
+    {
+        QTest::addColumn<QString>("fault"); // %rossi: the path of Rossi's card
+        QTest::addColumn<bool>("firstToo"); // the first sync meets the fault too
+        QTest::addColumn<QString>("hereOp");
+        QTest::addColumn<QString>("thereOp");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("pending");
+        QTest::addColumn<QStringList>("expected");
+        const QString rossiMilano = QString(kRossi).replace(QLatin1String("Torino"), QLatin1String("Milano"));
+        const QString rossiNewCell = QString(kRossi).replace(QLatin1String("3331234567"), QLatin1String("3339999999"));
+        const QString gialli = QStringLiteral("Gialli;Ugo;;;;;");
+        QTest::newRow("a card written here left out of the report")
+            << QStringLiteral("omit-report %rossi") << false << ""
+            << ""
+            << "" << 0 << QStringList {kRossi, kVerdi};
+        QTest::newRow("token refused, a card deleted there") << QStringLiteral("refuse-token") << false << ""
+                                                             << "delete"
+                                                             << "" << 0 << QStringList {kVerdi};
+        QTest::newRow("token refused, a card changed there") << QStringLiteral("refuse-token") << false << ""
+                                                             << "edit"
+                                                             << "" << 0 << QStringList {rossiNewCell, kVerdi};
+        QTest::newRow("a new card refused: no room")
+            << QStringLiteral("refuse-create 507") << false << "add"
+            << "" << QStringLiteral("spazio") << 0 << QStringList {kRossi, kVerdi, gialli};
+        QTest::newRow("a new card refused: forbidden")
+            << QStringLiteral("refuse-create 403") << false << "add"
+            << "" << QStringLiteral("non consente") << 0 << QStringList {kRossi, kVerdi, gialli};
+        QTest::newRow("a card changed there during the sync") << QStringLiteral("refuse-update 412") << false << "edit"
+                                                              << ""
+                                                              << "" << 1 << QStringList {rossiMilano, kVerdi};
+        QTest::newRow("no version tags") << QStringLiteral("no-etags") << true << ""
+                                         << "edit"
+                                         << "" << 0 << QStringList {rossiNewCell, kVerdi};
+    }
+    void oddServerAnswersLoseNothing()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, firstToo);
+        QFETCH(QString, hereOp);
+        QFETCH(QString, thereOp);
+        QFETCH(QString, error);
+        QFETCH(int, pending);
+        QFETCH(QStringList, expected);
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi), rowOf(2, kRossi)});
+        m_server.setFaults(firstToo ? QStringList {fault} : QStringList {});
+        sync(db);
+        m_server.setFaults({});
+        QCOMPARE(there(), QStringList({kRossi, kVerdi}));
+        change(db, hereOp, thereOp);
+
+        m_server.setFaults({QString(fault).replace(QLatin1String("%rossi"), cardOf(QStringLiteral("Rossi")).href)});
+        QString failure;
+        SyncOutcome outcome;
+        try {
+            outcome = sync(db);
+        } catch (const ado::Error& e) {
+            failure = e.description();
+        }
+        m_server.setFaults({});
+        if (error.isEmpty()) {
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+            QCOMPARE(outcome.pending, pending);
+        } else {
+            QVERIFY2(failure.contains(error), qPrintable(failure));
+        }
+        expected.sort();
+        QCOMPARE(here(db), expected);
+        sync(db);
+        verifySettled(db, expected);
+    }
+
+    // A card the program cannot read is named and left on both sides, the rest syncs, and the card is read again at
+    // every sync until it can be.
+    void aBadCardIsSkippedAndTriedAgain_data()
+    {
+        QTest::addColumn<QString>("how"); // "file": written into the server's folder; "put": sent as a phone would
+        QTest::addColumn<QByteArray>("card");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<qint64>("cardBytes");
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("contact");
+        const CardDavLimits limits;
+        QTest::newRow("a control character")
+            << "file"
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:neri\r\nN:Neri;Bruno;;;\r\nFN:Bruno \x01Neri\r\nEND:VCARD\r\n")
+            << "" << limits.cardBytes << "bad.vcf (Bruno Neri)"
+            << "Neri;Bruno;;;;;";
+        QTest::newRow("bytes that are not UTF-8")
+            << "put"
+            << QStringLiteral(
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:lati\r\nN:Làti;Carla;;;\r\nFN:Carla Làti\r\nEND:VCARD\r\n")
+                   .toUtf8()
+            << "latin1" << limits.cardBytes << "bad.vcf (Carla L" << QStringLiteral("Làti;Carla;;;;;");
+        QTest::newRow("larger than a card may be")
+            << "put"
+            << "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:nota\r\nN:Nota;Lunga;;;\r\nFN:Lunga Nota\r\nNOTE:"
+                + QByteArray(10000, 'x') + "\r\nEND:VCARD\r\n"
+            << "" << qint64(4096) << "bad.vcf"
+            << "Nota;Lunga;;;;;";
+    }
+    void aBadCardIsSkippedAndTriedAgain()
+    {
+        QFETCH(QString, how);
+        QFETCH(QByteArray, card);
+        QFETCH(QString, fault);
+        QFETCH(qint64, cardBytes);
+        QFETCH(QString, named);
+        QFETCH(QString, contact);
+        freshBook();
+        const QString book = QStringLiteral("rubrica%1").arg(m_books);
+        TestDatabase db({rowOf(1, kVerdi)});
+        phonePut(QStringLiteral("b.vcf"),
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:b\r\nN:Bianchi;Luca;;;\r\nFN:Luca Bianchi\r\nEND:VCARD\r\n");
+        if (how == QLatin1String("put")) {
+            phonePut(QStringLiteral("bad.vcf"), card);
+        } else if (!m_server.writeCardFile(book, QStringLiteral("bad.vcf"), card)) {
+            QSKIP("only Radicale's cards can be written as files");
+        }
+        m_server.setFaults(fault.isEmpty() ? QStringList() : QStringList {fault});
+        m_limits.cardBytes = cardBytes;
+        const QString bianchi = QStringLiteral("Bianchi;Luca;;;;;");
+        for (int run = 0; run < 2; ++run) {
+            const SyncOutcome outcome = sync(db);
+            QCOMPARE(outcome.skipped.size(), 1);
+            QVERIFY2(outcome.skipped.first().contains(named), qPrintable(outcome.skipped.first()));
+            QVERIFY2(outcome.summary().contains(QStringLiteral("1 scheda del server non leggibile saltata")),
+                     qPrintable(outcome.summary()));
+            QCOMPARE(here(db), QStringList({bianchi, kVerdi}));
+        }
+
+        // Mended there (or readable after all): the next sync takes it.
+        m_server.setFaults({});
+        m_limits = CardDavLimits();
+        if (how == QLatin1String("file")) {
+            QVERIFY(m_server.writeCardFile(book, QStringLiteral("bad.vcf"), QByteArray(card).replace('\x01', "")));
+        }
+        const SyncOutcome outcome = sync(db);
+        QVERIFY(outcome.skipped.isEmpty());
+        QCOMPARE(outcome.addedHere, 1);
+        verifySettled(db, {bianchi, kVerdi, contact});
+    }
+
+    // An answer without end stops the sync at the stated limit, or when its time is up, with nothing applied on either
+    // side, an Italian message and no warning.
+    void anEndlessAnswerIsRefused_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a card without end") << "endless card" << QStringLiteral("una scheda di oltre 256 kB");
+        QTest::newRow("entries without end") << "endless entries" << QStringLiteral("oltre 2000 schede");
+        QTest::newRow("an answer too large")
+            << "endless entries+bytes" << QStringLiteral("La risposta del server supera 1 MB");
+        QTest::newRow("a byte a second") << "trickle"
+                                         << QStringLiteral("ha smesso di rispondere o è troppo lento: la risposta "
+                                                           "non è arrivata per intero in 2 secondi");
+    }
+    void anEndlessAnswerIsRefused()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi)});
+        m_limits.cardBytes = 256 * 1024;
+        m_limits.entries = fault.endsWith(QLatin1String("entries")) ? 2000 : 1000000;
+        m_limits.answerBytes = 1024 * 1024;
+        m_timeout = 2000;
+        m_server.setFaults({fault.section(QLatin1Char('+'), 0, 0)});
+        QString failure;
+        try {
+            sync(db);
+        } catch (const CardDavError& error) {
+            failure = error.description();
+        }
+        QVERIFY2(failure.contains(message), qPrintable(failure));
+        m_server.setFaults({});
+        QCOMPARE(here(db), QStringList {kVerdi});
+        QCOMPARE(there(), QStringList());
+    }
+
+    // More cards than are read at once: each batch is read and applied in turn, and none is missed at the seams.
+    void manyCardsComeInBatches()
+    {
+        freshBook();
+        TestDatabase db;
+        QList<CardDavClient::NewCard> cards;
+        QStringList expected;
+        for (int i = 1; i <= 401; ++i) {
+            cards.append({QStringLiteral("m%1.vcf").arg(i),
+                          QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:m%1\r\nN:Molti%1;Ugo;;;\r\n"
+                                         "FN:Ugo Molti%1\r\nEND:VCARD\r\n")
+                              .arg(i)
+                              .toUtf8()});
+            expected.append(QStringLiteral("Molti%1;Ugo;;;;;").arg(i));
+        }
+        CardDavClient phone(m_book, m_server.user(), m_server.password());
+        phone.createCards(m_book, cards);
+        QCOMPARE(sync(db).addedHere, 401);
+        verifySettled(db, expected);
+    }
+
+    // Another address book is a first sync: nothing here is taken as deleted there.
+    void anotherAddressBookDeletesNothing()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi), rowOf(2, kRossi)});
+        sync(db);
+        freshBook();
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.deletedHere, 0);
+        QCOMPARE(outcome.addedThere, 2);
+        verifySettled(db, {kRossi, kVerdi});
+    }
+
+    // Two equal cards there and one such contact here: one is linked, the other becomes a contact of its own.
+    void twoEqualCardsAreTwoContacts()
+    {
+        freshBook();
+        TestDatabase db({rowOf(1, kVerdi)});
+        for (const char* uid : {"v-1", "v-2"}) {
+            phonePut(QString::fromLatin1(uid) + QLatin1String(".vcf"),
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + QByteArray(uid)
+                         + "\r\nN:Verdi;Anna;;;\r\nFN:Anna Verdi\r\nEND:VCARD\r\n");
+        }
+        const SyncOutcome outcome = sync(db);
+        QCOMPARE(outcome.linked, 1);
+        QCOMPARE(outcome.addedHere, 1);
+        QCOMPARE(outcome.addedThere, 0);
+        verifySettled(db, {kVerdi, kVerdi});
     }
 
     // A whole book restored from a copy made before a deletion that the sync already carried to the server: the

@@ -161,7 +161,8 @@ private slots:
         const Run result = run(db, arguments, password);
         QCOMPARE(result.status, status);
         QCOMPARE(result.out, QString());
-        QVERIFY2(result.err.startsWith(QLatin1String("velmarin: ")) && result.err.contains(words),
+        QVERIFY2(result.err.startsWith(QLatin1String("velmarin: ")) && result.err.contains(words)
+                     && result.err.count(QLatin1Char('\n')) == (status == 2 ? 2 : 1),
                  qPrintable(result.err));
         QCOMPARE(db.count(), 1);
     }

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -598,6 +599,74 @@ private slots:
         QTRY_COMPARE(boxes.pending(), 0);
         QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 0 modificati, 0 eliminati")),
                  qPrintable(boxes.last().text));
+    }
+
+    // Cards with a photo of about a megabyte, in a book with contacts of its own: the book growing in the sync's own
+    // transactions is no other program, at start and from "Sincronizza ora".
+    void largeCardsSyncFromTheWindow()
+    {
+        MemoryPasswords passwords;
+        ScriptedMessageBox boxes;
+        QList<mkdb::ContactRow> rows;
+        for (int i = 1; i <= 30; ++i) {
+            rows.append({i, QStringLiteral("Cognome%1").arg(i), "Nome", "Via Po 1", "Torino", "TO", "", ""});
+        }
+        TestDatabase db(rows);
+        const QUrl book = m_server.addAddressBook(QStringLiteral("grandi"), QStringLiteral("Grandi"));
+        CardDavClient phone(book, m_server.user(), m_server.password());
+        const QByteArray photo = QByteArray(1024 * 1024, 'A').toBase64();
+        QByteArray folded;
+        for (qsizetype i = 0; i < photo.size(); i += 74) {
+            folded += (i ? " " : "") + photo.mid(i, 74) + "\r\n";
+        }
+        for (const char* name : {"Bruni", "Conti"}) {
+            phone.createCard(book,
+                             QString::fromLatin1(name) + QLatin1String(".vcf"),
+                             "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + QByteArray(name) + "\r\nN:" + name
+                                 + ";Lia;;;\r\nFN:Lia " + name + "\r\nPHOTO;ENCODING=b;TYPE=JPEG:" + folded
+                                 + "END:VCARD\r\n");
+        }
+        setUpSync(db, {m_server.url(), m_server.user(), book});
+        passwords.setPassword(QStringLiteral("anna@127.0.0.1"), m_server.password());
+        MainWindowDriver driver;
+        QTRY_VERIFY(listed(driver).contains(QStringLiteral("Conti|Lia||")));
+        QCOMPARE(boxes.asked().size(), 0);
+
+        driver.clickRow(1);
+        driver.click("cmdUpdate");
+        driver.type("txtCity", QStringLiteral("Lecce"));
+        driver.click("cmdSave");
+        QVERIFY(driver.browsing());
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(driver.window()->syncActions()->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("sul server 0 aggiunti, 1 modificato, 0 eliminati")),
+                 qPrintable(boxes.last().text));
+        QCOMPARE(phone.listCards(book).size(), 32);
+
+        // The command line, another process, syncs a third such card while the window has the book open; the
+        // window's next sync finds nothing amiss.
+        phone.createCard(book,
+                         QStringLiteral("zeta.vcf"),
+                         "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:zeta\r\nN:Zeta;Ada;;;\r\nFN:Ada Zeta\r\n"
+                         "PHOTO;ENCODING=b;TYPE=JPEG:"
+                             + folded + "END:VCARD\r\n");
+        const QString program = db.folder() + QStringLiteral("/velmarin");
+        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/velmarin"), program));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELMARIN_CARDDAV_PASSWORD"), m_server.password());
+        process.setProcessEnvironment(env);
+        process.start(program, {QStringLiteral("--sync")});
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 120000);
+        const QString out = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+        QVERIFY2(process.exitCode() == 0 && out.contains(QLatin1String("in rubrica 1 aggiunto")), qPrintable(out));
+        boxes.expect(MessageBox::Ok);
+        QVERIFY(driver.window()->syncActions()->syncNow());
+        QTRY_COMPARE(boxes.pending(), 0);
+        QVERIFY2(boxes.last().text.startsWith(QLatin1String("Sincronizzazione completata")),
+                 qPrintable(boxes.last().text));
+        QTRY_VERIFY(listed(driver).contains(QStringLiteral("Zeta|Ada||")));
     }
 
     // Last: the password it types stays with the process, as it does with the program until it ends.

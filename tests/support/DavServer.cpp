@@ -32,9 +32,11 @@ bool writeFile(const QString& path, const QByteArray& content)
 // Passes every request on to the server and its answer back, noting each request with the precondition it carried.
 // Options: --delay SECONDS before each request, as a server far away; --drop-tags answers a PUT without its ETag;
 // --digest USER:PASSWORD asks for HTTP Digest authentication and passes the request on with Basic.
+// --faults FILE: the faults to play, read again for every request, one a line (see DavServer::setFaults).
 // clang-format off (it would reflow the Python)
 const char kProxy[] = R"py(import base64, hashlib, http.client, http.server, re, secrets, socketserver, sys, time
 listen, upstream, log = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+faults_file = sys.argv[sys.argv.index("--faults") + 1] if "--faults" in sys.argv else None
 drop_tags = "--drop-tags" in sys.argv
 digest = sys.argv[sys.argv.index("--digest") + 1].split(":", 1) if "--digest" in sys.argv else None
 delay = float(sys.argv[sys.argv.index("--delay") + 1]) if "--delay" in sys.argv else 0
@@ -56,6 +58,19 @@ def authorized(command, header):
         return p.get("response") == md5(f"{ha1}:{p['nonce']}:{p.get('nc')}:{p.get('cnonce')}:{p['qop']}:{ha2}")
     return p.get("response") == md5(f"{ha1}:{p['nonce']}:{ha2}")
 
+def faults():
+    try:
+        with open(faults_file, encoding="utf-8") as f:
+            return dict((line.split(" ", 1) + [""])[:2] for line in f.read().splitlines() if line)
+    except (OSError, TypeError):
+        return {}
+
+def without_response(data, suffix):
+    def keep(m):
+        href = re.search(rb"<(?:\w+:)?href>([^<]*)</", m.group(0))
+        return b"" if href and href.group(1).endswith(suffix.encode()) else m.group(0)
+    return re.sub(rb"<(\w+:|)response>.*?</\1response>", keep, data, flags=re.S)
+
 class Relay(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -75,8 +90,22 @@ class Relay(http.server.BaseHTTPRequestHandler):
         tags = [f"{name}={self.headers[name]}" for name in ("If-Match", "If-None-Match") if self.headers[name]]
         with open(log, "a", encoding="utf-8") as out:
             out.write(" ".join([self.command, self.path] + tags) + "\n")
-        headers = {k: v for k, v in self.headers.items() if k.lower() not in hop}
+        # Plain answers, so that the faults can edit them.
+        headers = {k: v for k, v in self.headers.items() if k.lower() not in hop and k.lower() != "accept-encoding"}
         time.sleep(delay)
+        fault = faults()
+        syncing = self.command == "REPORT" and b"sync-collection" in body
+        if "refuse-token" in fault and syncing:
+            return self.answer(403, "Forbidden", [("Content-Type", "application/xml")],
+                               b'<?xml version="1.0"?><D:error xmlns:D="DAV:"><D:valid-sync-token/></D:error>')
+        if self.command == "PUT":
+            which = "refuse-create" if self.headers["If-None-Match"] else "refuse-update"
+            if which in fault:
+                return self.answer(int(fault[which]), "Refused", [], b"")
+        if "endless" in fault and self.command in ("PROPFIND", "REPORT") and self.headers.get("Depth") == "1":
+            return self.endless(fault["endless"])
+        if "trickle" in fault and self.command == "PROPFIND":
+            return self.trickle()
         if digest:
             if not authorized(self.command, self.headers.get("Authorization", "")):
                 nonce = secrets.token_hex(16)
@@ -95,7 +124,56 @@ class Relay(http.server.BaseHTTPRequestHandler):
             return
         kept = [(name, value) for name, value in reply.getheaders()
                 if name.lower() not in hop and not (drop_tags and self.command == "PUT" and name.lower() == "etag")]
+        if "omit-report" in fault and syncing:
+            data = without_response(data, fault["omit-report"])
+        if "no-etags" in fault:
+            data = re.sub(rb"<(\w+:|)getetag>[^<]*</\1getetag>", b"", data)
+            kept = [(name, value) for name, value in kept if name.lower() != "etag"]
+        if "latin1" in fault:
+            data = data.replace("à".encode(), b"\xe0")
         self.answer(reply.status, reply.reason, kept, data)
+
+    # An answer that never ends: one card without end ("card"), or card entries without end ("entries").
+    def endless(self, fault):
+        kind, _, most = fault.partition(" ")
+        most = int(most) if most else None
+        self.send_response(207, "Multi-Status")
+        self.send_header("Content-Type", "application/xml; charset=utf-8")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        head = (b'<?xml version="1.0" encoding="utf-8"?>'
+                b'<D:multistatus xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav">')
+        ok = b"</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>"
+        entry = b"<D:response><D:href>/e%d.vcf</D:href><D:propstat><D:prop><D:getetag>1</D:getetag>" + ok
+        try:
+            if kind == "card":
+                self.wfile.write(head + b"<D:response><D:href>/big.vcf</D:href><D:propstat><D:prop>"
+                                 b"<D:getetag>1</D:getetag><C:address-data>BEGIN:VCARD\r\nNOTE:")
+                for n in range(most // 65536 if most else 10 ** 9):
+                    self.wfile.write(b"x" * 65536)
+                return self.wfile.write(b"\r\nEND:VCARD\r\n</C:address-data>" + ok + b"</D:multistatus>")
+            self.wfile.write(head)
+            for n in range(most // 100 if most else 10 ** 9):
+                self.wfile.write(b"".join(entry % (n * 100 + i) for i in range(100)))
+            self.wfile.write(b"</D:multistatus>")
+        except OSError:
+            pass
+
+    # Headers at once, then the body a byte a second.
+    def trickle(self):
+        self.send_response(207, "Multi-Status")
+        self.send_header("Content-Type", "application/xml; charset=utf-8")
+        self.send_header("Content-Length", "100000")
+        self.end_headers()
+        self.close_connection = True
+        try:
+            for byte in b'<?xml version="1.0" encoding="utf-8"?>' * 3000:
+                self.wfile.write(bytes([byte]))
+                self.wfile.flush()
+                time.sleep(1)
+        except OSError:
+            pass
 
     do_GET = do_PUT = do_DELETE = do_PROPFIND = do_PROPPATCH = do_REPORT = do_MKCOL = do_OPTIONS = relay
 
@@ -163,6 +241,11 @@ QStringList DavServer::requests() const
         return {};
     }
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void DavServer::setFaults(const QStringList& faults)
+{
+    writeFile(path(QStringLiteral("faults")), faults.join(QLatin1Char('\n')).toUtf8() + '\n');
 }
 
 bool DavServer::startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port)
@@ -268,6 +351,9 @@ bool DavServer::start()
         if (m_digest) {
             proxyArguments << QStringLiteral("--digest") << m_user + QLatin1Char(':') + m_password;
         }
+        if (m_faultable) {
+            proxyArguments << QStringLiteral("--faults") << path(QStringLiteral("faults"));
+        }
         if (m_delay > 0) {
             proxyArguments << QStringLiteral("--delay") << QString::number(m_delay / 1000.0);
         }
@@ -363,4 +449,9 @@ QUrl DavServer::addAddressBook(const QString& name, const QString& displayName)
 QStringList DavServer::cardFiles(const QString& name) const
 {
     return QDir(bookFolder(name)).entryList({QStringLiteral("*")}, QDir::Files, QDir::Name);
+}
+
+bool DavServer::writeCardFile(const QString& name, const QString& file, const QByteArray& data) const
+{
+    return m_kind == Kind::Radicale && writeFile(bookFolder(name) + QLatin1Char('/') + file, data);
 }

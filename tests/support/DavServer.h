@@ -32,6 +32,18 @@ public:
     void setDelay(int milliseconds) { m_delay = milliseconds; }
     // Before start(): the proxy speaks HTTPS, with a self-signed certificate.
     void setTls(bool tls) { m_tls = tls; }
+    // Before start(): put the proxy in front, so that setFaults can make it misbehave.
+    void setFaultable(bool faultable) { m_faultable = faultable; }
+    // The faults the proxy plays from now on, one a line, as "name argument":
+    //   omit-report SUFFIX   leaves the card whose path ends so out of sync-collection answers
+    //   refuse-token         refuses every sync token (403 valid-sync-token), as a server that forgot them
+    //   refuse-create STATUS answers a new card (If-None-Match) with STATUS, storing nothing
+    //   refuse-update STATUS answers a changed card (If-Match) with STATUS, storing nothing
+    //   no-etags             gives no version tags, in listings nor in answers to writes
+    //   latin1               sends "à" as the single byte E0, not UTF-8
+    //   endless card|entries [N] a listing without end (or of N bytes of a card, N entries): one card, or entries
+    //   trickle              answers a PROPFIND a byte a second
+    void setFaults(const QStringList& faults);
     // What the proxy passed on, one line a request: "PUT /anna/book/x.vcf If-Match=\"…\"" (the tag header, if any).
     QStringList requests() const;
 
@@ -51,11 +63,13 @@ public:
     QUrl addAddressBook(const QString& name, const QString& displayName);
     // The card files of an address book, as the server stores them.
     QStringList cardFiles(const QString& name) const;
+    // Radicale only: a card written straight into the address book's folder, as no client could send it.
+    bool writeCardFile(const QString& name, const QString& file, const QByteArray& data) const;
 
 private:
     QString path(const QString& relative) const;
     QString bookFolder(const QString& name) const;
-    bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls || m_delay > 0; }
+    bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls || m_delay > 0 || m_faultable; }
     bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port);
 
     Kind m_kind;
@@ -69,6 +83,7 @@ private:
     bool m_dropWriteTags = false;
     bool m_digest = false;
     bool m_tls = false;
+    bool m_faultable = false;
     int m_delay = 0;
     QString m_error;
 };
