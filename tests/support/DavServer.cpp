@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -21,6 +23,38 @@ quint16 freePort()
         return 0;
     }
     return probe.serverPort();
+}
+
+// Whether process pid holds the socket listening on 127.0.0.1:port. Another test's server may have taken a port this
+// one picked (a port is free only until someone binds it): answering on the port is not proof enough.
+bool listensOn(qint64 pid, quint16 port)
+{
+    QSet<QByteArray> sockets;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : lines.mid(1)) {
+            const QList<QByteArray> cells = line.simplified().split(' ');
+            // sl local rem st tx:rx tr:when retrnsmt uid timeout inode; 0A is LISTEN.
+            if (cells.size() < 10 || cells.at(3) != "0A") {
+                continue;
+            }
+            bool ok = false;
+            if (cells.at(1).split(':').value(1).toUInt(&ok, 16) == port && ok) {
+                sockets.insert("socket:[" + cells.at(9) + "]");
+            }
+        }
+    }
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (sockets.contains(QFile::symLinkTarget(fd.filePath()).section(QLatin1Char('/'), -1).toLatin1())) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool writeFile(const QString& path, const QByteArray& content)
@@ -263,7 +297,7 @@ bool DavServer::startProcess(QProcess& process, const QString& program, const QS
         }
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(200)) {
+        if (socket.waitForConnected(200) && listensOn(process.processId(), port)) {
             return true;
         }
         QThread::msleep(20);
@@ -273,6 +307,22 @@ bool DavServer::startProcess(QProcess& process, const QString& program, const QS
 }
 
 bool DavServer::start()
+{
+    // A port another test took between the pick and the bind: pick again, unless the server must come back on its own.
+    const bool fresh = m_port == 0;
+    for (int attempt = 1;; ++attempt) {
+        if (startOnce()) {
+            return true;
+        }
+        if (!fresh || attempt == 3) {
+            return false;
+        }
+        m_port = 0;
+        m_serverPort = 0;
+    }
+}
+
+bool DavServer::startOnce()
 {
     m_error.clear();
     // Radicale from its Python module (Debian's python3-radicale): the radicale package would also start a system

@@ -70,6 +70,7 @@ private:
     QString path(const QString& relative) const;
     QString bookFolder(const QString& name) const;
     bool hasProxy() const { return m_dropWriteTags || m_digest || m_tls || m_delay > 0 || m_faultable; }
+    bool startOnce();
     bool startProcess(QProcess& process, const QString& program, const QStringList& arguments, quint16 port);
 
     Kind m_kind;
