@@ -1,6 +1,6 @@
-#include "AppInfo.h"
-#include "CommandLine.h"
-#include "Startup.h"
+#include "app/CommandLine.h"
+#include "core/AppInfo.h"
+#include "maint/Startup.h"
 
 #include <QApplication>
 #include <QIcon>

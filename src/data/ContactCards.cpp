@@ -1,7 +1,7 @@
-#include "ContactCards.h"
+#include "data/ContactCards.h"
 
-#include "CardEdit.h"
-#include "Contact.h"
+#include "data/Contact.h"
+#include "exchange/CardEdit.h"
 
 #include <QFileInfo>
 #include <QUuid>

@@ -1,10 +1,10 @@
-#include "CustomerStore.h"
+#include "data/CustomerStore.h"
 
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "Contact.h"
-#include "ContactCards.h"
-#include "Statements.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
+#include "data/Statements.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
 
 #include <limits>
 

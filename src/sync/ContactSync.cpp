@@ -1,11 +1,11 @@
-#include "ContactSync.h"
+#include "sync/ContactSync.h"
 
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "Contact.h"
-#include "ContactCards.h"
-#include "ImportRules.h"
-#include "SyncCards.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ImportRules.h"
+#include "sync/SyncCards.h"
 
 #include <QMap>
 #include <QRegularExpression>

@@ -3,17 +3,17 @@
 // stop at any step. After each, a sync again leaves both sides equal and a further one finds nothing to do. All of it
 // runs on Radicale, then on Xandikos behind a proxy that answers writes without their version tag: every later write
 // must still carry the tag it expects.
-#include "BookRestore.h"
-#include "CardDavClient.h"
-#include "CardEdit.h"
-#include "ContactCards.h"
-#include "ContactSync.h"
-#include "ContactUndo.h"
-#include "CustomerStore.h"
-#include "DailyBackup.h"
-#include "DavServer.h"
-#include "Duplicates.h"
-#include "TestDatabase.h"
+#include "data/BookRestore.h"
+#include "data/ContactCards.h"
+#include "data/ContactUndo.h"
+#include "data/CustomerStore.h"
+#include "data/DailyBackup.h"
+#include "data/Duplicates.h"
+#include "exchange/CardEdit.h"
+#include "support/DavServer.h"
+#include "support/TestDatabase.h"
+#include "sync/CardDavClient.h"
+#include "sync/ContactSync.h"
 
 #include <QRegularExpression>
 #include <QSqlDatabase>

@@ -4,9 +4,9 @@
 // lines are empty; the key line is read as a decimal integer and wrapped to 32 bits. Every run checks properties
 // that must hold for any text, and sends the built statements to an in-memory database built like Cust.mdb.
 
-#include "Contact.h"
-#include "CustDatabase.h"
-#include "Statements.h"
+#include "data/Contact.h"
+#include "data/Statements.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
