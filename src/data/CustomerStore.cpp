@@ -132,11 +132,7 @@ void CustomerStore::CloseDatabase()
 qint32 CustomerStore::GetNextCustID()
 {
     // mrsCust is let go on every way out, a failure included.
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {*this};
+    RecordsetRelease release {*this};
 
     ado::Recordset& rs = openQuery(KeyQuery());
     if (rs.isEOF()) {
