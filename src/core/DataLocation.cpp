@@ -3,8 +3,8 @@
 #include "core/AppInfo.h"
 #include "data/Ado.h"
 #include "data/CustomerStore.h"
+#include "data/Schema.h"
 #include "data/SystemText.h"
-#include "mkdb/CustDatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -99,7 +99,7 @@ bool createIfInstalled()
     const QString building = path + QStringLiteral(".nuovo-%1").arg(QCoreApplication::applicationPid());
     QFile::remove(building);
     // SQLite's own words follow the Italian ones in parentheses.
-    QString error = mkdb::createCustomerDatabase(building);
+    QString error = Schema::createBook(building);
     if (!error.isEmpty()) {
         error = QStringLiteral("errore del database (%1)").arg(error);
     }

@@ -1,4 +1,5 @@
 #include "data/CustomerStore.h"
+#include "data/Schema.h"
 
 #include "data/Contact.h"
 #include "data/ContactCards.h"
@@ -111,11 +112,11 @@ void CustomerStore::ConnectToDatabase(const QString& connectionText)
     mcmdCust->ActiveConnection = mcnnCust;
     mcmdCust->CommandType = ado::adCmdText;
     try {
-        ContactCards::prepare(*this);
+        Schema::upgrade(*this);
     } catch (const ado::Error& error) {
         // The book opens all the same (another program may hold it for a moment); the next opening tries again,
         // and a change that needs a card says why it failed.
-        qWarning("Cust.mdb: cards not prepared: %s", qUtf8Printable(error.description()));
+        qWarning("Cust.mdb: not brought to the current version: %s", qUtf8Printable(error.description()));
     }
 }
 

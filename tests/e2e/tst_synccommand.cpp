@@ -105,7 +105,7 @@ private slots:
         QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
         copy.setDatabaseName(copies.first());
         QVERIFY(copy.open());
-        QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'CustomerSync'"), copy);
+        QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM CustomerSync"), copy);
         QVERIFY(query.next());
         QCOMPARE(query.value(0).toInt(), 0);
         query.finish();

@@ -5,8 +5,8 @@
 // that must hold for any text, and sends the built statements to an in-memory database built like Cust.mdb.
 
 #include "data/Contact.h"
+#include "data/Schema.h"
 #include "data/Statements.h"
-#include "mkdb/CustDatabase.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -209,7 +209,7 @@ QSqlDatabase& database()
     static QSqlDatabase db = [] {
         QSqlDatabase opened = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fuzz"));
         opened.setDatabaseName(QStringLiteral(":memory:"));
-        if (!opened.open() || !QSqlQuery(opened).exec(mkdb::customerTableSql())) {
+        if (!opened.open() || !QSqlQuery(opened).exec(Schema::customerTableSql())) {
             std::fprintf(stderr, "no in-memory database: %s\n", opened.lastError().text().toUtf8().constData());
             std::abort();
         }
