@@ -1,14 +1,14 @@
 #include "benches.h"
 
-#include "AppInfo.h"
-#include "ContactCards.h"
-#include "ContactDetailsDialog.h"
-#include "ContactImport.h"
-#include "CustDatabase.h"
-#include "ListView.h"
-#include "Statements.h"
-#include "VCard.h"
-#include "frmCustMaint.h"
+#include "common/ListView.h"
+#include "core/AppInfo.h"
+#include "data/ContactCards.h"
+#include "data/Statements.h"
+#include "exchange/ContactImport.h"
+#include "exchange/VCard.h"
+#include "maint/ContactDetailsDialog.h"
+#include "maint/frmCustMaint.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QDir>
 #include <QFile>

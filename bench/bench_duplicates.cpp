@@ -1,8 +1,8 @@
 #include "benches.h"
 
-#include "CustomerStore.h"
-#include "DuplicatesDialog.h"
-#include "frmCustMaint.h"
+#include "data/CustomerStore.h"
+#include "maint/DuplicatesDialog.h"
+#include "maint/frmCustMaint.h"
 
 #include <QAction>
 #include <QTextStream>

@@ -1,10 +1,10 @@
 #include "benches.h"
 
-#include "ContactImport.h"
-#include "Csv.h"
-#include "CustDatabase.h"
-#include "Statements.h"
-#include "VCard.h"
+#include "data/Statements.h"
+#include "exchange/ContactImport.h"
+#include "exchange/Csv.h"
+#include "exchange/VCard.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QDir>
 #include <QFile>

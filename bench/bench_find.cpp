@@ -1,7 +1,7 @@
 #include "benches.h"
 
-#include "ListView.h"
-#include "frmCustMaint.h"
+#include "common/ListView.h"
+#include "maint/frmCustMaint.h"
 
 #include <QLabel>
 #include <QLineEdit>

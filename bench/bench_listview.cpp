@@ -1,8 +1,8 @@
 #include "benches.h"
 
-#include "ListView.h"
-#include "TextBox.h"
-#include "frmCustMaint.h"
+#include "common/ListView.h"
+#include "common/TextBox.h"
+#include "maint/frmCustMaint.h"
 
 #include <QHeaderView>
 #include <QTest>

@@ -1,10 +1,10 @@
 #include "benches.h"
 
-#include "AppInfo.h"
-#include "ListView.h"
-#include "Statements.h"
-#include "TextBox.h"
-#include "frmCustMaint.h"
+#include "common/ListView.h"
+#include "common/TextBox.h"
+#include "core/AppInfo.h"
+#include "data/Statements.h"
+#include "maint/frmCustMaint.h"
 
 #include <QTest>
 #include <QToolButton>

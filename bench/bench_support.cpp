@@ -1,6 +1,6 @@
 #include "benches.h"
 
-#include "AppInfo.h"
+#include "core/AppInfo.h"
 
 #include <QCoreApplication>
 #include <QDir>

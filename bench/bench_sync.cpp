@@ -1,10 +1,10 @@
-#include "CardDavClient.h"
-#include "CardEdit.h"
-#include "ContactSync.h"
-#include "DavServer.h"
-#include "PeerClient.h"
-#include "TestDatabase.h"
 #include "benches.h"
+#include "exchange/CardEdit.h"
+#include "support/DavServer.h"
+#include "support/PeerClient.h"
+#include "support/TestDatabase.h"
+#include "sync/CardDavClient.h"
+#include "sync/ContactSync.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,11 +1,11 @@
 #include "benches.h"
 
-#include "AppInfo.h"
-#include "BookRestore.h"
-#include "DailyBackup.h"
-#include "ListView.h"
-#include "UndoActions.h"
-#include "frmCustMaint.h"
+#include "common/ListView.h"
+#include "core/AppInfo.h"
+#include "data/BookRestore.h"
+#include "data/DailyBackup.h"
+#include "maint/UndoActions.h"
+#include "maint/frmCustMaint.h"
 
 #include <QAction>
 #include <QDir>

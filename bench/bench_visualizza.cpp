@@ -1,9 +1,9 @@
 #include "benches.h"
 
-#include "AppInfo.h"
-#include "ListView.h"
-#include "PrinterDevice.h"
-#include "Visualizza.h"
+#include "common/ListView.h"
+#include "core/AppInfo.h"
+#include "print/PrinterDevice.h"
+#include "print/Visualizza.h"
 
 #include <QDir>
 #include <QFile>

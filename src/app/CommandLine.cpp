@@ -1,15 +1,14 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
-#include "AppInfo.h"
-
-#include "BookRestore.h"
-#include "Contact.h"
-#include "ContactImport.h"
-#include "DailyBackup.h"
-#include "DataLocation.h"
-#include "Duplicates.h"
-#include "Startup.h"
-#include "SyncCommand.h"
+#include "app/SyncCommand.h"
+#include "core/AppInfo.h"
+#include "core/BookBackup.h"
+#include "core/DataLocation.h"
+#include "data/BookRestore.h"
+#include "data/Contact.h"
+#include "data/DailyBackup.h"
+#include "data/Duplicates.h"
+#include "exchange/ContactImport.h"
 
 #include <QDate>
 #include <QDir>

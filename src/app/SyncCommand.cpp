@@ -1,9 +1,9 @@
-#include "SyncCommand.h"
+#include "app/SyncCommand.h"
 
-#include "CommandLine.h"
-#include "DataLocation.h"
-#include "Startup.h"
-#include "SyncSession.h"
+#include "app/CommandLine.h"
+#include "core/BookBackup.h"
+#include "core/DataLocation.h"
+#include "sync/SyncSession.h"
 
 #include <QTextStream>
 

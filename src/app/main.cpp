@@ -1,15 +1,45 @@
-#include "AppInfo.h"
-#include "CommandLine.h"
-#include "Startup.h"
+#include "app/CommandLine.h"
+#include "core/AppInfo.h"
+#include "maint/Startup.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QTextStream>
 
+#ifdef Q_OS_LINUX
+#include <climits>
+#include <string>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Hands the run to velmarin-cli beside this program, same arguments, so that a command maps no widget library into
+// the process. Returns only when that program cannot be started; the command then runs here.
+void runHeadless(char* argv[])
+{
+#ifdef Q_OS_LINUX
+    // The program itself, not the link that may have started it (bin/velmarin in an installed tree).
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        return;
+    }
+    std::string headless(self, std::size_t(length));
+    headless.replace(headless.rfind('/') + 1, std::string::npos, "velmarin-cli");
+    execv(headless.c_str(), argv);
+#else
+    Q_UNUSED(argv);
+#endif
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     // An import or an export from the command line runs without a display: no widget, no QApplication.
     if (isExchangeCommand(argc, argv)) {
+        runHeadless(argv);
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(AppInfo::title());
         QTextStream out(stdout);

@@ -1,7 +1,7 @@
-#include "ListView.h"
+#include "common/ListView.h"
 
-#include "ListViewModel.h"
-#include "Twips.h"
+#include "common/ListViewModel.h"
+#include "common/Twips.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
-#include "ListViewModel.h"
+#include "common/ListViewModel.h"
 
-#include "SearchText.h"
+#include "core/SearchText.h"
 
 #include <QLocale>
 

@@ -1,4 +1,4 @@
-#include "MessageBox.h"
+#include "common/MessageBox.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "TextBox.h"
+#include "common/TextBox.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>

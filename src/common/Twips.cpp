@@ -1,4 +1,4 @@
-#include "Twips.h"
+#include "common/Twips.h"
 
 #include <cmath>
 

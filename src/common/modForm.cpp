@@ -1,4 +1,4 @@
-#include "modForm.h"
+#include "common/modForm.h"
 
 #include <QGuiApplication>
 #include <QPalette>

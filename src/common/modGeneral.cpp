@@ -1,26 +1,10 @@
-#include "modGeneral.h"
+#include "common/modGeneral.h"
 
-#include "AppInfo.h"
-#include "TextBox.h"
+#include "common/TextBox.h"
+#include "core/AppInfo.h"
+#include "core/DataLocation.h"
 
 bool gblnPopulating = false;
-
-QString withTrailingSeparator(const QString& folder)
-{
-#ifndef Q_OS_WIN
-    // Outside Windows a backslash is a character of a folder's name ("/srv/bs\" is the folder "bs\"), never a
-    // separator, so a Unix path always gets its "/".
-    if (folder.startsWith(QLatin1Char('/')) && !folder.endsWith(QLatin1Char('/'))) {
-        return folder + QLatin1Char('/');
-    }
-#endif
-    if (folder.endsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('/'))) {
-        return folder;
-    }
-    // A Windows-style path keeps its own separator; otherwise the platform's "/" (Qt uses it on every system).
-    const bool backslashes = folder.contains(QLatin1Char('\\')) && !folder.contains(QLatin1Char('/'));
-    return folder + (backslashes ? QLatin1Char('\\') : QLatin1Char('/'));
-}
 
 QString GetAppPath()
 {

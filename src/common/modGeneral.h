@@ -9,8 +9,6 @@ extern bool gblnPopulating;
 
 // The application folder with exactly one trailing separator.
 QString GetAppPath();
-// The rule behind it: a folder ending in "\" or "/" is returned unchanged, any other gets the separator it uses.
-QString withTrailingSeparator(const QString& folder);
 
 void SelectTextBoxText(TextBox* textBox);
 // The code itself for a digit or a control code, else 0.

@@ -1,6 +1,6 @@
-#include "Ado.h"
+#include "data/Ado.h"
 
-#include "DailyBackup.h"
+#include "data/DailyBackup.h"
 
 #include <QAtomicInt>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "BookRestore.h"
+#include "data/BookRestore.h"
 
-#include "Contact.h"
-#include "DailyBackup.h"
-#include "SystemText.h"
+#include "data/Contact.h"
+#include "data/DailyBackup.h"
+#include "data/SystemText.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ContactUndo.h"
+#include "data/ContactUndo.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "Contact.h"
+#include "data/Contact.h"
 
 #include <optional>
 

@@ -1,56 +1,12 @@
-#include "ContactCards.h"
+#include "data/ContactCards.h"
 
-#include "CardEdit.h"
-#include "Contact.h"
+#include "data/Contact.h"
+#include "data/Schema.h"
+#include "exchange/CardEdit.h"
 
-#include <QFileInfo>
 #include <QUuid>
 
 namespace {
-
-const QString kTable = QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerCard ("
-                                      "CustID INTEGER PRIMARY KEY, Uid TEXT NOT NULL, Card BLOB NOT NULL, "
-                                      "Agrees BLOB NOT NULL DEFAULT X'')");
-// A book whose table came before the agreements.
-const QString kAgreesColumn = QStringLiteral("ALTER TABLE CustomerCard ADD COLUMN Agrees BLOB NOT NULL DEFAULT X''");
-const QString kTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardDeleted AFTER DELETE ON Customer "
-                                        "BEGIN DELETE FROM CustomerCard WHERE CustID = OLD.CustID; END");
-
-// A version 4 UUID of the 16 random bytes h, as hex.
-const QString kUuidOfH = QStringLiteral("lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || substr(h, 14, 3) "
-                                        "|| '-' || substr('89ab', 1 + abs(random() % 4), 1) || substr(h, 18, 3) || '-' "
-                                        "|| substr(h, 21, 12))");
-
-// A contact added by any program gets its row and random UID at once; a key it shares with a contact already there
-// keeps that one's card. So no contact is ever without a row once the book is prepared, and the opening needs no
-// look at every contact.
-const QString kAddedTrigger = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardAdded AFTER INSERT ON Customer "
-                                             "WHEN NEW.CustID IS NOT NULL BEGIN INSERT OR IGNORE INTO CustomerCard "
-                                             "(CustID, Uid, Card) SELECT NEW.CustID, ")
-    + kUuidOfH + QStringLiteral(", X'' FROM (SELECT hex(randomblob(16)) AS h); END");
-
-// A card written behind the program's back (by another program, or by hand) no longer has the agreement worked out
-// for the old one: it is forgotten, and the export reads the card.
-const QString kRewrittenTrigger
-    = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerCardRewritten AFTER UPDATE OF Card ON CustomerCard "
-                     "WHEN NEW.Card IS NOT OLD.Card AND NEW.Agrees IS OLD.Agrees AND length(NEW.Agrees) > 0 "
-                     "BEGIN UPDATE CustomerCard SET Agrees = X'' WHERE CustID = NEW.CustID; END");
-
-// Pairs of contacts the user said are not one person ("Non sono doppioni"), the lower key first. A deleted contact's
-// pairs go with it: its key may be given again to someone else.
-const QString kNotDuplicateTable = QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerNotDuplicate ("
-                                                  "KeyA INTEGER NOT NULL, KeyB INTEGER NOT NULL, "
-                                                  "PRIMARY KEY (KeyA, KeyB)) WITHOUT ROWID");
-const QString kNotDuplicateTrigger
-    = QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerNotDuplicateDeleted AFTER DELETE ON Customer BEGIN "
-                     "DELETE FROM CustomerNotDuplicate WHERE KeyA = OLD.CustID OR KeyB = OLD.CustID; END");
-
-const QStringList kSchemaNames {QStringLiteral("CustomerCard"),
-                                QStringLiteral("CustomerCardDeleted"),
-                                QStringLiteral("CustomerCardAdded"),
-                                QStringLiteral("CustomerCardRewritten"),
-                                QStringLiteral("CustomerNotDuplicate"),
-                                QStringLiteral("CustomerNotDuplicateDeleted")};
 
 enum class Table { Missing, WithoutAgreements, Whole };
 
@@ -59,7 +15,7 @@ Table tableOf(CustomerStore& store)
     RecordsetRelease release {store};
     ado::Recordset& rs = store.openQuery(
         QStringLiteral("SELECT count(*), coalesce(sum(name = 'Agrees'), 0) FROM pragma_table_info(?)"),
-        {kSchemaNames.at(0)});
+        {QStringLiteral("CustomerCard")});
     return rs.Fields(0).toInt() == 0 ? Table::Missing
         : rs.Fields(1).toInt() == 0  ? Table::WithoutAgreements
                                      : Table::Whole;
@@ -77,71 +33,13 @@ QString cardColumns(Table table)
     return table == Table::Whole ? QStringLiteral("Uid, Card, Agrees") : QStringLiteral("Uid, Card, X''");
 }
 
-// The table with all its columns and the triggers are there.
-bool prepared(CustomerStore& store)
-{
-    if (tableOf(store) != Table::Whole) {
-        return false;
-    }
-    RecordsetRelease release {store};
-    QStringList marks(kSchemaNames.size(), QStringLiteral("?"));
-    QVariantList names;
-    for (const QString& name : kSchemaNames) {
-        names << name;
-    }
-    return store
-               .openQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (")
-                              + marks.join(QLatin1String(", ")) + QLatin1Char(')'),
-                          names)
-               .Fields(0)
-               .toInt()
-        == kSchemaNames.size();
-}
-
-// One statement for the whole book: a first start on 100,000 contacts must not wait on 100,000 statements. Each row
-// gets a version 4 UUID of its own.
-void fill(CustomerStore& store)
-{
-    store.execute(QStringLiteral("INSERT OR REPLACE INTO CustomerCard (CustID, Uid, Card) SELECT CustID, ") + kUuidOfH
-                      + QStringLiteral(", X'' FROM (SELECT CustID, hex(randomblob(16)) AS h FROM Customer WHERE "
-                                       "CustID IS NOT NULL AND CustID NOT IN (SELECT CustID FROM CustomerCard))"),
-                  QVariantList());
-}
-
 } // namespace
 
 namespace ContactCards {
 
 void prepare(CustomerStore& store)
 {
-    const std::shared_ptr<ado::Connection>& connection = store.mcnnCust;
-    if (!connection || prepared(store) || !QFileInfo(connection->filePath()).isWritable()) {
-        return;
-    }
-    const bool own = !connection->inTransaction();
-    if (own) {
-        connection->BeginTrans();
-    }
-    try {
-        store.execute(kTable, QVariantList());
-        if (tableOf(store) == Table::WithoutAgreements) {
-            store.execute(kAgreesColumn, QVariantList());
-        }
-        store.execute(kTrigger, QVariantList());
-        store.execute(kAddedTrigger, QVariantList());
-        store.execute(kRewrittenTrigger, QVariantList());
-        store.execute(kNotDuplicateTable, QVariantList());
-        store.execute(kNotDuplicateTrigger, QVariantList());
-        fill(store);
-        if (own) {
-            connection->CommitTrans();
-        }
-    } catch (...) {
-        if (own) {
-            connection->RollbackTrans();
-        }
-        throw;
-    }
+    Schema::upgrade(store);
 }
 
 ContactCard load(CustomerStore& store, qint32 custId)

@@ -1,7 +1,7 @@
-#include "ContactUndo.h"
+#include "data/ContactUndo.h"
 
-#include "Contact.h"
-#include "ContactCards.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
 
 #include <QCryptographicHash>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CustomerStore.h"
-#include "Statements.h"
+#include "data/CustomerStore.h"
+#include "data/Statements.h"
 
 #include <QByteArray>
 #include <QList>

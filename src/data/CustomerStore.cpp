@@ -1,10 +1,11 @@
-#include "CustomerStore.h"
+#include "data/CustomerStore.h"
+#include "data/Schema.h"
 
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "Contact.h"
-#include "ContactCards.h"
-#include "Statements.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
+#include "data/Statements.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
 
 #include <limits>
 
@@ -111,11 +112,11 @@ void CustomerStore::ConnectToDatabase(const QString& connectionText)
     mcmdCust->ActiveConnection = mcnnCust;
     mcmdCust->CommandType = ado::adCmdText;
     try {
-        ContactCards::prepare(*this);
+        Schema::upgrade(*this);
     } catch (const ado::Error& error) {
         // The book opens all the same (another program may hold it for a moment); the next opening tries again,
         // and a change that needs a card says why it failed.
-        qWarning("Cust.mdb: cards not prepared: %s", qUtf8Printable(error.description()));
+        qWarning("Cust.mdb: not brought to the current version: %s", qUtf8Printable(error.description()));
     }
 }
 
@@ -132,11 +133,7 @@ void CustomerStore::CloseDatabase()
 qint32 CustomerStore::GetNextCustID()
 {
     // mrsCust is let go on every way out, a failure included.
-    struct Release
-    {
-        CustomerStore& store;
-        ~Release() { store.releaseRecordset(); }
-    } release {*this};
+    RecordsetRelease release {*this};
 
     ado::Recordset& rs = openQuery(KeyQuery());
     if (rs.isEOF()) {

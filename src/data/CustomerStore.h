@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Ado.h"
+#include "data/Ado.h"
 
 #include <QStringList>
 

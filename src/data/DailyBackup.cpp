@@ -1,6 +1,6 @@
-#include "DailyBackup.h"
+#include "data/DailyBackup.h"
 
-#include "SystemText.h"
+#include "data/SystemText.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>

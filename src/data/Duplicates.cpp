@@ -1,9 +1,9 @@
-#include "Duplicates.h"
+#include "data/Duplicates.h"
 
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "Contact.h"
-#include "SearchText.h"
+#include "core/SearchText.h"
+#include "data/Contact.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CardEdit.h"
-#include "ContactCards.h"
-#include "CustomerStore.h"
-#include "Statements.h"
+#include "data/ContactCards.h"
+#include "data/CustomerStore.h"
+#include "data/Statements.h"
+#include "exchange/CardEdit.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "Statements.h"
+#include "data/Statements.h"
 
 #include <QStringList>
 

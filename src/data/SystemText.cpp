@@ -1,4 +1,4 @@
-#include "SystemText.h"
+#include "data/SystemText.h"
 
 #include <cerrno>
 

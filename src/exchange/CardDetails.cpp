@@ -1,7 +1,7 @@
-#include "CardDetails.h"
+#include "exchange/CardDetails.h"
 
-#include "CardEdit.h"
-#include "VCard.h"
+#include "exchange/CardEdit.h"
+#include "exchange/VCard.h"
 
 #include <QDate>
 

@@ -1,7 +1,7 @@
-#include "CardEdit.h"
+#include "exchange/CardEdit.h"
 
-#include "ImportRules.h"
-#include "VCard.h"
+#include "exchange/ImportRules.h"
+#include "exchange/VCard.h"
 
 #include <QCryptographicHash>
 #include <QStringList>

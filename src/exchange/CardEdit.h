@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Statements.h"
-#include "VCard.h"
+#include "data/Statements.h"
+#include "exchange/VCard.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,11 +1,11 @@
-#include "ContactFile.h"
+#include "exchange/ContactFile.h"
 
-#include "Contact.h"
-#include "ContactCards.h"
-#include "Csv.h"
-#include "SystemText.h"
-#include "TextDecoding.h"
-#include "VCard.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
+#include "data/SystemText.h"
+#include "exchange/Csv.h"
+#include "exchange/TextDecoding.h"
+#include "exchange/VCard.h"
 
 #include <QDir>
 #include <QFile>

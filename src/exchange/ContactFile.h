@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CustomerStore.h"
-#include "ExchangeTypes.h"
+#include "data/CustomerStore.h"
+#include "exchange/ExchangeTypes.h"
 
 // Contact files on disk: which format a name means, reading one whole for an import, writing one whole for an export.
 

@@ -1,9 +1,9 @@
-#include "ContactImport.h"
+#include "exchange/ContactImport.h"
 
-#include "CardEdit.h"
-#include "Contact.h"
-#include "ContactCards.h"
-#include "ImportRules.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ImportRules.h"
 
 #include <QFileInfo>
 #include <QSet>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ContactFile.h"
+#include "exchange/ContactFile.h"
 
 // An import into Cust.mdb: the contacts of one or more files, added in one transaction with the main window's insert
 // statement and key rule, every duplicate skipped. Each added contact keeps its whole card and its card's UID (a new

@@ -1,9 +1,9 @@
-#include "Csv.h"
+#include "exchange/Csv.h"
 
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "ImportRules.h"
-#include "VCard.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ImportRules.h"
+#include "exchange/VCard.h"
 
 #include <QDate>
 #include <QRegularExpression>

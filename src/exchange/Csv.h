@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ExchangeTypes.h"
+#include "exchange/ExchangeTypes.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "ImportRules.h"
+#include "exchange/ImportRules.h"
 
 #include <QRegularExpression>
 

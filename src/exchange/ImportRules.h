@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Statements.h"
+#include "data/Statements.h"
 
 #include <QString>
 

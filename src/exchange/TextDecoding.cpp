@@ -1,4 +1,4 @@
-#include "TextDecoding.h"
+#include "exchange/TextDecoding.h"
 
 #include <QStringDecoder>
 

@@ -1,8 +1,8 @@
-#include "VCard.h"
+#include "exchange/VCard.h"
 
-#include "CardEdit.h"
-#include "ImportRules.h"
-#include "TextDecoding.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ImportRules.h"
+#include "exchange/TextDecoding.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>

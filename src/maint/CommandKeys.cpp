@@ -1,4 +1,4 @@
-#include "CommandKeys.h"
+#include "maint/CommandKeys.h"
 
 #include <QAbstractButton>
 #include <QEvent>

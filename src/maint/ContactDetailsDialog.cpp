@@ -1,6 +1,6 @@
-#include "ContactDetailsDialog.h"
+#include "maint/ContactDetailsDialog.h"
 
-#include "MessageBox.h"
+#include "common/MessageBox.h"
 
 #include <QDate>
 #include <QDialogButtonBox>

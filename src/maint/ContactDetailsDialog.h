@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CardDetails.h"
+#include "exchange/CardDetails.h"
 
 #include <QDialog>
 

@@ -1,13 +1,13 @@
-#include "ContactExchange.h"
+#include "maint/ContactExchange.h"
 
-#include "AppInfo.h"
-#include "Contact.h"
-#include "ContactCards.h"
-#include "ContactFileDialog.h"
-#include "ContactImport.h"
-#include "CustomerStore.h"
-#include "ListView.h"
-#include "MessageBox.h"
+#include "common/ListView.h"
+#include "common/MessageBox.h"
+#include "core/AppInfo.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
+#include "data/CustomerStore.h"
+#include "exchange/ContactImport.h"
+#include "maint/ContactFileDialog.h"
 
 #include <QAction>
 #include <QDir>

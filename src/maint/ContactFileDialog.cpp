@@ -1,4 +1,4 @@
-#include "ContactFileDialog.h"
+#include "maint/ContactFileDialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

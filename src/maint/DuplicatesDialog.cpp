@@ -1,8 +1,8 @@
-#include "DuplicatesDialog.h"
+#include "maint/DuplicatesDialog.h"
 
-#include "Contact.h"
-#include "CustomerStore.h"
-#include "MessageBox.h"
+#include "common/MessageBox.h"
+#include "data/Contact.h"
+#include "data/CustomerStore.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>

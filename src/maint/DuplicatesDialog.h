@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Duplicates.h"
+#include "data/Duplicates.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
-#include "FindField.h"
+#include "maint/FindField.h"
 
-#include "ListView.h"
+#include "common/ListView.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

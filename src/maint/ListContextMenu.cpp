@@ -1,7 +1,7 @@
-#include "ListContextMenu.h"
+#include "maint/ListContextMenu.h"
 
-#include "Form1.h"
-#include "ListView.h"
+#include "common/ListView.h"
+#include "report/Form1.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -1,7 +1,7 @@
-#include "RestoreDialog.h"
+#include "maint/RestoreDialog.h"
 
-#include "Contact.h"
-#include "MessageBox.h"
+#include "common/MessageBox.h"
+#include "data/Contact.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BookRestore.h"
+#include "data/BookRestore.h"
 
 #include <QDialog>
 

@@ -1,10 +1,10 @@
-#include "Startup.h"
+#include "maint/Startup.h"
 
-#include "AppInfo.h"
-#include "DailyBackup.h"
-#include "DataLocation.h"
-#include "MessageBox.h"
-#include "frmCustMaint.h"
+#include "common/MessageBox.h"
+#include "core/AppInfo.h"
+#include "core/BookBackup.h"
+#include "core/DataLocation.h"
+#include "maint/frmCustMaint.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,16 +23,6 @@ QString firstStartNotice(const QString& path)
 }
 
 } // namespace
-
-// A copy that could not be made must not keep anyone from their contacts: it is only reported.
-void backUpAddressBook(const QString& path)
-{
-    const DailyBackup::Result backup = DailyBackup::run(path, AppInfo::now().date());
-    if (!backup.error.isEmpty()) {
-        QTextStream(stderr) << AppInfo::title() << ": copia di sicurezza di " << QDir::toNativeSeparators(path)
-                            << " non riuscita: " << backup.error << '\n';
-    }
-}
 
 int runVelmarin()
 {

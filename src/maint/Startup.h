@@ -9,7 +9,3 @@ int runVelmarin();
 
 // Qt's standard buttons in Italian ("Sì", "No"), whatever the system language.
 void installItalianTranslations();
-
-// Makes the day's backup copy of the address book at path when it is due (DailyBackup); a failure is only written to
-// standard error.
-void backUpAddressBook(const QString& path);

@@ -1,9 +1,9 @@
-#include "SyncActions.h"
+#include "maint/SyncActions.h"
 
-#include "DataLocation.h"
-#include "MessageBox.h"
-#include "Startup.h"
-#include "SyncSession.h"
+#include "common/MessageBox.h"
+#include "core/BookBackup.h"
+#include "core/DataLocation.h"
+#include "sync/SyncSession.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "UndoActions.h"
+#include "maint/UndoActions.h"
 
-#include "MessageBox.h"
-#include "RestoreDialog.h"
+#include "common/MessageBox.h"
+#include "maint/RestoreDialog.h"
 
 #include <QAction>
 #include <QDate>

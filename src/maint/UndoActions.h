@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ContactUndo.h"
-#include "RestoreDialog.h"
+#include "data/ContactUndo.h"
+#include "maint/RestoreDialog.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CustomerStore.h"
+#include "data/CustomerStore.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,10 +1,10 @@
-#include "Module5.h"
+#include "print/Module5.h"
 
-#include "AppInfo.h"
-#include "ListView.h"
-#include "MessageBox.h"
-#include "PrinterDevice.h"
-#include "SaveFileChooser.h"
+#include "common/ListView.h"
+#include "common/MessageBox.h"
+#include "core/AppInfo.h"
+#include "print/PrinterDevice.h"
+#include "print/SaveFileChooser.h"
 
 #include <QDir>
 #include <QLocale>

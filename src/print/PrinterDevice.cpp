@@ -1,6 +1,6 @@
-#include "PrinterDevice.h"
+#include "print/PrinterDevice.h"
 
-#include "AppInfo.h"
+#include "core/AppInfo.h"
 
 #include <QFile>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "SaveFileChooser.h"
+#include "print/SaveFileChooser.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

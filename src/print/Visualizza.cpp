@@ -1,14 +1,14 @@
-#include "Visualizza.h"
+#include "print/Visualizza.h"
 
-#include "Ado.h"
-#include "AppInfo.h"
-#include "Contact.h"
-#include "DataLocation.h"
-#include "ListView.h"
-#include "MessageBox.h"
-#include "Module5.h"
-#include "Twips.h"
-#include "modForm.h"
+#include "common/ListView.h"
+#include "common/MessageBox.h"
+#include "common/Twips.h"
+#include "common/modForm.h"
+#include "core/AppInfo.h"
+#include "core/DataLocation.h"
+#include "data/Ado.h"
+#include "data/Contact.h"
+#include "print/Module5.h"
 
 #include <QCloseEvent>
 #include <QDateTime>

@@ -1,7 +1,7 @@
-#include "CRViewer91.h"
+#include "report/CRViewer91.h"
 
-#include "CrystalReport1.h"
-#include "Twips.h"
+#include "common/Twips.h"
+#include "report/CrystalReport1.h"
 
 #include <QAction>
 #include <QIcon>

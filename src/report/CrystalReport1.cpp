@@ -1,10 +1,10 @@
-#include "CrystalReport1.h"
+#include "report/CrystalReport1.h"
 
-#include "Ado.h"
-#include "AppInfo.h"
-#include "Contact.h"
-#include "DataLocation.h"
-#include "Statements.h"
+#include "core/AppInfo.h"
+#include "core/DataLocation.h"
+#include "data/Ado.h"
+#include "data/Contact.h"
+#include "data/Statements.h"
 
 #include <QCollator>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReportSection.h"
+#include "report/ReportSection.h"
 
 #include <QFont>
 #include <QList>

@@ -1,12 +1,12 @@
-#include "Form1.h"
+#include "report/Form1.h"
 
-#include "Ado.h"
-#include "AppInfo.h"
-#include "CRViewer91.h"
-#include "CrystalReport1.h"
-#include "MessageBox.h"
-#include "Twips.h"
-#include "modForm.h"
+#include "common/MessageBox.h"
+#include "common/Twips.h"
+#include "common/modForm.h"
+#include "core/AppInfo.h"
+#include "data/Ado.h"
+#include "report/CRViewer91.h"
+#include "report/CrystalReport1.h"
 
 #include <QGuiApplication>
 #include <QResizeEvent>

@@ -1,4 +1,4 @@
-#include "ReportSection.h"
+#include "report/ReportSection.h"
 
 #include <QJsonArray>
 

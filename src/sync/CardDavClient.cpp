@@ -1,4 +1,4 @@
-#include "CardDavClient.h"
+#include "sync/CardDavClient.h"
 
 #include <QAuthenticator>
 

@@ -1,11 +1,12 @@
-#include "ContactSync.h"
+#include "sync/ContactSync.h"
 
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "Contact.h"
-#include "ContactCards.h"
-#include "ImportRules.h"
-#include "SyncCards.h"
+#include "data/Contact.h"
+#include "data/ContactCards.h"
+#include "data/Schema.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ImportRules.h"
+#include "sync/SyncCards.h"
 
 #include <QMap>
 #include <QRegularExpression>
@@ -13,18 +14,6 @@
 #include <QStringDecoder>
 
 namespace {
-
-const QString kTables[] = {
-    QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSync ("
-                   "Href TEXT PRIMARY KEY, CustID INTEGER NOT NULL, ETag TEXT NOT NULL, Digest TEXT NOT NULL, "
-                   "CardDigest TEXT NOT NULL DEFAULT '', Deleted INTEGER NOT NULL DEFAULT 0, "
-                   "Written INTEGER NOT NULL DEFAULT 0, Agreed TEXT NOT NULL DEFAULT '', "
-                   "CardHash TEXT NOT NULL DEFAULT '')"),
-    QStringLiteral("CREATE INDEX IF NOT EXISTS CustomerSyncCustID ON CustomerSync(CustID)"),
-    QStringLiteral("CREATE TABLE IF NOT EXISTS CustomerSyncState (Name TEXT PRIMARY KEY, Value TEXT NOT NULL)"),
-    QStringLiteral("CREATE TRIGGER IF NOT EXISTS CustomerSyncDeleted AFTER DELETE ON Customer BEGIN "
-                   "UPDATE CustomerSync SET Deleted = 1 WHERE CustID = OLD.CustID; END"),
-};
 
 // A text bound as a value: an empty one is stored as '' (the columns take no NULL), never as NULL.
 QVariant text(const QString& value)
@@ -44,83 +33,6 @@ bool hasStateTable(CustomerStore& store)
     return hasRow(store,
                   QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?"),
                   {QStringLiteral("CustomerSyncState")});
-}
-
-bool hasSyncColumn(CustomerStore& store, const QString& column)
-{
-    return hasRow(store, QStringLiteral("SELECT name FROM pragma_table_info('CustomerSync') WHERE name = ?"), {column});
-}
-
-struct OldLink
-{
-    QString href;
-    qint32 custId = 0;
-    QByteArray card;
-    bool deleted = false;
-};
-
-// Books synced before each contact had its card kept the card in CustomerSync. Each linked contact's card becomes
-// its card, under the UID the server's card has, and CustomerSync keeps only a digest of it. Done in the caller's
-// transaction, a page of links at a time so that the cards of a large book are never all in memory.
-void moveCards(CustomerStore& store)
-{
-    ContactCards::prepare(store);
-    store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN CardDigest TEXT NOT NULL DEFAULT ''"),
-                  QVariantList());
-    QString last;
-    for (;;) {
-        QList<OldLink> page;
-        {
-            RecordsetRelease release {store};
-            ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT Href, CustID, Card, Deleted FROM CustomerSync "
-                                                                "WHERE Href > ? ORDER BY Href LIMIT 100"),
-                                                 {text(last)});
-            for (; !rs.isEOF(); rs.MoveNext()) {
-                page.append({textOf(rs.Fields(0)),
-                             rs.Fields(1).toInt(),
-                             rs.Fields(2).toByteArray(),
-                             rs.Fields(3).toInt() != 0});
-            }
-        }
-        if (page.isEmpty()) {
-            break;
-        }
-        for (const OldLink& link : std::as_const(page)) {
-            const ContactCard kept = ContactCards::load(store, link.custId);
-            if (!link.deleted && !kept.isNull()) {
-                const QString uid = cardUid(link.card);
-                ContactCards::save(store, link.custId, {uid.isEmpty() ? kept.uid : uid, link.card});
-            }
-            store.execute(QStringLiteral("UPDATE CustomerSync SET CardDigest = ?, CardHash = ? WHERE Href = ?"),
-                          {text(cardDigest(link.card)), text(cardHash(link.card)), text(link.href)});
-        }
-        last = page.last().href;
-    }
-    store.execute(QStringLiteral("ALTER TABLE CustomerSync DROP COLUMN Card"), QVariantList());
-}
-
-void createTables(CustomerStore& store)
-{
-    for (const QString& statement : kTables) {
-        store.execute(statement, QVariantList());
-    }
-    // Books first synced before cards were marked as written since the token.
-    if (!hasSyncColumn(store, QStringLiteral("Written"))) {
-        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Written INTEGER NOT NULL DEFAULT 0"),
-                      QVariantList());
-    }
-    // Books synced before the fields as agreed and the hash of the card were kept.
-    if (!hasSyncColumn(store, QStringLiteral("Agreed"))) {
-        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN Agreed TEXT NOT NULL DEFAULT ''"),
-                      QVariantList());
-    }
-    if (!hasSyncColumn(store, QStringLiteral("CardHash"))) {
-        store.execute(QStringLiteral("ALTER TABLE CustomerSync ADD COLUMN CardHash TEXT NOT NULL DEFAULT ''"),
-                      QVariantList());
-    }
-    if (hasSyncColumn(store, QStringLiteral("Card"))) {
-        moveCards(store);
-    }
 }
 
 const QChar kFieldSeparator(0x1f);
@@ -255,7 +167,7 @@ void saveSyncSettings(CustomerStore& store, const SyncSettings& settings)
     ado::Connection& connection = *store.mcnnCust;
     connection.BeginTrans();
     try {
-        createTables(store);
+        Schema::upgrade(store);
         setStateValue(store, QStringLiteral("server"), settings.server.toString());
         setStateValue(store, QStringLiteral("user"), settings.user);
         setStateValue(store, QStringLiteral("book"), settings.book.toString());
@@ -290,7 +202,7 @@ void saveLastSync(CustomerStore& store, const LastSync& last)
     ado::Connection& connection = *store.mcnnCust;
     connection.BeginTrans();
     try {
-        createTables(store);
+        Schema::upgrade(store);
         setStateValue(store, QStringLiteral("lastSync"), last.when.toUTC().toString(Qt::ISODate));
         setStateValue(store, QStringLiteral("lastSyncOk"), last.ok ? QStringLiteral("1") : QStringLiteral("0"));
         setStateValue(store, QStringLiteral("lastSyncResult"), last.result);
@@ -411,7 +323,7 @@ SyncOutcome ContactSync::run()
 void ContactSync::prepareTables()
 {
     begin();
-    createTables(m_store);
+    Schema::upgrade(m_store);
     const QString book = m_book.toString();
     if (stateValue(m_store, QStringLiteral("linkedBook")) != book) {
         m_store.execute(QStringLiteral("DELETE FROM CustomerSync"), QVariantList());

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CardDavClient.h"
-#include "ContactCards.h"
-#include "CustomerStore.h"
-#include "ExchangeTypes.h"
+#include "data/ContactCards.h"
+#include "data/CustomerStore.h"
+#include "exchange/ExchangeTypes.h"
+#include "sync/CardDavClient.h"
 
 #include <QDateTime>
 #include <QSet>

@@ -1,6 +1,6 @@
-#include "PasswordStore.h"
+#include "sync/PasswordStore.h"
 
-#include "Ado.h"
+#include "data/Ado.h"
 
 #include <QEventLoop>
 #include <QtDebug>

@@ -1,7 +1,7 @@
-#include "SyncCards.h"
+#include "sync/SyncCards.h"
 
-#include "CardEdit.h"
-#include "VCard.h"
+#include "exchange/CardEdit.h"
+#include "exchange/VCard.h"
 
 #include <QCryptographicHash>
 

@@ -1,6 +1,6 @@
-#include "SyncSession.h"
+#include "sync/SyncSession.h"
 
-#include "PasswordStore.h"
+#include "sync/PasswordStore.h"
 
 #include <QHash>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ContactSync.h"
+#include "sync/ContactSync.h"
 
 #include <memory>
 

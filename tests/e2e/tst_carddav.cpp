@@ -1,8 +1,8 @@
 // The CardDAV client against a real Radicale on this machine: finding the address books, listing, reading, writing
 // and deleting cards with version checks, changes since a sync token, and every failure as an error in Italian; and
 // against a server that asks for Digest authentication.
-#include "CardDavClient.h"
-#include "DavServer.h"
+#include "support/DavServer.h"
+#include "sync/CardDavClient.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // Contacts made, imported and detailed in the real window, exported by it, and read back by another program's reader
 // (Python's vobject): every contact has a UID of its own, in one book and across books, and its whole card.
-#include "ContactDetailsDialog.h"
-#include "ContactExchange.h"
-#include "MainWindowDriver.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
+#include "maint/ContactDetailsDialog.h"
+#include "maint/ContactExchange.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -3,17 +3,17 @@
 // stop at any step. After each, a sync again leaves both sides equal and a further one finds nothing to do. All of it
 // runs on Radicale, then on Xandikos behind a proxy that answers writes without their version tag: every later write
 // must still carry the tag it expects.
-#include "BookRestore.h"
-#include "CardDavClient.h"
-#include "CardEdit.h"
-#include "ContactCards.h"
-#include "ContactSync.h"
-#include "ContactUndo.h"
-#include "CustomerStore.h"
-#include "DailyBackup.h"
-#include "DavServer.h"
-#include "Duplicates.h"
-#include "TestDatabase.h"
+#include "data/BookRestore.h"
+#include "data/ContactCards.h"
+#include "data/ContactUndo.h"
+#include "data/CustomerStore.h"
+#include "data/DailyBackup.h"
+#include "data/Duplicates.h"
+#include "exchange/CardEdit.h"
+#include "support/DavServer.h"
+#include "support/TestDatabase.h"
+#include "sync/CardDavClient.h"
+#include "sync/ContactSync.h"
 
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -849,8 +849,9 @@ private slots:
         QVERIFY(cardOf(QStringLiteral("Conti")).data.contains(photo.left(74)));
     }
 
-    // A book synced when the sync kept its own copy of each card: the cards become the contacts' cards in one go at
-    // the next sync, which then finds nothing to do; a failure in the middle leaves the book as it was.
+    // A book synced when the sync kept its own copy of each card: the cards become the contacts' cards in one go when
+    // the book is next opened, and the sync then finds nothing to do; a failure in the middle leaves the book as it
+    // was, at the opening as at the sync.
     void anOldBookIsMovedOverWhole()
     {
         freshBook();
@@ -884,21 +885,26 @@ private slots:
                              .arg(m_book.toString(), token)),
                  QString());
 
-        // The disk gives out at the second card.
-        {
-            CustomerStore store; // gives each contact its row in CustomerCard, as any opening does
-            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
-            store.CloseDatabase();
-        }
+        // The cards' table as the release before made it, and a disk that gives out at the second card.
+        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE CustomerCard (CustID INTEGER PRIMARY KEY, Uid TEXT NOT NULL, "
+                                        "Card BLOB NOT NULL)")),
+                 QString());
         QCOMPARE(db.exec(QStringLiteral("CREATE TRIGGER Full BEFORE INSERT ON CustomerCard WHEN NEW.Uid = 'v-1' "
                                         "BEGIN SELECT RAISE(ABORT, 'disk full'); END")),
                  QString());
         const auto everything = [&] {
             return query(db, QStringLiteral("SELECT name, sql FROM sqlite_master ORDER BY name"))
+                + query(db, QStringLiteral("PRAGMA user_version"))
                 + query(db, QStringLiteral("SELECT * FROM CustomerCard ORDER BY CustID"))
                 + query(db, QStringLiteral("SELECT * FROM CustomerSync ORDER BY Href"));
         };
         const QStringList before = everything();
+        {
+            CustomerStore store; // an opening moves an old book over, whole or not at all
+            store.ConnectToDatabase(CustomerStore::connectionText(db.folder() + QLatin1Char('/')));
+            store.CloseDatabase();
+        }
+        QCOMPARE(everything(), before);
         QVERIFY_THROWS_EXCEPTION(ado::Error, sync(db));
         QCOMPARE(everything(), before);
 

@@ -1,6 +1,6 @@
 // velmarin --duplicates as a user runs it: the real program beside a real Cust.mdb prints the groups, most certain
 // first, one line per contact and a blank line between groups, and changes no contact.
-#include "TestDatabase.h"
+#include "support/TestDatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
 // Contact files through the real program and an independent reader: velmarin --import/--export run without a
 // display on the Cust.mdb beside the program, and Python's vobject reads back every card the export writes.
-#include "ContactCards.h"
-#include "ContactFile.h"
-#include "ContactImport.h"
-#include "CustDatabase.h"
-#include "ImportRules.h"
-#include "VCard.h"
+#include "data/ContactCards.h"
+#include "exchange/ContactFile.h"
+#include "exchange/ContactImport.h"
+#include "exchange/ImportRules.h"
+#include "exchange/VCard.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,15 +1,15 @@
 // Faults from outside the program, over real files: a kill in the middle of a save, a second program adding at the
 // same time, the database file made read-only, deleted, replaced or locked while the window is open, a full disk,
 // failing printers. After each one the list and the table agree and nothing typed is lost.
-#include "Contact.h"
-#include "CustomerStore.h"
-#include "MainWindowDriver.h"
-#include "RecordingPrinter.h"
-#include "ScriptedMessageBox.h"
-#include "ScriptedSaveFileChooser.h"
-#include "Statements.h"
-#include "TestDatabase.h"
-#include "Visualizza.h"
+#include "data/Contact.h"
+#include "data/CustomerStore.h"
+#include "data/Statements.h"
+#include "print/Visualizza.h"
+#include "support/MainWindowDriver.h"
+#include "support/RecordingPrinter.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/ScriptedSaveFileChooser.h"
+#include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,13 +1,13 @@
 // Hostile and odd input through the real window on a real file: pasted texts of every kind, a megabyte of address,
 // and rows written by other programs.
-#include "CustomerStore.h"
-#include "MainWindowDriver.h"
-#include "PdfWords.h"
-#include "PrinterDevice.h"
-#include "RecordingPrinter.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
-#include "Visualizza.h"
+#include "data/CustomerStore.h"
+#include "print/PrinterDevice.h"
+#include "print/Visualizza.h"
+#include "support/MainWindowDriver.h"
+#include "support/PdfWords.h"
+#include "support/RecordingPrinter.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QClipboard>

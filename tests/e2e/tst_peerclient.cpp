@@ -2,12 +2,12 @@
 // step with it, as a phone would. Contacts made with khard reach both books; contacts added, changed and deleted in
 // Velmarin reach khard as they are; what khard keeps that Velmarin does not show stays on the card; khard's own
 // changes and deletions come back.
-#include "CardDavClient.h"
-#include "ContactSync.h"
-#include "CustomerStore.h"
-#include "DavServer.h"
-#include "PeerClient.h"
-#include "TestDatabase.h"
+#include "data/CustomerStore.h"
+#include "support/DavServer.h"
+#include "support/PeerClient.h"
+#include "support/TestDatabase.h"
+#include "sync/CardDavClient.h"
+#include "sync/ContactSync.h"
 
 #include <QTest>
 

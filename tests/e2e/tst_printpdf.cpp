@@ -1,9 +1,9 @@
-#include "AppInfo.h"
-#include "ListView.h"
-#include "Module5.h"
-#include "PdfWords.h"
-#include "PrinterDevice.h"
-#include "ScriptedMessageBox.h"
+#include "common/ListView.h"
+#include "core/AppInfo.h"
+#include "print/Module5.h"
+#include "print/PrinterDevice.h"
+#include "support/PdfWords.h"
+#include "support/ScriptedMessageBox.h"
 
 #include <QImage>
 #include <QProcess>

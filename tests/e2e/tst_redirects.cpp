@@ -1,8 +1,8 @@
 // The password goes only to the scheme, host and port the user set up: a server that leads elsewhere (a redirect,
 // an address book's address on another server) is refused unless the user accepts it, and never from https to http.
 // The server elsewhere records every request it gets, with its headers.
-#include "CardDavClient.h"
-#include "HttpRecorder.h"
+#include "support/HttpRecorder.h"
+#include "sync/CardDavClient.h"
 
 #include <QProcess>
 #include <QSslCertificate>

@@ -1,7 +1,7 @@
 // velmarin --backups and --restore as a user runs them: the real program beside a real Cust.mdb and its Backup
 // folder, no display. A restore refused for any reason leaves the book byte for byte as it was.
-#include "DailyBackup.h"
-#include "TestDatabase.h"
+#include "data/DailyBackup.h"
+#include "support/TestDatabase.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

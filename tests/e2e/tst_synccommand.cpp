@@ -1,11 +1,11 @@
 // velmarin --sync as a user runs it: the real program beside a real Cust.mdb, against a real Radicale. The address
 // is kept for the next run, failures give one line and a non-zero status, and a sync killed at any moment neither
 // loses nor doubles a contact once a later one completes.
-#include "CardDavClient.h"
-#include "DailyBackup.h"
-#include "DavServer.h"
-#include "HttpRecorder.h"
-#include "TestDatabase.h"
+#include "data/DailyBackup.h"
+#include "support/DavServer.h"
+#include "support/HttpRecorder.h"
+#include "support/TestDatabase.h"
+#include "sync/CardDavClient.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -105,7 +105,7 @@ private slots:
         QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
         copy.setDatabaseName(copies.first());
         QVERIFY(copy.open());
-        QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'CustomerSync'"), copy);
+        QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM CustomerSync"), copy);
         QVERIFY(query.next());
         QCOMPARE(query.value(0).toInt(), 0);
         query.finish();

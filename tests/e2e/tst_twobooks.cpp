@@ -2,15 +2,15 @@
 // the same address book on a real server. They end with the same contacts, none doubled or lost, the ones both had
 // linked to one card; changes and deletions pass from one to the other through the server, and a contact changed on
 // both is a conflict, never two silent copies.
-#include "CardDavClient.h"
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "ContactCards.h"
-#include "ContactSync.h"
-#include "CustomerStore.h"
-#include "DavServer.h"
-#include "SyncCards.h"
-#include "TestDatabase.h"
+#include "data/ContactCards.h"
+#include "data/CustomerStore.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
+#include "support/DavServer.h"
+#include "support/TestDatabase.h"
+#include "sync/CardDavClient.h"
+#include "sync/ContactSync.h"
+#include "sync/SyncCards.h"
 
 #include <QTest>
 

@@ -4,9 +4,9 @@
 // lines are empty; the key line is read as a decimal integer and wrapped to 32 bits. Every run checks properties
 // that must hold for any text, and sends the built statements to an in-memory database built like Cust.mdb.
 
-#include "Contact.h"
-#include "CustDatabase.h"
-#include "Statements.h"
+#include "data/Contact.h"
+#include "data/Schema.h"
+#include "data/Statements.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -209,7 +209,7 @@ QSqlDatabase& database()
     static QSqlDatabase db = [] {
         QSqlDatabase opened = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fuzz"));
         opened.setDatabaseName(QStringLiteral(":memory:"));
-        if (!opened.open() || !QSqlQuery(opened).exec(mkdb::customerTableSql())) {
+        if (!opened.open() || !QSqlQuery(opened).exec(Schema::customerTableSql())) {
             std::fprintf(stderr, "no in-memory database: %s\n", opened.lastError().text().toUtf8().constData());
             std::abort();
         }

@@ -1,10 +1,10 @@
 // Each contact's whole card through the main window: what "Salva", "Aggiungi" and "Elimina" do to it.
-#include "CardEdit.h"
-#include "ContactDetailsDialog.h"
-#include "ListContextMenu.h"
-#include "MainWindowDriver.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
+#include "exchange/CardEdit.h"
+#include "maint/ContactDetailsDialog.h"
+#include "maint/ListContextMenu.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,16 +1,16 @@
 // Where the address book lives, over real folders: the program's own folder when it runs where it was built, the
 // user's data folder when a marker says it is installed. The main window, the print window and the report all use
 // the same file; an installed program's first start creates it and says so once; every start backs it up.
-#include "AppInfo.h"
-#include "CrystalReport1.h"
-#include "CustDatabase.h"
-#include "DailyBackup.h"
-#include "DataLocation.h"
-#include "ListView.h"
-#include "ScriptedMessageBox.h"
-#include "Startup.h"
-#include "Visualizza.h"
-#include "frmCustMaint.h"
+#include "common/ListView.h"
+#include "core/AppInfo.h"
+#include "core/DataLocation.h"
+#include "data/DailyBackup.h"
+#include "maint/Startup.h"
+#include "maint/frmCustMaint.h"
+#include "mkdb/CustDatabase.h"
+#include "print/Visualizza.h"
+#include "report/CrystalReport1.h"
+#include "support/ScriptedMessageBox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
 // "Trova doppioni…" through the real window: a merge keeps every number and e-mail of both contacts in the kept card
 // and the list shows the kept contact; "Non sono doppioni" is remembered across openings.
-#include "CardDetails.h"
-#include "Duplicates.h"
-#include "DuplicatesDialog.h"
-#include "MainWindowDriver.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
+#include "data/Duplicates.h"
+#include "exchange/CardDetails.h"
+#include "maint/DuplicatesDialog.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QAction>
 #include <QListWidget>

@@ -1,7 +1,7 @@
 // The edit cycle of the main window over real files: add, change, delete, cancel, sort, and refused saves.
-#include "MainWindowDriver.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QSqlDatabase>

@@ -1,15 +1,15 @@
 // Import and export from the main window: the shortcuts and the file dialog, the rows shown exported in the list's
 // order, files dropped on the window, refusals, the progress dialog's "Annulla", and browsing as the only state
 // that allows them.
-#include "Contact.h"
-#include "ContactExchange.h"
-#include "ContactFile.h"
-#include "ImportRules.h"
-#include "ListContextMenu.h"
-#include "MainWindowDriver.h"
-#include "ScriptedContactFileDialog.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
+#include "data/Contact.h"
+#include "exchange/ContactFile.h"
+#include "exchange/ImportRules.h"
+#include "maint/ContactExchange.h"
+#include "maint/ListContextMenu.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedContactFileDialog.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QAction>
 #include <QApplication>

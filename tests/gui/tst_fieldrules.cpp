@@ -1,6 +1,6 @@
 // Typing into the main window's fields: select on entry, the province and number filters, full fields hand on.
-#include "MainWindowDriver.h"
-#include "TestDatabase.h"
+#include "support/MainWindowDriver.h"
+#include "support/TestDatabase.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,12 +1,12 @@
 // Find as you type, the window's keys and the list's context menu, driven through the real main window.
-#include "CRViewer91.h"
-#include "Form1.h"
-#include "ListContextMenu.h"
-#include "MainWindowDriver.h"
-#include "ScriptedContactFileDialog.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
-#include "Visualizza.h"
+#include "maint/ListContextMenu.h"
+#include "print/Visualizza.h"
+#include "report/CRViewer91.h"
+#include "report/Form1.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedContactFileDialog.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,12 +1,12 @@
-#include "Ado.h"
-#include "AppInfo.h"
-#include "CRViewer91.h"
-#include "Contact.h"
-#include "CrystalReport1.h"
-#include "Form1.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
-#include "Twips.h"
+#include "common/Twips.h"
+#include "core/AppInfo.h"
+#include "data/Ado.h"
+#include "data/Contact.h"
+#include "report/CRViewer91.h"
+#include "report/CrystalReport1.h"
+#include "report/Form1.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QAction>
 #include <QCollator>

@@ -1,9 +1,9 @@
-#include "AppInfo.h"
-#include "ListView.h"
-#include "Module5.h"
-#include "RecordingPrinter.h"
-#include "ScriptedMessageBox.h"
-#include "ScriptedSaveFileChooser.h"
+#include "common/ListView.h"
+#include "core/AppInfo.h"
+#include "print/Module5.h"
+#include "support/RecordingPrinter.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/ScriptedSaveFileChooser.h"
 
 #include <QDir>
 #include <QLocale>

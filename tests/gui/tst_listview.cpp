@@ -1,4 +1,4 @@
-#include "ListView.h"
+#include "common/ListView.h"
 
 #include <QCollator>
 #include <QHeaderView>

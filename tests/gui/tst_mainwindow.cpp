@@ -1,11 +1,11 @@
 // The main window's layout and lifecycle: geometry, captions, tab order, activation, closing, printing, start-up.
-#include "AppInfo.h"
-#include "MainWindowDriver.h"
-#include "ScriptedMessageBox.h"
-#include "Startup.h"
-#include "TestDatabase.h"
-#include "Twips.h"
-#include "Visualizza.h"
+#include "common/Twips.h"
+#include "core/AppInfo.h"
+#include "maint/Startup.h"
+#include "print/Visualizza.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,5 +1,6 @@
-#include "AppInfo.h"
-#include "modGeneral.h"
+#include "common/modGeneral.h"
+#include "core/AppInfo.h"
+#include "core/DataLocation.h"
 
 #include <QTest>
 

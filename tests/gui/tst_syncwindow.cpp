@@ -1,16 +1,16 @@
 // The window side of the sync, driven as a user does: setting it up from the list's menu, Ctrl+R with a conflict
 // answered in its dialog, no sync while a contact is edited, and the sync at start once set up.
-#include "CardDavClient.h"
-#include "ContactSync.h"
-#include "DailyBackup.h"
-#include "DavServer.h"
-#include "HttpRecorder.h"
-#include "ListContextMenu.h"
-#include "MainWindowDriver.h"
-#include "PasswordStore.h"
-#include "ScriptedMessageBox.h"
-#include "SyncActions.h"
-#include "TestDatabase.h"
+#include "data/DailyBackup.h"
+#include "maint/ListContextMenu.h"
+#include "maint/SyncActions.h"
+#include "support/DavServer.h"
+#include "support/HttpRecorder.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
+#include "sync/CardDavClient.h"
+#include "sync/ContactSync.h"
+#include "sync/PasswordStore.h"
 
 #include <QAction>
 #include <QApplication>

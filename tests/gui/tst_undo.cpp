@@ -1,12 +1,12 @@
 // "Annulla" and "Ripristina da una copia…" through the real window: deletes and an import taken back, contacts and a
 // whole book brought back from a copy in Backup/.
-#include "ContactExchange.h"
-#include "DailyBackup.h"
-#include "MainWindowDriver.h"
-#include "RestoreDialog.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
-#include "UndoActions.h"
+#include "data/DailyBackup.h"
+#include "maint/ContactExchange.h"
+#include "maint/RestoreDialog.h"
+#include "maint/UndoActions.h"
+#include "support/MainWindowDriver.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QAction>
 #include <QCryptographicHash>

@@ -1,10 +1,10 @@
-#include "AppInfo.h"
-#include "ListView.h"
-#include "PrinterDevice.h"
-#include "ScriptedMessageBox.h"
-#include "TestDatabase.h"
-#include "Twips.h"
-#include "Visualizza.h"
+#include "common/ListView.h"
+#include "common/Twips.h"
+#include "core/AppInfo.h"
+#include "print/PrinterDevice.h"
+#include "print/Visualizza.h"
+#include "support/ScriptedMessageBox.h"
+#include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "DavServer.h"
+#include "support/DavServer.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "HttpRecorder.h"
+#include "support/HttpRecorder.h"
 
 #include <QFile>
 #include <QSslConfiguration>

@@ -1,6 +1,6 @@
-#include "MainWindowDriver.h"
+#include "support/MainWindowDriver.h"
 
-#include "Ado.h"
+#include "data/Ado.h"
 
 #include <QApplication>
 #include <QHeaderView>

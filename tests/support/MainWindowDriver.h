@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ListView.h"
-#include "TextBox.h"
-#include "frmCustMaint.h"
+#include "common/ListView.h"
+#include "common/TextBox.h"
+#include "maint/frmCustMaint.h"
 
 #include <QTest>
 #include <QToolButton>

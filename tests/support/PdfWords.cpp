@@ -1,6 +1,6 @@
-#include "PdfWords.h"
+#include "support/PdfWords.h"
 
-#include "PrinterDevice.h"
+#include "print/PrinterDevice.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "PeerClient.h"
+#include "support/PeerClient.h"
 
-#include "DavServer.h"
+#include "support/DavServer.h"
 
 #include <QDir>
 #include <QFile>

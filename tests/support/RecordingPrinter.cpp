@@ -1,4 +1,4 @@
-#include "RecordingPrinter.h"
+#include "support/RecordingPrinter.h"
 
 QList<PrinterLog::Op> PrinterLog::prints() const
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PrinterDevice.h"
+#include "print/PrinterDevice.h"
 
 #include <QList>
 #include <QString>

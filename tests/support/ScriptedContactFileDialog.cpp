@@ -1,4 +1,4 @@
-#include "ScriptedContactFileDialog.h"
+#include "support/ScriptedContactFileDialog.h"
 
 #include <QTest>
 

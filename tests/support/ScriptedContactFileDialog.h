@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ContactFileDialog.h"
+#include "maint/ContactFileDialog.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "ScriptedMessageBox.h"
+#include "support/ScriptedMessageBox.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MessageBox.h"
+#include "common/MessageBox.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "ScriptedSaveFileChooser.h"
+#include "support/ScriptedSaveFileChooser.h"
 
 #include <QTest>
 

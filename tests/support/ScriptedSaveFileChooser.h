@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SaveFileChooser.h"
+#include "print/SaveFileChooser.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
-#include "TestDatabase.h"
+#include "support/TestDatabase.h"
 
-#include "AppInfo.h"
+#include "core/AppInfo.h"
 
 #include <QAtomicInt>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CustDatabase.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QTemporaryDir>
 

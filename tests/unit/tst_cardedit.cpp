@@ -1,7 +1,7 @@
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "ContactFile.h"
-#include "ImportRules.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ContactFile.h"
+#include "exchange/ImportRules.h"
 
 #include <QFile>
 #include <QTemporaryDir>

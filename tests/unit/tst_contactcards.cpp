@@ -1,14 +1,14 @@
 // Each contact's whole card and UID beside it, through the store's changes, the import and the export's reading, on
 // real Cust.mdb files.
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "ContactCards.h"
-#include "ContactFile.h"
-#include "ContactImport.h"
-#include "CustDatabase.h"
-#include "CustomerStore.h"
-#include "ImportRules.h"
-#include "VCard.h"
+#include "data/ContactCards.h"
+#include "data/CustomerStore.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ContactFile.h"
+#include "exchange/ContactImport.h"
+#include "exchange/ImportRules.h"
+#include "exchange/VCard.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QSet>
 #include <QSqlDatabase>

@@ -1,7 +1,7 @@
 // The undo stack's rules, and a step that changes more than one contact taken back in one transaction (as a merge
 // pushes it).
-#include "ContactUndo.h"
-#include "CustDatabase.h"
+#include "data/ContactUndo.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "CustDatabase.h"
-#include "CustomerStore.h"
-#include "Statements.h"
+#include "data/CustomerStore.h"
+#include "data/Statements.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // The daily backup over real files: when a copy is due, which copies the rotation keeps, what it never touches,
 // that each copy opens as a database with the book's rows, and that a failure is reported, never half-done.
-#include "CustDatabase.h"
-#include "DailyBackup.h"
+#include "data/DailyBackup.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QAtomicInt>
 #include <QDir>

@@ -1,10 +1,10 @@
 // Duplicates on real Cust.mdb files: which pairs are found and which are not, the merge that keeps every number and
 // e-mail, its undo, and pairs marked as not one person.
-#include "CardDetails.h"
-#include "ContactCards.h"
-#include "CustDatabase.h"
-#include "CustomerStore.h"
-#include "Duplicates.h"
+#include "data/ContactCards.h"
+#include "data/CustomerStore.h"
+#include "data/Duplicates.h"
+#include "exchange/CardDetails.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,11 +1,11 @@
-#include "CardDetails.h"
-#include "CardEdit.h"
-#include "ContactCards.h"
-#include "ContactImport.h"
-#include "Csv.h"
-#include "CustDatabase.h"
-#include "ImportRules.h"
-#include "VCard.h"
+#include "data/ContactCards.h"
+#include "exchange/CardDetails.h"
+#include "exchange/CardEdit.h"
+#include "exchange/ContactImport.h"
+#include "exchange/Csv.h"
+#include "exchange/ImportRules.h"
+#include "exchange/VCard.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "Ado.h"
-#include "CustDatabase.h"
-#include "Statements.h"
+#include "data/Ado.h"
+#include "data/Statements.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QDir>
 #include <QFile>

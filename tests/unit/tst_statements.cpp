@@ -1,6 +1,6 @@
-#include "Statements.h"
+#include "data/Statements.h"
 
-#include "CustDatabase.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,4 +1,6 @@
-#include "CustDatabase.h"
+#include "mkdb/CustDatabase.h"
+
+#include "data/Schema.h"
 
 #include <QAtomicInt>
 #include <QFileInfo>
@@ -40,29 +42,12 @@ QString withDatabase(const QString& filePath, Fn fn)
 
 QString customerTableSql()
 {
-    return QStringLiteral("CREATE TABLE Customer ("
-                          "CustID INTEGER PRIMARY KEY, "
-                          "FirstName TEXT COLLATE NOCASE, "
-                          "LastName TEXT COLLATE NOCASE, "
-                          "Address TEXT COLLATE NOCASE, "
-                          "State TEXT, "
-                          "Zip TEXT, "
-                          "PhoneNumber TEXT, "
-                          "City TEXT COLLATE NOCASE)");
+    return Schema::customerTableSql();
 }
 
 QString createCustomerDatabase(const QString& filePath)
 {
-    if (QFileInfo::exists(filePath)) {
-        return QStringLiteral("Il file '%1' esiste già: non viene sovrascritto.").arg(filePath);
-    }
-    return withDatabase(filePath, [](QSqlDatabase& db) -> QString {
-        QSqlQuery query(db);
-        if (!query.exec(customerTableSql())) {
-            return query.lastError().text();
-        }
-        return {};
-    });
+    return Schema::createBook(filePath);
 }
 
 QString insertContacts(const QString& filePath, const QList<ContactRow>& rows)

@@ -1,4 +1,4 @@
-#include "CustDatabase.h"
+#include "mkdb/CustDatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "SearchText.h"
+#include "core/SearchText.h"
 
 #include <QString>
 

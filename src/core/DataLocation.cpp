@@ -1,11 +1,10 @@
-#include "DataLocation.h"
+#include "core/DataLocation.h"
 
-#include "Ado.h"
-#include "AppInfo.h"
-#include "CustDatabase.h"
-#include "CustomerStore.h"
-#include "SystemText.h"
-#include "modGeneral.h"
+#include "core/AppInfo.h"
+#include "data/Ado.h"
+#include "data/CustomerStore.h"
+#include "data/Schema.h"
+#include "data/SystemText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +23,23 @@ QString userDataFolder()
 }
 
 } // namespace
+
+QString withTrailingSeparator(const QString& folder)
+{
+#ifndef Q_OS_WIN
+    // Outside Windows a backslash is a character of a folder's name ("/srv/bs\" is the folder "bs\"), never a
+    // separator, so a Unix path always gets its "/".
+    if (folder.startsWith(QLatin1Char('/')) && !folder.endsWith(QLatin1Char('/'))) {
+        return folder + QLatin1Char('/');
+    }
+#endif
+    if (folder.endsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('/'))) {
+        return folder;
+    }
+    // A Windows-style path keeps its own separator; otherwise the platform's "/" (Qt uses it on every system).
+    const bool backslashes = folder.contains(QLatin1Char('\\')) && !folder.contains(QLatin1Char('/'));
+    return folder + (backslashes ? QLatin1Char('\\') : QLatin1Char('/'));
+}
 
 namespace DataLocation {
 
@@ -83,7 +99,7 @@ bool createIfInstalled()
     const QString building = path + QStringLiteral(".nuovo-%1").arg(QCoreApplication::applicationPid());
     QFile::remove(building);
     // SQLite's own words follow the Italian ones in parentheses.
-    QString error = mkdb::createCustomerDatabase(building);
+    QString error = Schema::createBook(building);
     if (!error.isEmpty()) {
         error = QStringLiteral("errore del database (%1)").arg(error);
     }

@@ -1,4 +1,4 @@
-#include "AppInfo.h"
+#include "core/AppInfo.h"
 
 #include <QCoreApplication>
 

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+// A folder ending in "\" or "/" is returned unchanged, any other gets the separator it uses.
+QString withTrailingSeparator(const QString& folder);
+
 // Where the address book lives; the main window, the print window, the report and the command line all ask here.
 // A program run where it was built or unpacked keeps Cust.mdb in its own folder. An installed program finds a marker
 // file beside itself and keeps each user's Cust.mdb in that user's data folder, since its own folder is read-only
