@@ -2,8 +2,11 @@
 # (the same inputs every time: the fuzz step runs from its kept corpus with a fixed seed), `make fuzz` runs the
 # fuzzer with a random seed for FUZZ_SECONDS to look for new faults (its finds go to build/fuzz-new; a failing input
 # is written as build/crash-<hash>, for tests/fuzz/corpus/ once the fault is fixed),
-# `make install` installs it for the current user in ~/.local, `make package` builds a Debian package.
+# `make install` installs it for the current user in ~/.local, `make package` builds a Debian package; those two
+# build only what they install (no tests, fuzzers or benchmarks), every other target builds everything.
 BUILD_DIR ?= build
+TESTS = ON
+install package: TESTS = OFF
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 # Given on the command line only (make install PREFIX=...): an environment variable of that name is often set for
@@ -18,7 +21,7 @@ deps:
 	@scripts/install-deps
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVELMARIN_BUILD_TESTS=$(TESTS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)

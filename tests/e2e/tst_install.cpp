@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -137,6 +138,12 @@ void TestInstall::installsProgramMenuEntryAndIcons()
 {
     // What uninstall must remove is checked there: nothing but the files it keeps may be left.
     QVERIFY(QFileInfo(QDir(m_prefix).filePath(QStringLiteral("lib/velmarin/velmarin.ini"))).isFile());
+    // The manual pages and the copyright go everywhere; the Debian changelog only in the package.
+    for (const char* page : {"velmarin.1.gz", "velmarin-mkdb.1.gz"}) {
+        QVERIFY(QFileInfo(QDir(m_prefix).filePath(QStringLiteral("share/man/man1/") + page)).size() > 0);
+    }
+    QVERIFY(QFileInfo(QDir(m_prefix).filePath(QStringLiteral("share/doc/velmarin/copyright"))).isFile());
+    QVERIFY(!QFileInfo::exists(QDir(m_prefix).filePath(QStringLiteral("share/doc/velmarin/changelog.Debian.gz"))));
     const QList<int> sizes {16, 22, 24, 32, 48, 64, 128, 256};
     QCOMPARE(QFileInfo(QDir(m_prefix).filePath(QStringLiteral("bin/velmarin"))).symLinkTarget(),
              QDir(m_prefix).filePath(QStringLiteral("lib/velmarin/velmarin")));
@@ -158,10 +165,13 @@ void TestInstall::desktopFilesPassTheValidators_data()
     QTest::addColumn<QString>("validator");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("allowed"); // findings that may stay, as "tag" or "tag first-word"
     QTest::newRow("menu entry") << "desktop-file-validate" << QStringList()
-                                << "share/applications/" + appId + ".desktop";
-    QTest::newRow("AppStream metainfo") << "appstreamcli" << QStringList {"validate", "--no-net"}
-                                        << "share/metainfo/" + appId + ".metainfo.xml";
+                                << "share/applications/" + appId + ".desktop" << QStringList();
+    // A reverse-DNS id keeps the capital of the program's name; AppStream before 1.0 does not know <developer>.
+    QTest::newRow("AppStream metainfo") << "appstreamcli" << QStringList {"validate", "--pedantic", "--no-net"}
+                                        << "share/metainfo/" + appId + ".metainfo.xml"
+                                        << QStringList {"cid-contains-uppercase-letter", "unknown-tag developer"};
 }
 
 void TestInstall::desktopFilesPassTheValidators()
@@ -169,8 +179,17 @@ void TestInstall::desktopFilesPassTheValidators()
     QFETCH(QString, validator);
     QFETCH(QStringList, args);
     QFETCH(QString, file);
+    QFETCH(QStringList, allowed);
     const Run check = run(validator, args << QDir(m_prefix).filePath(file));
     QVERIFY2(check.code == 0, qPrintable(validator + QStringLiteral(": ") + check.output));
+    // "P: id:3: tag details": every finding, down to the pedantic ones, is one of those allowed.
+    static const QRegularExpression finding(QStringLiteral("^[EWIP]: \\S+ (\\S+)(?: (\\S+))?"),
+                                            QRegularExpression::MultilineOption);
+    for (auto it = finding.globalMatch(check.output); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        QVERIFY2(allowed.contains(match.captured(1)) || allowed.contains(match.captured(1) + ' ' + match.captured(2)),
+                 qPrintable(validator + QStringLiteral(": ") + check.output));
+    }
 }
 
 void TestInstall::installedProgramKeepsTheBookInTheUsersFolder()
