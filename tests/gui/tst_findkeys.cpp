@@ -28,7 +28,7 @@ QList<ContactRow> contacts()
             {2, "Rossi", "Marco", QStringLiteral("Largo D\u2019Onofrio 5"), "Forlì", "FC", "3471112222", QVariant()},
             {3, "D'Angelo", "Lucia", "Via dell'Orso 3", "Napoli", "NA", QVariant(), "3331234567"},
             {4, "Bianchi", "Bruno", "Piazza Duomo 2", "Milano", "MI", "3209876543", QVariant()},
-            {5, "Verdi", "Carla", QStringLiteral("Via della Citta\u0300 10"), "Torino", "TO", QVariant(), "0119876543"},
+            {5, "Verdi", "Carla", QStringLiteral("Via Zu\u0308rich 10"), "Torino", "TO", QVariant(), "0119876543"},
             {6, "Neri", "Élise", "Viale Europa 7", "Cantù", "CO", QVariant(), QVariant()}};
 }
 
@@ -129,8 +129,8 @@ void TestFindKeys::findNarrowsAndRestores_data()
     QTest::newRow("apostrophe ignored") << "dangelo" << QStringList {"D'Angelo Lucia"} << "1 di 6";
     QTest::newRow("apostrophe typed") << "dell'orso" << QStringList {"D'Angelo Lucia"} << "1 di 6";
     QTest::newRow("typographic apostrophe") << "donofrio" << QStringList {"Rossi Marco"} << "1 di 6";
-    QTest::newRow("combining accent") << "citta" << QStringList {"Verdi Carla"} << "1 di 6";
-    QTest::newRow("combining accent typed whole") << "Città" << QStringList {"Verdi Carla"} << "1 di 6";
+    QTest::newRow("combining accent") << "zurich" << QStringList {"Verdi Carla"} << "1 di 6";
+    QTest::newRow("combining accent typed whole") << "Zürich" << QStringList {"Verdi Carla"} << "1 di 6";
     QTest::newRow("phone digits") << "3331234" << QStringList {"D'Angelo Lucia"} << "1 di 6";
     QTest::newRow("phone as shown") << "(333) 123-45" << QStringList {"D'Angelo Lucia"} << "1 di 6";
     QTest::newRow("phone across the layout") << "0212345" << QStringList {"Rossi Anna"} << "1 di 6";
