@@ -1,8 +1,10 @@
 #include "Startup.h"
 
 #include "AppInfo.h"
+#include "ContactExchange.h"
 #include "DailyBackup.h"
 #include "DataLocation.h"
+#include "FileHandOver.h"
 #include "MessageBox.h"
 #include "frmCustMaint.h"
 
@@ -22,7 +24,36 @@ QString firstStartNotice(const QString& path)
         .arg(QDir::toNativeSeparators(path));
 }
 
+QString importQuestion(const QStringList& paths)
+{
+    QStringList names;
+    for (const QString& path : paths)
+        names.append(QDir::toNativeSeparators(path));
+    return QStringLiteral("Importare nella rubrica i contatti di:\n%1").arg(names.join(u'\n'));
+}
+
 } // namespace
+
+void offerImport(frmCustMaint& form, const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    ContactExchange* exchange = form.exchange();
+    if (!exchange->browsing()) {
+        MessageBox::show(&form,
+                         QStringLiteral("Salvare o annullare prima il contatto in modifica, poi importare i file con "
+                                        "\"Importa contatti…\":\n")
+                             + QStringList(paths).join(u'\n'),
+                         QStringLiteral("Importa contatti"),
+                         MessageBox::OkOnly,
+                         MessageBox::Information);
+        return;
+    }
+    if (MessageBox::show(
+            &form, importQuestion(paths), QStringLiteral("Importa contatti"), MessageBox::YesNo, MessageBox::Question)
+        == MessageBox::Yes)
+        exchange->importFiles(paths);
+}
 
 // A copy that could not be made must not keep anyone from their contacts: it is only reported.
 void backUpAddressBook(const QString& path)
@@ -34,11 +65,20 @@ void backUpAddressBook(const QString& path)
     }
 }
 
-int runVelmarin()
+int runVelmarin(const QStringList& files)
 {
+    QString path;
+    try {
+        path = DataLocation::filePath();
+    } catch (const ado::Error&) {
+    }
+    const QString name = FileHandOver::serverName(path);
+    // The window already open on this book takes the files; no second window on the same book.
+    if (!files.isEmpty() && FileHandOver::send(name, files))
+        return 0;
+
     frmCustMaint form;
     bool created = false;
-    QString path;
     try {
         created = DataLocation::createIfInstalled();
         form.Form_Load();
@@ -49,9 +89,21 @@ int runVelmarin()
     }
     backUpAddressBook(path);
     form.show();
+    FileHandOver handOver;
+    if (!handOver.listen(name)) {
+        QTextStream(stderr) << AppInfo::title() << ": i file aperti da altre finestre non potranno essere passati a "
+                            << "questa (" << name << ")\n";
+    }
+    QObject::connect(&handOver, &FileHandOver::filesArrived, &form, [&form](const QStringList& paths) {
+        form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        form.raise();
+        form.activateWindow();
+        offerImport(form, paths);
+    });
     if (created) {
         MessageBox::show(&form, firstStartNotice(path), AppInfo::title(), MessageBox::OkOnly, MessageBox::Information);
     }
+    offerImport(form, files);
     return QApplication::exec();
 }
 
