@@ -362,7 +362,8 @@ void TestFindKeys::contextMenu()
     QCOMPARE(main.list()->selectedIndex(), 4);
     QCOMPARE(main.field("txtFirst")->text(), QStringLiteral("D'Angelo"));
     QCOMPARE(entries(menu),
-             (QStringList {"Aggiorna",
+             (QStringList {"Aggiungi",
+                           "Aggiorna",
                            "Elimina",
                            "Copia contatto",
                            "Trova…",
@@ -374,6 +375,7 @@ void TestFindKeys::contextMenu()
                            "Ripristina da una copia…",
                            "Sincronizzazione…",
                            "Sincronizza ora",
+                           "Stampa…",
                            "Anteprima rubrica…"}));
     choose(menu, "Copia contatto");
     QCOMPARE(QGuiApplication::clipboard()->text(),
@@ -424,6 +426,26 @@ void TestFindKeys::contextMenu()
     QCOMPARE(boxes.asked().size(), 1);
     QCOMPARE(db.count(), 5);
     QVERIFY(!menu->isVisible());
+
+    // Shift+F10 opens the menu as the Menu key does; "Stampa…" and "Aggiungi" do what their buttons do.
+    main.clickRow(2);
+    main.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main.window()));
+    main.list()->view()->setFocus();
+    QTest::keyClick(main.list()->view(), Qt::Key_F10, Qt::ShiftModifier);
+    QVERIFY(menu->isVisible());
+    choose(menu, "Stampa…");
+    QVERIFY(main.window()->printWindow());
+    QVERIFY(main.window()->printWindow()->isVisible());
+    main.window()->printWindow()->close();
+    main.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main.window()));
+    main.list()->view()->setFocus();
+    QTest::keyClick(main.list()->view(), Qt::Key_F10, Qt::ShiftModifier);
+    QVERIFY(menu->isVisible());
+    choose(menu, "Aggiungi");
+    QCOMPARE(main.window()->maintMode(), QStringLiteral("ADD"));
+    QCOMPARE(main.field("txtFirst")->text(), QString());
 }
 
 QTEST_MAIN(TestFindKeys)
