@@ -15,6 +15,8 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include <utility>
+
 namespace {
 
 QString firstStartNotice(const QString& path)
@@ -89,21 +91,35 @@ int runVelmarin(const QStringList& files)
     }
     backUpAddressBook(path);
     form.show();
+    // Named after the book as it now exists, as a later start names it.
+    const QString listened = FileHandOver::serverName(path);
     FileHandOver handOver;
-    if (!handOver.listen(name)) {
+    if (!handOver.listen(listened)) {
         QTextStream(stderr) << AppInfo::title() << ": i file aperti da altre finestre non potranno essere passati a "
-                            << "questa (" << name << ")\n";
+                            << "questa (" << listened << ")\n";
     }
-    QObject::connect(&handOver, &FileHandOver::filesArrived, &form, [&form](const QStringList& paths) {
+    // Files handed over while an offer or its import is still open wait their turn, never a second import inside it.
+    QStringList pending;
+    bool offering = false;
+    const auto offer = [&form, &pending, &offering](const QStringList& paths) {
+        pending += paths;
+        if (offering)
+            return;
+        offering = true;
+        while (!pending.isEmpty())
+            offerImport(form, std::exchange(pending, {}));
+        offering = false;
+    };
+    QObject::connect(&handOver, &FileHandOver::filesArrived, &form, [&form, &offer](const QStringList& paths) {
         form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
         form.raise();
         form.activateWindow();
-        offerImport(form, paths);
+        offer(paths);
     });
     if (created) {
         MessageBox::show(&form, firstStartNotice(path), AppInfo::title(), MessageBox::OkOnly, MessageBox::Information);
     }
-    offerImport(form, files);
+    offer(files);
     return QApplication::exec();
 }
 
