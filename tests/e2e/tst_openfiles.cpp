@@ -62,12 +62,15 @@ void TestOpenFiles::theWindowOffersTheFilesGiven()
     if (answer == MessageBox::Yes)
         boxes.expect(MessageBox::Ok);
     bool listening = false;
-    QTimer::singleShot(0, [&listening, name] {
+    QTimer look; // owned here, so that it never fires after this test
+    look.setSingleShot(true);
+    QObject::connect(&look, &QTimer::timeout, [&listening, name] {
         QLocalSocket probe;
         probe.connectToServer(name);
         listening = probe.waitForConnected(5000);
         QApplication::closeAllWindows();
     });
+    look.start(0);
 
     QCOMPARE(runVelmarin({sample("mail-3.0.vcf")}), 0);
 
