@@ -39,7 +39,7 @@ void openAddressBook(CustomerStore& store)
 
 const char* const kUsage
     = "Uso: velmarin [--import FILE... | --export FILE | --sync [--accept-deletions] [INDIRIZZO] | --backups |\n"
-      "                --restore FILE | --duplicates | --help | --version]\n";
+      "                --restore FILE | --duplicates | --help | --version | FILE...]\n";
 
 int usage(QTextStream& err, const QString& reason)
 {
@@ -67,7 +67,9 @@ int help(QTextStream& out)
            "                       i gruppi (codice, i sette campi e i motivi, separati da tabulazioni);\n"
            "                       non modifica nulla\n"
            "  --help               mostra questo aiuto\n"
-           "  --version            mostra la versione\n";
+           "  --version            mostra la versione\n"
+           "  FILE...              apre la rubrica e propone di importare i file .vcf o .csv; se la rubrica è\n"
+           "                       già aperta, i file passano alla sua finestra\n";
     out.flush();
     return 0;
 }
@@ -185,6 +187,49 @@ QString commandFailure(const ado::Error& error)
         text += QStringLiteral(" Controllare quale rubrica si trova ora in quel file prima di ripetere il comando.");
     }
     return oneLine(text);
+}
+
+WindowStart windowStart(int argc, char** argv, QTextStream& err)
+{
+    WindowStart start;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (options && argument == QLatin1String("--")) {
+            options = false;
+            continue;
+        }
+        // Qt's own choice of platform, as tests and remote sessions give it.
+        if (options && argument == QLatin1String("-platform") && i + 1 < argc) {
+            ++i;
+            continue;
+        }
+        if (options && argument.startsWith(u'-') && argument.size() > 1) {
+            start.exitCode = usage(err, QStringLiteral("opzione sconosciuta '%1'.").arg(argument));
+            return start;
+        }
+        if (!QFileInfo(argument).isFile()) {
+            start.exitCode = usage(err, QStringLiteral("'%1' non è un file esistente.").arg(argument));
+            return start;
+        }
+        start.files.append(QFileInfo(argument).absoluteFilePath());
+    }
+    // Without a display Qt aborts the program (134); these platforms need none.
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM").section(u':', 0, 0);
+    bool platformArgument = false;
+    for (int i = 1; i + 1 < argc; ++i)
+        platformArgument = platformArgument || std::strcmp(argv[i], "-platform") == 0;
+    const bool headlessPlatform = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")
+        || platform == QLatin1String("vnc") || platform == QLatin1String("linuxfb")
+        || platform == QLatin1String("eglfs");
+    if (!platformArgument && !headlessPlatform && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        err << "velmarin: nessuno schermo su cui aprire la finestra (DISPLAY e WAYLAND_DISPLAY non impostate); "
+               "i comandi senza finestra sono elencati da velmarin --help.\n";
+        err.flush();
+        start.exitCode = 1;
+    }
+    return start;
 }
 
 bool isExchangeCommand(int argc, char** argv)

@@ -15,6 +15,16 @@ class Error;
 // such a run never needs a display.
 bool isExchangeCommand(int argc, char** argv);
 
+// A start that opens the window: the contact files given (existing files, in order), or the exit code when it must
+// stop first: 2 with the usage on err for an unknown option or a missing file, 1 with one line on err when there is
+// no display to open a window on (Qt would abort). A "--" ends the options.
+struct WindowStart
+{
+    QStringList files;
+    int exitCode = -1;
+};
+WindowStart windowStart(int argc, char** argv, QTextStream& err);
+
 // Runs the command given by arguments (the program name excluded) on the Cust.mdb the window opens. Writes one line
 // to out and returns 0 when it did what was asked; otherwise writes the reason to err and returns 1, or 2 when the
 // arguments themselves are wrong.

@@ -46,6 +46,10 @@ int main(int argc, char* argv[])
         QTextStream err(stderr);
         return runExchangeCommand(QCoreApplication::arguments().mid(1), out, err);
     }
+    QTextStream err(stderr);
+    const WindowStart start = windowStart(argc, argv, err);
+    if (start.exitCode >= 0)
+        return start.exitCode;
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationVersion(
@@ -54,5 +58,5 @@ int main(int argc, char* argv[])
     // The installed menu entry's name: the desktop matches the running window to it (its icon on Wayland).
     QApplication::setDesktopFileName(QStringLiteral("org.velmarin.Velmarin"));
     installItalianTranslations();
-    return runVelmarin();
+    return runVelmarin(start.files);
 }

@@ -4,8 +4,11 @@
 #include "common/Twips.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QToolTip>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -60,7 +63,42 @@ protected:
         report(before, false);
     }
 
+    // A cell cut short by its column shows its whole text as a tooltip; one that fits shows none.
+    bool viewportEvent(QEvent* event) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QTreeView::viewportEvent(event);
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (index.isValid() && isCut(index, text)) {
+            QToolTip::showText(help->globalPos(), text, viewport(), visualRect(index));
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
+    }
+
 private:
+    bool isCut(const QModelIndex& index, const QString& text) const
+    {
+        if (text.isEmpty())
+            return false;
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        option.index = index;
+        option.text = text;
+        option.features |= QStyleOptionViewItem::HasDisplay;
+        if (!index.data(Qt::DecorationRole).isNull())
+            option.features |= QStyleOptionViewItem::HasDecoration;
+        const QRect textRect = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+        // The style keeps a margin each side of the text inside its rectangle.
+        const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, this) + 1;
+        return option.fontMetrics.horizontalAdvance(text) > textRect.width() - 2 * margin;
+    }
+
     void report(int before, bool always)
     {
         const int after = selectedRow();

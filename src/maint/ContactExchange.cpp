@@ -30,10 +30,15 @@ const QString kExportTitle = QStringLiteral("Esporta contatti");
 const QString kVCardFilter = QStringLiteral("vCard (*.vcf)");
 const QString kCsvFilter = QStringLiteral("CSV per fogli di calcolo (*.csv)");
 
+// Where a user keeps or has just downloaded contact files; never the program's or the book's folder.
 QString documentsFolder()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return folder.isEmpty() || !QDir(folder).exists() ? QDir::homePath() : folder;
+    for (const auto location : {QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && QDir(folder).exists())
+            return folder;
+    }
+    return QDir::homePath();
 }
 
 // The local .vcf and .csv files a drag carries; empty when it carries anything else.

@@ -7,47 +7,59 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QShortcut>
 #include <QToolButton>
 #include <QTreeView>
 
-ListContextMenu::ListContextMenu(ListView* list, QToolButton* update, QToolButton* remove, QWidget* window)
+ListContextMenu::ListContextMenu(
+    ListView* list, QToolButton* add, QToolButton* update, QToolButton* remove, QToolButton* print, QWidget* window)
     : QObject(window)
     , m_list(list)
+    , m_add(add)
     , m_update(update)
     , m_remove(remove)
+    , m_print(print)
     , m_window(window)
     , m_menu(new QMenu(window))
 {
     m_menu->setObjectName(QStringLiteral("mnuList"));
+    actAdd = m_menu->addAction(QStringLiteral("Aggiungi"));
     actUpdate = m_menu->addAction(QStringLiteral("Aggiorna"));
     actDelete = m_menu->addAction(QStringLiteral("Elimina"));
     actCopy = m_menu->addAction(QStringLiteral("Copia contatto"));
     m_menu->addSeparator();
     actFind = m_menu->addAction(QStringLiteral("Trova…"));
     m_moreEnd = m_menu->addSeparator();
+    actPrint = m_menu->addAction(QStringLiteral("Stampa…"));
     actPreview = m_menu->addAction(QStringLiteral("Anteprima rubrica…"));
+    actAdd->setObjectName(QStringLiteral("actAdd"));
     actUpdate->setObjectName(QStringLiteral("actUpdate"));
     actDelete->setObjectName(QStringLiteral("actDelete"));
     actCopy->setObjectName(QStringLiteral("actCopy"));
     actFind->setObjectName(QStringLiteral("actFind"));
+    actPrint->setObjectName(QStringLiteral("actPrint"));
     actPreview->setObjectName(QStringLiteral("actPreview"));
     // The menu names the keys that do the same from the window; bound to the menu alone, they never fire twice.
-    const QList<QPair<QAction*, QKeySequence>> keys {
-        {actUpdate, QKeySequence(Qt::Key_F2)}, {actDelete, QKeySequence::Delete}, {actFind, QKeySequence::Find}};
+    const QList<QPair<QAction*, QKeySequence>> keys {{actAdd, QKeySequence(Qt::CTRL | Qt::Key_N)},
+                                                     {actUpdate, QKeySequence(Qt::Key_F2)},
+                                                     {actDelete, QKeySequence::Delete},
+                                                     {actFind, QKeySequence::Find},
+                                                     {actPrint, QKeySequence(Qt::CTRL | Qt::Key_P)}};
     for (const auto& [action, key] : keys) {
         action->setShortcut(key);
         action->setShortcutContext(Qt::WidgetShortcut);
     }
 
     // The button is asked again when the action runs: the menu may have stayed open across a change of state.
-    connect(actUpdate, &QAction::triggered, m_update, [this] {
-        if (m_update->isEnabled())
-            m_update->click();
-    });
-    connect(actDelete, &QAction::triggered, m_remove, [this] {
-        if (m_remove->isEnabled())
-            m_remove->click();
-    });
+    for (const auto& [action, button] : {QPair<QAction*, QToolButton*> {actAdd, m_add},
+                                         {actUpdate, m_update},
+                                         {actDelete, m_remove},
+                                         {actPrint, m_print}}) {
+        connect(action, &QAction::triggered, button, [button = button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    }
     connect(actCopy, &QAction::triggered, this, &ListContextMenu::copyContact);
     connect(actFind, &QAction::triggered, this, [this] {
         if (m_list->isEnabled())
@@ -58,6 +70,10 @@ ListContextMenu::ListContextMenu(ListView* list, QToolButton* update, QToolButto
     // An item view reports the request with a place in its viewport.
     m_list->view()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list->view(), &QWidget::customContextMenuRequested, this, &ListContextMenu::popup);
+    // The other key that opens a context menu; Qt turns only the Menu key into a request.
+    auto* shiftF10
+        = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), m_list->view(), nullptr, nullptr, Qt::WidgetShortcut);
+    connect(shiftF10, &QShortcut::activated, this, &ListContextMenu::popupAtSelection);
 }
 
 ListContextMenu::~ListContextMenu()
@@ -80,11 +96,20 @@ void ListContextMenu::popup(const QPoint& at)
 {
     // The right button has selected the row under it already (the list reports it as a click); the menu follows
     // the state the buttons are in now.
+    actAdd->setEnabled(m_add->isEnabled());
     actUpdate->setEnabled(m_update->isEnabled());
     actDelete->setEnabled(m_remove->isEnabled());
     actCopy->setEnabled(m_list->isEnabled() && m_list->selectedIndex() > 0);
     actFind->setEnabled(m_list->isEnabled());
+    actPrint->setEnabled(m_print->isEnabled());
     m_menu->popup(m_list->view()->viewport()->mapToGlobal(at));
+}
+
+void ListContextMenu::popupAtSelection()
+{
+    const QTreeView* view = m_list->view();
+    const QRect row = view->visualRect(view->currentIndex());
+    popup(row.isValid() ? row.center() : QPoint(0, 0));
 }
 
 QString ListContextMenu::contactText(const ListView* list, int index)

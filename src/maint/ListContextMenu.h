@@ -11,14 +11,20 @@ class QPoint;
 class QToolButton;
 class QWidget;
 
-// The contact list's context menu: "Aggiorna", "Elimina", "Copia contatto", "Trova…", then the section of further
-// actions (addActions), then "Anteprima rubrica…". A right click on a row selects it first, as a click does. Each
-// entry that stands for a button is enabled when the button is and does what its click does.
+// The contact list's context menu: "Aggiungi", "Aggiorna", "Elimina", "Copia contatto", "Trova…", then the section of
+// further actions (addActions), then "Stampa…" and "Anteprima rubrica…". A right click on a row selects it first, as
+// a click does; the Menu key and Shift+F10 open it at the selected row. Each entry that stands for a button is
+// enabled when the button is and does what its click does.
 class ListContextMenu : public QObject
 {
     Q_OBJECT
 public:
-    ListContextMenu(ListView* list, QToolButton* update, QToolButton* remove, QWidget* window);
+    ListContextMenu(ListView* list,
+                    QToolButton* add,
+                    QToolButton* update,
+                    QToolButton* remove,
+                    QToolButton* print,
+                    QWidget* window);
     ~ListContextMenu() override;
 
     // Puts actions in the menu, after "Trova…", and on the window so that their shortcuts work anywhere in it.
@@ -36,19 +42,24 @@ signals:
 
 private:
     void popup(const QPoint& at);
+    void popupAtSelection();
     void copyContact();
     void openPreview();
 
     ListView* m_list;
+    QToolButton* m_add;
     QToolButton* m_update;
     QToolButton* m_remove;
+    QToolButton* m_print;
     QWidget* m_window;
     QMenu* m_menu;
+    QAction* actAdd;
     QAction* actUpdate;
     QAction* actDelete;
     QAction* actCopy;
     QAction* actFind;
     QAction* m_moreEnd; // the separator that closes the section of further actions
+    QAction* actPrint;
     QAction* actPreview;
     QPointer<Form1> m_preview;
 };

@@ -327,7 +327,7 @@ void frmCustMaint::wireEvents()
         else
             ClearCurrentRecord();
     });
-    m_listMenu = new ListContextMenu(lvwCustomer, cmdUpdate, cmdDelete, this);
+    m_listMenu = new ListContextMenu(lvwCustomer, cmdAdd, cmdUpdate, cmdDelete, Command1, this);
     connect(m_listMenu, &ListContextMenu::findRequested, txtFind, &FindField::openFind);
     wireKeys();
 }

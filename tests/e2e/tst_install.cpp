@@ -153,11 +153,15 @@ void TestInstall::installsProgramMenuEntryAndIcons()
         QCOMPARE(icon.size(), QSize(size, size));
         QVERIFY(icon.pixelColor(size / 2, size / 2).alpha() > 0);
     }
-    // The menu starts the program by its full path, quoted as the format asks for a path with a space.
+    // The menu starts the program by its full path, quoted as the format asks for a path with a space, with the
+    // contact files the file manager opens with it.
     QFile entry(QDir(m_prefix).filePath(QStringLiteral("share/applications/") + appId + ".desktop"));
     QVERIFY(entry.open(QIODevice::ReadOnly));
-    const QString exec = QStringLiteral("Exec=\"%1\"\n").arg(QDir(m_prefix).filePath(QStringLiteral("bin/velmarin")));
-    QVERIFY2(QString::fromUtf8(entry.readAll()).contains(exec), qPrintable(exec));
+    const QString text = QString::fromUtf8(entry.readAll());
+    const QString exec
+        = QStringLiteral("Exec=\"%1\" %F\n").arg(QDir(m_prefix).filePath(QStringLiteral("bin/velmarin")));
+    QVERIFY2(text.contains(exec), qPrintable(exec));
+    QVERIFY(text.contains(QLatin1String("\nMimeType=text/vcard;text/x-vcard;text/directory;text/csv;\n")));
 }
 
 void TestInstall::desktopFilesPassTheValidators_data()

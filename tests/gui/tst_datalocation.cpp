@@ -165,7 +165,10 @@ void TestDataLocation::cleanup()
 
 int TestDataLocation::start(QStringList* rows)
 {
-    QTimer::singleShot(0, [rows] {
+    // Owned here: a start that fails before its event loop must not leave it to fire into a later test's frame.
+    QTimer look;
+    look.setSingleShot(true);
+    QObject::connect(&look, &QTimer::timeout, [rows] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* form = qobject_cast<frmCustMaint*>(w)) {
                 *rows = listed(form->findChild<ListView*>(QStringLiteral("lvwCustomer")));
@@ -173,6 +176,7 @@ int TestDataLocation::start(QStringList* rows)
         }
         QApplication::closeAllWindows();
     });
+    look.start(0);
     return runVelmarin();
 }
 

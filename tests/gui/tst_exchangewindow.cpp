@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -36,6 +37,8 @@ private slots:
     void refusedFileChangesNothing();
     void findNarrowsTheExportAndAnImportShowsTheNewContacts();
     void annullaStopsALongImport();
+    void theFileDialogOpensInTheUsersFolder_data();
+    void theFileDialogOpensInTheUsersFolder();
 };
 
 namespace {
@@ -303,6 +306,39 @@ void TestExchangeWindow::annullaStopsALongImport()
     QCOMPARE(boxes.last().text, QStringLiteral("Importazione annullata: la rubrica non è stata modificata."));
     QCOMPARE(db.rows(), before);
     QCOMPARE(w.list()->itemCount(), 20);
+}
+
+void TestExchangeWindow::theFileDialogOpensInTheUsersFolder_data()
+{
+    QTest::addColumn<QStringList>("folders"); // made in the home folder
+    QTest::addColumn<QString>("proposed"); // the dialog's folder, under the home folder
+
+    QTest::newRow("Documents") << QStringList {"Documents", "Downloads"} << "Documents";
+    QTest::newRow("Downloads when there is no Documents") << QStringList {"Downloads"} << "Downloads";
+    QTest::newRow("the home folder when there is neither") << QStringList {} << "";
+}
+
+void TestExchangeWindow::theFileDialogOpensInTheUsersFolder()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(QString, proposed);
+    TestDatabase db;
+    MainWindowDriver w;
+    QTemporaryDir home;
+    for (const QString& folder : folders)
+        QVERIFY(QDir(home.path()).mkdir(folder));
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral(".config"))));
+    ScriptedContactFileDialog files;
+    files.expect({});
+    w.window()->exchange()->importAction()->trigger();
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+
+    QCOMPARE(files.asked().size(), 1);
+    QCOMPARE(QDir::cleanPath(files.asked().first().proposedPath), QDir::cleanPath(home.filePath(proposed)));
 }
 
 QTEST_MAIN(TestExchangeWindow)

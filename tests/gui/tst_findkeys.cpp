@@ -20,14 +20,15 @@ using mkdb::ContactRow;
 
 namespace {
 
-// Listed by Nome: Anna, Bruno, Carla, Lucia, Marco, Élise.
+// Listed by Nome: Anna, Bruno, Carla, Lucia, Marco, Élise. Two addresses as other programs write them: a
+// typographic apostrophe, and an accent as a letter followed by its combining mark.
 QList<ContactRow> contacts()
 {
     return {{1, "Rossi", "Anna", "Via Roma 1", "Milano", "MI", "3330000001", "0212345678"},
-            {2, "Rossi", "Marco", "Corso Garibaldi 5", "Forlì", "FC", "3471112222", QVariant()},
+            {2, "Rossi", "Marco", QStringLiteral("Largo D\u2019Onofrio 5"), "Forlì", "FC", "3471112222", QVariant()},
             {3, "D'Angelo", "Lucia", "Via dell'Orso 3", "Napoli", "NA", QVariant(), "3331234567"},
             {4, "Bianchi", "Bruno", "Piazza Duomo 2", "Milano", "MI", "3209876543", QVariant()},
-            {5, "Verdi", "Carla", "Via Po 10", "Torino", "TO", QVariant(), "0119876543"},
+            {5, "Verdi", "Carla", QStringLiteral("Via Zu\u0308rich 10"), "Torino", "TO", QVariant(), "0119876543"},
             {6, "Neri", "Élise", "Viale Europa 7", "Cantù", "CO", QVariant(), QVariant()}};
 }
 
@@ -127,6 +128,9 @@ void TestFindKeys::findNarrowsAndRestores_data()
     QTest::newRow("capital accent") << "elise" << QStringList {"Neri Élise"} << "1 di 6";
     QTest::newRow("apostrophe ignored") << "dangelo" << QStringList {"D'Angelo Lucia"} << "1 di 6";
     QTest::newRow("apostrophe typed") << "dell'orso" << QStringList {"D'Angelo Lucia"} << "1 di 6";
+    QTest::newRow("typographic apostrophe") << "donofrio" << QStringList {"Rossi Marco"} << "1 di 6";
+    QTest::newRow("combining accent") << "zurich" << QStringList {"Verdi Carla"} << "1 di 6";
+    QTest::newRow("combining accent typed whole") << "Zürich" << QStringList {"Verdi Carla"} << "1 di 6";
     QTest::newRow("phone digits") << "3331234" << QStringList {"D'Angelo Lucia"} << "1 di 6";
     QTest::newRow("phone as shown") << "(333) 123-45" << QStringList {"D'Angelo Lucia"} << "1 di 6";
     QTest::newRow("phone across the layout") << "0212345" << QStringList {"Rossi Anna"} << "1 di 6";
@@ -183,6 +187,20 @@ void TestFindKeys::selectionFollowsTheFind()
     QCOMPARE(main.list()->selectedIndex(), 2);
     QCOMPARE(main.field("txtFirst")->text(), QStringLiteral("Bianchi"));
     QVERIFY(findField(main)->hasFocus());
+
+    // Return goes to the list, which keeps the find; it does not open the contact as Return on the list does.
+    QTest::keyClick(findField(main), Qt::Key_Return);
+    QVERIFY(main.browsing());
+    QVERIFY(main.list()->view()->hasFocus());
+    QVERIFY(findField(main)->isVisible());
+    // A click on a shown row selects it and leaves the find as it is.
+    main.clickRow(1);
+    QCOMPARE(main.field("txtFirst")->text(), QStringLiteral("Rossi"));
+    QVERIFY(findField(main)->isVisible());
+    QCOMPARE(findField(main)->text(), QStringLiteral("milano"));
+    QCOMPARE(main.list()->itemCount(), 2);
+    findField(main)->setFocus();
+    findField(main)->end(false);
 
     typeText(nullptr, "x"); // none shown: nothing selected, nothing in the frame
     QCOMPARE(main.list()->itemCount(), 0);
@@ -250,6 +268,12 @@ void TestFindKeys::commandsWorkOnTheShownRows()
     QCOMPARE(main.list()->itemCount(), 6);
     QCOMPARE(main.list()->itemText(1), QStringLiteral("Bianchi"));
     QCOMPARE(main.list()->selectedIndex(), 1);
+    // The contact updated during the find is found by what it says now, not by what it said.
+    openFind(main, "genova");
+    QCOMPARE(shownNames(main), (QStringList {"Rossi Anna"}));
+    findField(main)->selectAll();
+    typeText(nullptr, "milano");
+    QCOMPARE(shownNames(main), (QStringList {"Bianchi Bruno"}));
 }
 
 void TestFindKeys::keysDoWhatTheirButtonDoes_data()
@@ -338,7 +362,8 @@ void TestFindKeys::contextMenu()
     QCOMPARE(main.list()->selectedIndex(), 4);
     QCOMPARE(main.field("txtFirst")->text(), QStringLiteral("D'Angelo"));
     QCOMPARE(entries(menu),
-             (QStringList {"Aggiorna",
+             (QStringList {"Aggiungi",
+                           "Aggiorna",
                            "Elimina",
                            "Copia contatto",
                            "Trova…",
@@ -350,6 +375,7 @@ void TestFindKeys::contextMenu()
                            "Ripristina da una copia…",
                            "Sincronizzazione…",
                            "Sincronizza ora",
+                           "Stampa…",
                            "Anteprima rubrica…"}));
     choose(menu, "Copia contatto");
     QCOMPARE(QGuiApplication::clipboard()->text(),
@@ -400,6 +426,26 @@ void TestFindKeys::contextMenu()
     QCOMPARE(boxes.asked().size(), 1);
     QCOMPARE(db.count(), 5);
     QVERIFY(!menu->isVisible());
+
+    // Shift+F10 opens the menu as the Menu key does; "Stampa…" and "Aggiungi" do what their buttons do.
+    main.clickRow(2);
+    main.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main.window()));
+    main.list()->view()->setFocus();
+    QTest::keyClick(main.list()->view(), Qt::Key_F10, Qt::ShiftModifier);
+    QVERIFY(menu->isVisible());
+    choose(menu, "Stampa…");
+    QVERIFY(main.window()->printWindow());
+    QVERIFY(main.window()->printWindow()->isVisible());
+    main.window()->printWindow()->close();
+    main.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main.window()));
+    main.list()->view()->setFocus();
+    QTest::keyClick(main.list()->view(), Qt::Key_F10, Qt::ShiftModifier);
+    QVERIFY(menu->isVisible());
+    choose(menu, "Aggiungi");
+    QCOMPARE(main.window()->maintMode(), QStringLiteral("ADD"));
+    QCOMPARE(main.field("txtFirst")->text(), QString());
 }
 
 QTEST_MAIN(TestFindKeys)

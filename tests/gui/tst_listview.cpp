@@ -1,10 +1,13 @@
 #include "common/ListView.h"
 
+#include <QApplication>
 #include <QCollator>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeView>
 
 namespace {
@@ -47,6 +50,8 @@ private slots:
     void headerClickAndHiddenColumn();
     void ensureVisibleScrollsTheRowIn();
     void disabledListTakesNoClicks();
+    void aCutCellShowsItsWholeText_data();
+    void aCutCellShowsItsWholeText();
 
 private:
     ListView* m_list = nullptr;
@@ -369,6 +374,37 @@ void TestListView::disabledListTakesNoClicks()
     QCOMPARE(items.size(), 0);
     QCOMPARE(columns.size(), 0);
     QCOMPARE(m_list->selectedIndex(), 1);
+}
+
+void TestListView::aCutCellShowsItsWholeText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("tip");
+
+    QTest::newRow("fits: no tooltip") << "Rossi" << false;
+    QTest::newRow("cut: the whole text") << "Abbondanza Castelfranchi Pellegrini" << true;
+    QTest::newRow("empty") << "" << false;
+}
+
+// The tooltip a user sees when resting the pointer on the cell; the column keeps its width.
+void TestListView::aCutCellShowsItsWholeText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, tip);
+    m_list->addItem(text);
+    m_list->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_list));
+    QTreeView* view = m_list->view();
+    const int width = view->columnWidth(0);
+    QToolTip::hideText();
+    const QPoint at = rowCentre(*m_list, 1);
+    QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &help);
+
+    QCOMPARE(QToolTip::isVisible(), tip);
+    QCOMPARE(QToolTip::text(), tip ? text : QString());
+    QCOMPARE(view->columnWidth(0), width);
+    QToolTip::hideText();
 }
 
 QTEST_MAIN(TestListView)

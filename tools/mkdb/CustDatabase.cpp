@@ -94,6 +94,8 @@ QList<ContactRow> demoContacts()
                         const QString& phone) {
         return ContactRow {id, surname, name, address, city, state, mobile, phone};
     };
+    // What a new user first sees: whole contacts, with the odd cases a real book has (an apostrophe, an accent, a
+    // missing number); none empty.
     QList<ContactRow> rows {
         row(1, "Rossi", "Mario", "Via Roma 12", "Milano", "MI", "3351234567", "0212345678"),
         row(2, "D'Angelo", "Lucia", "Corso Garibaldi 4", "Napoli", "NA", "3387654321", "0815551234"),
@@ -113,9 +115,10 @@ QList<ContactRow> demoContacts()
         row(16, "Marino", "Luca", "Via Toledo 56", "Napoli", "NA", "3385566778", "0810123456"),
         row(17, "Lombardi", "Federica", "Via Po 18", "Torino", "TO", "3466677880", "0111234567"),
         row(18, "Moretti", "Giorgio", "Via dei Mille 5", "Gorizia", "GO", "3357788990", "0481234567"),
-        row(19, "", "", "", "", "", "", ""),
+        row(19, "Santoro", "Giuseppe", "Via XX Settembre 14", "Genova", "GE", "3351239876", "0101234567"),
     };
-    rows.append(ContactRow {20, "Fontana", QVariant(), QVariant(), "Sondrio", QVariant(), QVariant(), QVariant()});
+    // A number never written is NULL, as older copies of the book keep it.
+    rows.append(ContactRow {20, "Fontana", "Beatrice", "Via Roma 3", "Sondrio", "SO", "3478899001", QVariant()});
     return rows;
 }
 
