@@ -11,6 +11,7 @@
 #include "data/Duplicates.h"
 #include "exchange/CardEdit.h"
 #include "support/DavServer.h"
+#include "support/SyncScript.h"
 #include "support/TestDatabase.h"
 #include "sync/CardDavClient.h"
 #include "sync/ContactSync.h"
@@ -22,43 +23,6 @@
 #include <QTest>
 
 namespace {
-
-// "Cognome;Nome;Indirizzo;Città;PR;Cellulare;Telefono"
-ContactFields fieldsOf(const QString& text)
-{
-    const QStringList p = text.split(QLatin1Char(';'));
-    return {p.value(0), p.value(1), p.value(2), p.value(3), p.value(4), p.value(5), p.value(6)};
-}
-
-QString textOf(const ContactFields& f)
-{
-    return QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}.join(
-        QLatin1Char(';'));
-}
-
-mkdb::ContactRow rowOf(int key, const QString& text)
-{
-    const ContactFields f = fieldsOf(text);
-    return {key, f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber};
-}
-
-class ScriptedResolver : public ConflictResolver
-{
-public:
-    explicit ScriptedResolver(ConflictChoice choice)
-        : m_choice(choice)
-    {
-    }
-    ConflictChoice resolve(const ContactFields& here, const ContactFields& server) override
-    {
-        asked.append(textOf(here) + QLatin1String(" | ") + textOf(server));
-        return m_choice;
-    }
-    QStringList asked;
-
-private:
-    ConflictChoice m_choice;
-};
 
 // The rows of a query on a connection of its own, each row's columns joined by '|'.
 QStringList query(const TestDatabase& db, const QString& sql)
@@ -141,15 +105,7 @@ private:
         return sync.run();
     }
 
-    static QStringList here(const TestDatabase& db)
-    {
-        QStringList contacts;
-        for (const QStringList& row : db.rows()) {
-            contacts.append(row.mid(1).join(QLatin1Char(';')));
-        }
-        contacts.sort();
-        return contacts;
-    }
+    static QStringList here(const TestDatabase& db) { return contactsOf(db); }
 
     QList<Card> cards()
     {

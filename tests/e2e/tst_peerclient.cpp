@@ -5,6 +5,7 @@
 #include "data/CustomerStore.h"
 #include "support/DavServer.h"
 #include "support/PeerClient.h"
+#include "support/SyncScript.h"
 #include "support/TestDatabase.h"
 #include "sync/CardDavClient.h"
 #include "sync/ContactSync.h"
@@ -12,13 +13,6 @@
 #include <QTest>
 
 namespace {
-
-// "Cognome;Nome;Indirizzo;Città;PR;Cellulare;Telefono"
-mkdb::ContactRow rowOf(int key, const QString& text)
-{
-    const QStringList p = text.split(QLatin1Char(';'));
-    return {key, p.value(0), p.value(1), p.value(2), p.value(3), p.value(4), p.value(5), p.value(6)};
-}
 
 QStringList sorted(QStringList list)
 {
@@ -74,14 +68,7 @@ private:
         return sync.run();
     }
 
-    static QStringList here(const TestDatabase& db)
-    {
-        QStringList contacts;
-        for (const QStringList& row : db.rows()) {
-            contacts.append(row.mid(1).join(QLatin1Char(';')));
-        }
-        return sorted(contacts);
-    }
+    static QStringList here(const TestDatabase& db) { return contactsOf(db); }
 
     // khard's contacts as the seven fields, its numbers without spaces (types in either case, as vCard has them).
     static QStringList seen(PeerClient& peer)

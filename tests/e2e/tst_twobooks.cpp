@@ -7,6 +7,7 @@
 #include "exchange/CardDetails.h"
 #include "exchange/CardEdit.h"
 #include "support/DavServer.h"
+#include "support/SyncScript.h"
 #include "support/TestDatabase.h"
 #include "sync/CardDavClient.h"
 #include "sync/ContactSync.h"
@@ -15,37 +16,6 @@
 #include <QTest>
 
 namespace {
-
-// "Cognome;Nome;Indirizzo;Città;PR;Cellulare;Telefono"
-mkdb::ContactRow rowOf(int key, const QString& text)
-{
-    const QStringList p = text.split(QLatin1Char(';'));
-    return {key, p.value(0), p.value(1), p.value(2), p.value(3), p.value(4), p.value(5), p.value(6)};
-}
-
-QString textOf(const ContactFields& f)
-{
-    return QStringList {f.firstName, f.lastName, f.address, f.city, f.state, f.zip, f.phoneNumber}.join(
-        QLatin1Char(';'));
-}
-
-class ScriptedResolver : public ConflictResolver
-{
-public:
-    explicit ScriptedResolver(ConflictChoice choice)
-        : m_choice(choice)
-    {
-    }
-    ConflictChoice resolve(const ContactFields& here, const ContactFields& server) override
-    {
-        asked.append(textOf(here) + QLatin1String(" | ") + textOf(server));
-        return m_choice;
-    }
-    QStringList asked;
-
-private:
-    ConflictChoice m_choice;
-};
 
 const QString kRossi = QStringLiteral("Rossi;Mario;Via Po 1;Torino;TO;3331234567;011123456");
 const QString kBianchi = QStringLiteral("Bianchi;Luca;;Roma;RM;;0612345678");
@@ -99,15 +69,7 @@ private:
         return sync.run();
     }
 
-    static QStringList here(const TestDatabase& db)
-    {
-        QStringList contacts;
-        for (const QStringList& row : db.rows()) {
-            contacts.append(row.mid(1).join(QLatin1Char(';')));
-        }
-        contacts.sort();
-        return contacts;
-    }
+    static QStringList here(const TestDatabase& db) { return contactsOf(db); }
 
     // Each contact's fields with the UID of its card: the same UID in both books is one contact linked, not copied.
     static QStringList withUids(const TestDatabase& db)
