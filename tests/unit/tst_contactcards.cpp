@@ -9,6 +9,7 @@
 #include "exchange/ImportRules.h"
 #include "exchange/VCard.h"
 #include "mkdb/CustDatabase.h"
+#include "support/OpenBook.h"
 
 #include <QSet>
 #include <QSqlDatabase>
@@ -20,37 +21,6 @@
 #include <memory>
 
 namespace {
-
-// A book in a temporary folder with the store open on it.
-struct Book
-{
-    QTemporaryDir dir;
-    CustomerStore store;
-
-    explicit Book(const QList<mkdb::ContactRow>& rows = {})
-    {
-        const QString path = dir.filePath(QStringLiteral("Cust.mdb"));
-        if (!mkdb::createCustomerDatabase(path).isEmpty()
-            || (!rows.isEmpty() && !mkdb::insertContacts(path, rows).isEmpty())) {
-            qFatal("cannot create %s", qPrintable(path));
-        }
-        store.ConnectToDatabase(CustomerStore::connectionText(dir.path() + QLatin1Char('/')));
-    }
-    ~Book() { store.CloseDatabase(); }
-
-    // Runs one statement on a second connection, as another program would.
-    void otherProgram(const QString& sql) const
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-            db.setDatabaseName(dir.filePath(QStringLiteral("Cust.mdb")));
-            QVERIFY(db.open());
-            QSqlQuery query(db);
-            QVERIFY2(query.exec(sql), qPrintable(query.lastError().text()));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("other"));
-    }
-};
 
 const ContactFields kAnna {QStringLiteral("Rossi"),
                            QStringLiteral("Anna"),
@@ -110,10 +80,10 @@ private slots:
 void TestContactCards::uidsAreRandomAndNeverReused()
 {
     const QList<mkdb::ContactRow> rows = mkdb::generatedContacts(20);
-    Book first(rows);
-    Book second(rows);
+    OpenBook first(rows);
+    OpenBook second(rows);
     QSet<QString> seen;
-    for (Book* book : {&first, &second}) {
+    for (OpenBook* book : {&first, &second}) {
         book->store.insert(21, kAnna);
         const QList<ExportContact> contacts = storedContacts(book->store);
         QCOMPARE(contacts.size(), 21);
@@ -165,7 +135,7 @@ void TestContactCards::updateEditsOnlyTheLinesOfChangedFields()
     QFETCH(ContactFields, fields);
     QFETCH(QList<int>, changedLines);
 
-    Book book;
+    OpenBook book;
     book.store.insert(1, kAnna);
     const QString uid = ContactCards::load(book.store, 1).uid;
     ContactCards::save(book.store, 1, {uid, kAnnaCard});
@@ -196,7 +166,7 @@ void TestContactCards::updateEditsOnlyTheLinesOfChangedFields()
 // Cleared, the mobile lets the card read its second mobile; later saves of other fields, and the details, keep it.
 void TestContactCards::aClearedNumberNeverTakesTheNextOne()
 {
-    Book book;
+    OpenBook book;
     book.store.insert(1, kAnna);
     const QString uid = ContactCards::load(book.store, 1).uid;
     QByteArray card = kAnnaCard;
@@ -232,7 +202,7 @@ void TestContactCards::aClearedNumberNeverTakesTheNextOne()
 // The import keeps each card whole and its UID, unless another contact of the book (or of the same import) holds it.
 void TestContactCards::importKeepsCardsAndOwnUids()
 {
-    Book book({{1, "Verdi", "Carla", "Via Po 3", "Torino", "TO", "3400000001", QVariant()}});
+    OpenBook book({{1, "Verdi", "Carla", "Via Po 3", "Torino", "TO", "3400000001", QVariant()}});
     const QString held = ContactCards::load(book.store, 1).uid;
     QVERIFY(!held.isEmpty());
 
@@ -282,7 +252,7 @@ void TestContactCards::importKeepsCardsAndOwnUids()
 // The export reads each contact's card and UID; one another program added since the opening gets a UID that stays.
 void TestContactCards::exportReadsEveryCardAndUid()
 {
-    Book book({{1, "Verdi", "Carla", "", "", "", "", ""}});
+    OpenBook book({{1, "Verdi", "Carla", "", "", "", "", ""}});
     ContactCards::save(book.store, 1, {QStringLiteral("carla"), kAnnaCard});
     book.otherProgram(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (2, 'Neri')"));
 
@@ -333,7 +303,7 @@ void TestContactCards::exportCopiesOnlyCardsThatAgree()
     QFETCH(QString, surname);
     QFETCH(QString, uid);
     QFETCH(bool, copied);
-    Book book({{1, "Rossi", "Anna", "Via Roma 1", "Milano", "MI", "3331234567", ""}});
+    OpenBook book({{1, "Rossi", "Anna", "Via Roma 1", "Milano", "MI", "3331234567", ""}});
     ContactCards::save(book.store, 1, {QStringLiteral("anna-1"), kAnnaCard});
     QVERIFY(!ContactCards::load(book.store, 1).agreement.isEmpty());
     for (const QString& sql : std::as_const(otherProgram)) {

@@ -5,6 +5,7 @@
 #include "data/Duplicates.h"
 #include "exchange/CardDetails.h"
 #include "mkdb/CustDatabase.h"
+#include "support/OpenBook.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -13,46 +14,6 @@
 #include <QTest>
 
 namespace {
-
-struct Book
-{
-    QTemporaryDir dir;
-    CustomerStore store;
-
-    explicit Book(const QList<mkdb::ContactRow>& rows)
-    {
-        const QString path = dir.filePath(QStringLiteral("Cust.mdb"));
-        if (!mkdb::createCustomerDatabase(path).isEmpty() || !mkdb::insertContacts(path, rows).isEmpty()) {
-            qFatal("cannot create %s", qPrintable(path));
-        }
-        store.ConnectToDatabase(CustomerStore::connectionText(dir.path() + QLatin1Char('/')));
-    }
-    ~Book() { store.CloseDatabase(); }
-
-    void otherProgram(const QString& sql) const
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-            db.setDatabaseName(dir.filePath(QStringLiteral("Cust.mdb")));
-            QVERIFY(db.open());
-            QSqlQuery query(db);
-            QVERIFY2(query.exec(sql), qPrintable(query.lastError().text()));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("other"));
-    }
-
-    QList<qint32> keys()
-    {
-        QList<qint32> found;
-        RecordsetRelease release {store};
-        for (ado::Recordset& rs = store.openQuery(QStringLiteral("SELECT CustID FROM Customer ORDER BY CustID"), {});
-             !rs.isEOF();
-             rs.MoveNext()) {
-            found.append(rs.Fields(0).toInt());
-        }
-        return found;
-    }
-};
 
 // "Cognome|Nome|Indirizzo|Città|PR|Cellulare|Telefono" under a key.
 mkdb::ContactRow row(int key, const QString& text)
@@ -148,7 +109,7 @@ private slots:
         QFETCH(QString, emailA);
         QFETCH(QString, emailB);
         QFETCH(QString, reason);
-        Book book({row(1, a), row(2, b)});
+        OpenBook book({row(1, a), row(2, b)});
         if (!emailA.isEmpty()) {
             ContactCards::save(book.store, 1, {ContactCards::newUid(), cardWith("A", {"EMAIL:" + emailA})});
             ContactCards::save(book.store, 2, {ContactCards::newUid(), cardWith("B", {"EMAIL;TYPE=HOME:" + emailB})});
@@ -165,10 +126,10 @@ private slots:
     // The mobile and the e-mail are the surest signs; a land line a family shares comes last.
     void mostCertainFirst()
     {
-        Book book({row(1, "Conti|Elena|||||0511234567"),
-                   row(2, "Conti|Piero|||||0511234567"),
-                   row(3, "Rossi|Mario||Roma||3331234567|"),
-                   row(4, "Mario|Rossi||Roma||+39 333 1234567|")});
+        OpenBook book({row(1, "Conti|Elena|||||0511234567"),
+                       row(2, "Conti|Piero|||||0511234567"),
+                       row(3, "Rossi|Mario||Roma||3331234567|"),
+                       row(4, "Mario|Rossi||Roma||+39 333 1234567|")});
         const QList<DuplicateGroup> groups = Duplicates::find(book.store);
         QCOMPARE(groupKeys(groups), QList<QList<qint32>>({{3, 4}, {1, 2}}));
         QCOMPARE(groups.at(1).reasons, QStringList {QStringLiteral("stesso telefono")});
@@ -177,11 +138,11 @@ private slots:
     // A marked pair is not proposed again: a group of that pair alone goes, a larger one keeps the rest.
     void notDuplicatesStayApart()
     {
-        Book book({row(1, "Rossi|Mario||||3331234567|"),
-                   row(2, "Rossi|Maria||||3331234567|"),
-                   row(3, "Rossi|Mario||||333 1234567|"),
-                   row(4, "Verdi|Ugo||||3470000001|"),
-                   row(5, "Verde|Ugo||||3470000001|")});
+        OpenBook book({row(1, "Rossi|Mario||||3331234567|"),
+                       row(2, "Rossi|Maria||||3331234567|"),
+                       row(3, "Rossi|Mario||||333 1234567|"),
+                       row(4, "Verdi|Ugo||||3470000001|"),
+                       row(5, "Verde|Ugo||||3470000001|")});
         QCOMPARE(groupKeys(Duplicates::find(book.store)), QList<QList<qint32>>({{1, 2, 3}, {4, 5}}));
 
         Duplicates::markNotDuplicates(book.store, {5, 4});
@@ -198,7 +159,7 @@ private slots:
         for (int key = 1; key <= 25; ++key) {
             rows.append(row(key, "Rossi|Mario|Via Po 1|Roma|RM|3331234567|"));
         }
-        Book book(rows);
+        OpenBook book(rows);
         const QList<DuplicateGroup> groups = Duplicates::find(book.store);
         QCOMPARE(groups.size(), 2);
         QCOMPARE(groups.at(0).contacts.size() + groups.at(1).contacts.size(), 25);
@@ -208,9 +169,9 @@ private slots:
     // Every number and e-mail of both ends in the kept card, the other goes; the undo gives back both as they were.
     void mergeAndUndo()
     {
-        Book book({row(1, "Rossi|Mario|Via Roma 1|Roma|RM|3331234567|"),
-                   row(2, "Mario|Rossi||Roma||3479876543|061234567"),
-                   row(3, "Verdi|Ugo||Bari|||")});
+        OpenBook book({row(1, "Rossi|Mario|Via Roma 1|Roma|RM|3331234567|"),
+                       row(2, "Mario|Rossi||Roma||3479876543|061234567"),
+                       row(3, "Verdi|Ugo||Bari|||")});
         const QByteArray card1 = cardWith(
             "Rossi;Mario",
             {"TEL;TYPE=CELL:3331234567", "EMAIL:mario@example.org", "TEL;TYPE=WORK:02 5550001", "NOTE:collega"});
@@ -264,7 +225,7 @@ private slots:
     // A key given to someone else since the merge is not taken back: the contact returns under the next free one.
     void undoAfterTheKeyWasGivenAgain()
     {
-        Book book({row(1, "Rossi|Mario||Roma||3331234567|"), row(2, "Rossi|Mario||Roma||333 1234567|")});
+        OpenBook book({row(1, "Rossi|Mario||Roma||3331234567|"), row(2, "Rossi|Mario||Roma||333 1234567|")});
         ContactCards::save(book.store, 2, {QStringLiteral("uid-2"), QByteArray()});
         const DuplicateGroup group = Duplicates::find(book.store).value(0);
         const MergeRecord record = Duplicates::merge(book.store, group, 1, Duplicates::proposedFields(group));
@@ -277,7 +238,7 @@ private slots:
     // Like "Salva": a contact another program changed stops the merge, and nothing is changed.
     void mergeRefusedAfterAnotherProgram()
     {
-        Book book({row(1, "Rossi|Mario||Roma||3331234567|"), row(2, "Rossi|Mario||Roma||3331234567|")});
+        OpenBook book({row(1, "Rossi|Mario||Roma||3331234567|"), row(2, "Rossi|Mario||Roma||3331234567|")});
         const DuplicateGroup group = Duplicates::find(book.store).value(0);
         QCOMPARE(group.contacts.size(), 2);
         book.otherProgram(QStringLiteral("UPDATE Customer SET Address = 'Via Nuova 2' WHERE CustID = 2"));
