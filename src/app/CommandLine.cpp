@@ -171,10 +171,7 @@ int runDuplicates(QTextStream& out, QTextStream& err)
         out.flush();
         return 0;
     } catch (const ado::Error& error) {
-        store.CloseDatabase();
-        err << "velmarin: " << commandFailure(error) << '\n';
-        err.flush();
-        return 1;
+        return commandFailed(store, err, error);
     }
 }
 
@@ -187,6 +184,18 @@ QString commandFailure(const ado::Error& error)
         text += QStringLiteral(" Controllare quale rubrica si trova ora in quel file prima di ripetere il comando.");
     }
     return oneLine(text);
+}
+
+int commandFailed(CustomerStore& store, QTextStream& err, const ado::Error& error, const QString& then)
+{
+    store.CloseDatabase();
+    err << "velmarin: " << commandFailure(error);
+    if (!then.isEmpty()) {
+        err << ' ' << then;
+    }
+    err << '\n';
+    err.flush();
+    return 1;
 }
 
 WindowStart windowStart(int argc, char** argv, QTextStream& err)
@@ -306,9 +315,6 @@ int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStre
         out.flush();
         return 0;
     } catch (const ado::Error& error) {
-        store.CloseDatabase();
-        err << "velmarin: " << commandFailure(error) << '\n';
-        err.flush();
-        return 1;
+        return commandFailed(store, err, error);
     }
 }

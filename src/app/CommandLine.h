@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+class CustomerStore;
 class QTextStream;
 
 namespace ado {
@@ -32,3 +33,5 @@ int runExchangeCommand(const QStringList& arguments, QTextStream& out, QTextStre
 
 // The reason a command failed, on one line, as the command line tells it.
 QString commandFailure(const ado::Error& error);
+// Closes the store, writes that reason (and then, when given, what to do) to err; returns the exit code 1.
+int commandFailed(CustomerStore& store, QTextStream& err, const ado::Error& error, const QString& then = {});

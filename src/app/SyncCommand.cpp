@@ -90,14 +90,9 @@ int runSyncCommand(QStringList arguments, QTextStream& out, QTextStream& err)
         out.flush();
         return 0;
     } catch (const DeletionsHeld& held) {
-        store.CloseDatabase();
-        err << "velmarin: " << commandFailure(held) << " Per eliminarli comunque: velmarin --sync --accept-deletions\n";
-        err.flush();
-        return 1;
+        return commandFailed(
+            store, err, held, QStringLiteral("Per eliminarli comunque: velmarin --sync --accept-deletions"));
     } catch (const ado::Error& error) {
-        store.CloseDatabase();
-        err << "velmarin: " << commandFailure(error) << '\n';
-        err.flush();
-        return 1;
+        return commandFailed(store, err, error);
     }
 }
