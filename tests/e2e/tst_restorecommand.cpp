@@ -1,6 +1,7 @@
 // velmarin --backups and --restore as a user runs them: the real program beside a real Cust.mdb and its Backup
 // folder, no display. A restore refused for any reason leaves the book byte for byte as it was.
 #include "data/DailyBackup.h"
+#include "support/ProgramRun.h"
 #include "support/TestDatabase.h"
 
 #include <QCoreApplication>
@@ -15,35 +16,12 @@
 
 namespace {
 
-struct Run
+ProgramRun run(const TestDatabase& db, const QStringList& arguments)
 {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run run(const TestDatabase& db, const QStringList& arguments)
-{
-    const QString program = db.folder() + QStringLiteral("/velmarin");
-    if (!QFile::exists(program)) {
-        QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/velmarin"), program);
-    }
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    Run result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return runProgram(programIn(db.folder()), arguments, env);
 }
 
 QByteArray digestOf(const QString& path)
@@ -71,7 +49,7 @@ private slots:
         QVERIFY(DailyBackup::run(db.path(), QDate(2026, 11, 29)).error.isEmpty());
         QCOMPARE(db.exec(QStringLiteral("INSERT INTO Customer (CustID, FirstName) VALUES (2, 'Neri')")), QString());
         QVERIFY(DailyBackup::run(db.path(), QDate(2026, 12, 1)).error.isEmpty());
-        const Run listed = run(db, {QStringLiteral("--backups")});
+        const ProgramRun listed = run(db, {QStringLiteral("--backups")});
         QCOMPARE(listed.status, 0);
         const QStringList lines = listed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
@@ -135,9 +113,10 @@ private slots:
             QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
         }
 
-        const Run restored = run(db,
-                                 {QStringLiteral("--restore"),
-                                  copy.startsWith(QLatin1String("Backup/")) ? QDir(db.folder()).filePath(copy) : copy});
+        const ProgramRun restored
+            = run(db,
+                  {QStringLiteral("--restore"),
+                   copy.startsWith(QLatin1String("Backup/")) ? QDir(db.folder()).filePath(copy) : copy});
         QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
         other.close();
         other = QSqlDatabase();
@@ -151,16 +130,17 @@ private slots:
         if (status != 0) {
             QCOMPARE(digestOf(db.path()), digest);
             QVERIFY(!QFile::exists(saved));
-            QCOMPARE(QDir(db.folder()).entryList(QDir::Files).size(), 2); // the book and the program: nothing beside
+            QCOMPARE(QDir(db.folder()).entryList(QDir::Files).size(),
+                     3); // the book and the two programs: nothing beside
             return;
         }
         QCOMPARE(db.rows(), inCopy);
         QCOMPARE(QFile::permissions(db.path()) & 0x0077, QFile::Permissions());
         QVERIFY(QFile::exists(saved));
         QCOMPARE(DailyBackup::copiesIn(folder).size(), 1);
-        QCOMPARE(QDir(db.folder()).entryList(QDir::Files).size(), 2);
+        QCOMPARE(QDir(db.folder()).entryList(QDir::Files).size(), 3);
         // The book before is itself a copy the next restore can go back to.
-        const Run back = run(db, {QStringLiteral("--restore"), QFileInfo(saved).fileName()});
+        const ProgramRun back = run(db, {QStringLiteral("--restore"), QFileInfo(saved).fileName()});
         QCOMPARE(back.status, 0);
         QCOMPARE(db.rows(), before);
     }

@@ -4,6 +4,7 @@
 #include "data/DailyBackup.h"
 #include "support/DavServer.h"
 #include "support/HttpRecorder.h"
+#include "support/ProgramRun.h"
 #include "support/TestDatabase.h"
 #include "sync/CardDavClient.h"
 
@@ -14,17 +15,6 @@
 #include <QSqlQuery>
 #include <QTest>
 
-namespace {
-
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-} // namespace
-
 class tst_SyncCommand : public QObject
 {
     Q_OBJECT
@@ -34,14 +24,7 @@ private:
     QUrl m_book;
 
     // The program copied beside the database, so that it opens that Cust.mdb.
-    static QString programIn(const TestDatabase& db)
-    {
-        const QString program = db.folder() + QStringLiteral("/velmarin");
-        if (!QFile::exists(program)) {
-            QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/velmarin"), program);
-        }
-        return program;
-    }
+    static QString programIn(const TestDatabase& db) { return ::programIn(db.folder()); }
 
     static QProcessEnvironment environment(const QString& password)
     {
@@ -56,21 +39,10 @@ private:
         return env;
     }
 
-    Run run(const TestDatabase& db, const QStringList& arguments, const QString& password = QStringLiteral("segreta"))
+    ProgramRun
+    run(const TestDatabase& db, const QStringList& arguments, const QString& password = QStringLiteral("segreta"))
     {
-        QProcess process;
-        process.setProcessEnvironment(environment(password));
-        process.start(programIn(db), arguments);
-        Run result;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return result;
-        }
-        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        return runProgram(programIn(db), arguments, environment(password));
     }
 
     QString bookAddress(const QString& user = QStringLiteral("anna")) const
@@ -92,7 +64,7 @@ private slots:
     void syncsAndKeepsTheAddress()
     {
         TestDatabase db({{1, "Rossi", "Mario", "Via Po 1", "Torino", "TO", "3331234567", "011123456"}});
-        Run first = run(db, {QStringLiteral("--sync"), bookAddress()});
+        ProgramRun first = run(db, {QStringLiteral("--sync"), bookAddress()});
         QCOMPARE(first.err, QString());
         QCOMPARE(first.status, 0);
         QCOMPARE(first.out,
@@ -114,7 +86,7 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("copy"));
 
         QCOMPARE(db.exec(QStringLiteral("UPDATE Customer SET City = 'Milano'")), QString());
-        const Run second = run(db, {QStringLiteral("--sync")});
+        const ProgramRun second = run(db, {QStringLiteral("--sync")});
         QCOMPARE(second.status, 0);
         QVERIFY2(second.out.contains(QLatin1String("sul server 0 aggiunti, 1 modificato")), qPrintable(second.out));
     }
@@ -158,7 +130,7 @@ private slots:
                 .replace(QLatin1String("NOUSER"), m_book.toString());
         }
         TestDatabase db({{1, "Verdi", "Anna", "", "", "", "", ""}});
-        const Run result = run(db, arguments, password);
+        const ProgramRun result = run(db, arguments, password);
         QCOMPARE(result.status, status);
         QCOMPARE(result.out, QString());
         QVERIFY2(result.err.startsWith(QLatin1String("velmarin: ")) && result.err.contains(words)
@@ -188,7 +160,7 @@ private slots:
         QVERIFY2(err.contains(front.url().authority()) && err.contains(real.authority())
                      && err.contains(QLatin1String("rimanda a un altro server")),
                  qPrintable(err));
-        const Run again = run(db, {QStringLiteral("--sync")});
+        const ProgramRun again = run(db, {QStringLiteral("--sync")});
         QVERIFY2(again.status == 1 && again.err.contains(QStringLiteral("non è impostata")), qPrintable(again.err));
     }
 
@@ -209,14 +181,14 @@ private slots:
         for (const CardEntry& entry : phone.listCards(book)) {
             phone.deleteCard(entry.href, entry.etag);
         }
-        const Run held = run(db, {QStringLiteral("--sync")});
+        const ProgramRun held = run(db, {QStringLiteral("--sync")});
         QCOMPARE(held.status, 1);
         QCOMPARE(held.out, QString());
         QCOMPARE(held.err,
                  QStringLiteral("velmarin: Il server ha eliminato 15 contatti su 15: per prudenza non sono stati "
                                 "eliminati anche qui. Per eliminarli comunque: velmarin --sync --accept-deletions\n"));
         QCOMPARE(db.count(), 15);
-        const Run told = run(db, {QStringLiteral("--sync"), QStringLiteral("--accept-deletions")});
+        const ProgramRun told = run(db, {QStringLiteral("--sync"), QStringLiteral("--accept-deletions")});
         QCOMPARE(told.status, 0);
         QVERIFY2(told.out.contains(QLatin1String("in rubrica 0 aggiunti, 0 modificati, 15 eliminati")),
                  qPrintable(told.out));
@@ -245,11 +217,11 @@ private slots:
                 ++kills;
             }
         }
-        const Run last = run(db, {QStringLiteral("--sync")});
+        const ProgramRun last = run(db, {QStringLiteral("--sync")});
         QCOMPARE(last.status, 0);
         QCOMPARE(db.count(), 60);
         QCOMPARE(m_server.cardFiles(QStringLiteral("kill")).size(), 60);
-        const Run settled = run(db, {QStringLiteral("--sync")});
+        const ProgramRun settled = run(db, {QStringLiteral("--sync")});
         QCOMPARE(settled.out,
                  QStringLiteral("Sincronizzazione completata: in rubrica 0 aggiunti, 0 modificati, 0 eliminati; sul "
                                 "server 0 aggiunti, 0 modificati, 0 eliminati.\n"));
